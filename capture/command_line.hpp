@@ -1,0 +1,141 @@
+// The tool's command line: tool [-rows=N] [-color] program [arguments ...] outputfile
+// Portable over the character type, so that Windows scans UTF-16 arguments and
+// POSIX scans argv with the same code.
+#pragma once
+
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vtsnap {
+
+inline constexpr std::int32_t kDefaultRows = 100;
+inline constexpr std::int32_t kMaxRows = 32767;
+
+template <class Char>
+constexpr Char asciiLower(Char c) {
+    return (c >= Char('A') && c <= Char('Z')) ? Char(c - Char('A') + Char('a')) : c;
+}
+
+// ASCII case-insensitive equality of `text` and the lower-case `pattern`, as
+// the C runtime's wcsicmp does for the option names.
+template <class Char>
+bool equalsNoCase(std::basic_string_view<Char> text, std::string_view pattern) {
+    if (text.size() != pattern.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (asciiLower(text[i]) != Char(static_cast<unsigned char>(pattern[i]))) return false;
+    return true;
+}
+
+template <class Char>
+bool startsWithNoCase(std::basic_string_view<Char> text, std::string_view pattern) {
+    return text.size() >= pattern.size() && equalsNoCase(text.substr(0, pattern.size()), pattern);
+}
+
+// Reads a number as _wtoi does: white space, an optional sign, decimal digits
+// up to the first non-digit; no digits give 0; out-of-range values saturate.
+template <class Char>
+std::int32_t readInt(std::basic_string_view<Char> text) {
+    std::size_t i = 0;
+    auto isSpace = [](Char c) {
+        return c == Char(' ') || (c >= Char('\t') && c <= Char('\r'));
+    };
+    while (i < text.size() && isSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == Char('+') || text[i] == Char('-'))) {
+        negative = text[i] == Char('-');
+        ++i;
+    }
+    std::int64_t value = 0;
+    const std::int64_t limit = negative ? -std::int64_t(INT32_MIN) : INT32_MAX;
+    for (; i < text.size() && text[i] >= Char('0') && text[i] <= Char('9'); ++i) {
+        value = value * 10 + (text[i] - Char('0'));
+        if (value >= limit) {
+            value = limit;  // saturated; the rest of the digits cannot change it
+        }
+    }
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+template <class Char>
+struct CommandLine {
+    std::int32_t rowCount = kDefaultRows;
+    bool useColor = false;
+    std::size_t programIndex = 1;  // index in the argument vector
+    std::basic_string<Char> programPath;
+    std::basic_string<Char> outputPath;
+    std::basic_string<Char> workingDirectory;  // empty: the tool's own
+};
+
+// The directory part of `programPath`, without its last separator. POSIX
+// passes only '/'; Windows also counts '\\'.
+template <class Char>
+std::basic_string<Char> directoryOf(std::basic_string_view<Char> programPath,
+                                    bool backslashSeparates) {
+    for (std::size_t i = programPath.size(); i-- > 0;) {
+        if (programPath[i] == Char('/') || (backslashSeparates && programPath[i] == Char('\\')))
+            return std::basic_string<Char>(programPath.substr(0, i));
+    }
+    return {};
+}
+
+// `args[0]` is the tool itself and is never looked at. Empty result: the
+// command line cannot be used (no program, or no output file after it).
+template <class Char>
+std::optional<CommandLine<Char>> scanCommandLine(const std::vector<std::basic_string_view<Char>>& args,
+                                                 bool backslashSeparates) {
+    CommandLine<Char> line;
+    std::size_t i = 1;
+    for (; i < args.size(); ++i) {
+        const auto arg = args[i];
+        if (startsWithNoCase(arg, "-rows=")) {
+            const std::int32_t n = readInt(arg.substr(6));
+            if (n > kMaxRows)
+                line.rowCount = kMaxRows;
+            else if (n > 0)
+                line.rowCount = n;
+        } else if (equalsNoCase(arg, "-color")) {
+            line.useColor = true;
+        } else {
+            break;
+        }
+    }
+    line.programIndex = i;
+    if (args.size() < i || args.size() - i < 2) return std::nullopt;
+    line.programPath = std::basic_string<Char>(args[i]);
+    line.outputPath = std::basic_string<Char>(args.back());
+    line.workingDirectory = directoryOf(std::basic_string_view<Char>(line.programPath), backslashSeparates);
+    return line;
+}
+
+// Joins the program and its arguments (programIndex to count - 2) into one
+// command line, quoting those with a blank or tab that are not quoted already.
+// Nothing inside an argument is escaped.
+template <class Char>
+std::basic_string<Char> buildChildCommandLine(const std::vector<std::basic_string_view<Char>>& args,
+                                              std::size_t programIndex) {
+    std::basic_string<Char> line;
+    if (args.size() < 2) return line;
+    const std::size_t last = args.size() - 2;
+    for (std::size_t k = programIndex; k <= last; ++k) {
+        const auto arg = args[k];
+        const bool needsQuotes =
+            arg.find(Char(' ')) != arg.npos || arg.find(Char('\t')) != arg.npos;
+        const bool quoted = !arg.empty() && arg.front() == Char('"') && arg.back() == Char('"');
+        if (needsQuotes && !quoted) {
+            line += Char('"');
+            line += arg;
+            line += Char('"');
+        } else {
+            line += arg;
+        }
+        if (k < last) line += Char(' ');
+    }
+    return line;
+}
+
+}  // namespace vtsnap
