@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks for building and testing
+# vtsnap. Safe to run again: it installs only what is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  googletest libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+  wine wine64
+  bsdutils procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
