@@ -1,0 +1,151 @@
+#include "snapshot/render.hpp"
+
+#include <algorithm>
+
+namespace vtsnap {
+
+namespace {
+
+constexpr std::size_t kInitialReserve = 8192;
+
+bool isHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool isLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+bool isSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDFFF; }
+
+// UTF-8 length of a run; an unpaired surrogate counts as U+FFFD (3 bytes).
+std::size_t utf8Length(const char16_t* units, std::size_t count) {
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const char16_t u = units[i];
+        if (u < 0x80) {
+            length += 1;
+        } else if (u < 0x800) {
+            length += 2;
+        } else if (isHighSurrogate(u) && i + 1 < count && isLowSurrogate(units[i + 1])) {
+            length += 4;
+            ++i;
+        } else {
+            length += 3;
+        }
+    }
+    return length;
+}
+
+void appendColor(std::string& out, bool foreground, ColorValue n) {
+    if (n == kDefaultColor) {
+        appendAscii(out, foreground ? "\x1b[39m" : "\x1b[49m");
+    } else if (n < 16) {
+        appendAscii(out, "\x1b[");
+        appendDecimal(out, (foreground ? (n < 8 ? 30u : 82u) : (n < 8 ? 40u : 92u)) + n);
+        out += 'm';
+    } else {
+        appendExtendedColor(out, foreground ? "38;" : "48;", n);
+    }
+}
+
+bool rowOccupied(const char16_t* text, std::int32_t cols) {
+    return std::any_of(text, text + cols, [](char16_t u) { return u != u' '; });
+}
+
+}  // namespace
+
+void appendAscii(std::string& out, std::string_view text) { out.append(text); }
+
+void appendDecimal(std::string& out, std::uint32_t value) {
+    char digits[10];
+    std::size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) out += digits[--count];
+}
+
+void appendExtendedColor(std::string& out, std::string_view prefix, ColorValue n) {
+    appendAscii(out, "\x1b[");
+    appendAscii(out, prefix);
+    if (n & kDirectColorFlag) {
+        appendAscii(out, "2;");
+        appendDecimal(out, (n >> 16) & 0xFF);
+        out += ';';
+        appendDecimal(out, (n >> 8) & 0xFF);
+        out += ';';
+    } else {
+        appendAscii(out, "5;");
+    }
+    appendDecimal(out, n & 0xFF);
+    out += 'm';
+}
+
+void appendUtf8(std::string& out, const char16_t* units, std::size_t count) {
+    const std::size_t start = out.size();
+    out.resize(start + utf8Length(units, count));
+    auto* p = reinterpret_cast<unsigned char*>(out.data() + start);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t v = units[i];
+        if (v < 0x80) {
+            *p++ = static_cast<unsigned char>(v);
+            continue;
+        }
+        if (v < 0x800) {
+            *p++ = static_cast<unsigned char>(0xC0 | (v >> 6));
+            *p++ = static_cast<unsigned char>(0x80 | (v & 0x3F));
+            continue;
+        }
+        if (isSurrogate(units[i])) {
+            if (isHighSurrogate(units[i]) && i + 1 < count && isLowSurrogate(units[i + 1])) {
+                v = 0x10000 + ((v - 0xD800) << 10) + (units[i + 1] - 0xDC00u);
+                ++i;
+                *p++ = static_cast<unsigned char>(0xF0 | (v >> 18));
+                *p++ = static_cast<unsigned char>(0x80 | ((v >> 12) & 0x3F));
+                *p++ = static_cast<unsigned char>(0x80 | ((v >> 6) & 0x3F));
+                *p++ = static_cast<unsigned char>(0x80 | (v & 0x3F));
+                continue;
+            }
+            v = 0xFFFD;  // a lone half cannot be encoded; keep the rest of the screen
+        }
+        *p++ = static_cast<unsigned char>(0xE0 | (v >> 12));
+        *p++ = static_cast<unsigned char>(0x80 | ((v >> 6) & 0x3F));
+        *p++ = static_cast<unsigned char>(0x80 | (v & 0x3F));
+    }
+}
+
+std::string renderSnapshot(const Screen& screen, bool useColor) {
+    std::string out;
+    out.reserve(kInitialReserve);
+    appendAscii(out, "\xEF\xBB\xBF");
+
+    const std::int32_t cols = screen.cols;
+    std::int32_t first = 0;
+    while (first < screen.rows && !rowOccupied(screen.rowChars(first), cols)) ++first;
+    if (first == screen.rows) return out;
+    std::int32_t last = screen.rows - 1;
+    while (!rowOccupied(screen.rowChars(last), cols)) --last;
+
+    for (std::int32_t r = first; r <= last; ++r) {
+        const char16_t* text = screen.rowChars(r);
+        const CellAttr* attr = screen.rowAttrs(r);
+        // Trailing spaces and TABs go, whatever their colours.
+        std::int32_t end = cols;
+        while (end > 0 && (text[end - 1] == u' ' || text[end - 1] == u'\t')) --end;
+
+        CellAttr previous;
+        for (std::int32_t c = 0; c < end;) {
+            const CellAttr a = attr[c];
+            if (useColor) {
+                if (a.fg != previous.fg) appendColor(out, true, a.fg);
+                if (a.bg != previous.bg) appendColor(out, false, a.bg);
+            }
+            std::int32_t runEnd = c + 1;
+            while (runEnd < end && attr[runEnd] == a) ++runEnd;
+            appendUtf8(out, text + c, static_cast<std::size_t>(runEnd - c));
+            previous = a;
+            c = runEnd;
+        }
+        if (useColor && previous != CellAttr{}) appendAscii(out, "\x1b[0m");
+        appendAscii(out, "\r\n");
+    }
+    return out;
+}
+
+}  // namespace vtsnap

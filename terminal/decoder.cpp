@@ -1,0 +1,185 @@
+// The byte-stream decoder: one pass over each block, one byte at a time, with
+// all of its state in the Screen so that any sequence may span blocks.
+#include <algorithm>
+
+#include "terminal/screen.hpp"
+
+namespace vtsnap {
+
+namespace {
+
+constexpr std::uint8_t kEsc = 0x1B;
+constexpr std::uint8_t kBel = 0x07;
+
+// Bytes that putChar writes as they are when no UTF-8 character is pending.
+constexpr bool isAsciiText(std::uint8_t b) { return b >= 0x20 && b <= 0x7F; }
+
+}  // namespace
+
+void Screen::feedBytes(const std::uint8_t* bytes, std::uint64_t length) {
+    std::lock_guard<std::mutex> guard(lock);
+    const std::uint8_t* p = bytes;
+    const std::uint8_t* const end = bytes + length;
+    while (p < end) {
+        const std::uint8_t b = *p;
+        switch (parserState) {
+        case ParserState::Ground:
+            if (utf8Pending == 0 && isAsciiText(b)) {
+                // Runs of plain text go to the grid a row at a time.
+                const std::uint8_t* runEnd = p + 1;
+                while (runEnd < end && isAsciiText(*runEnd)) ++runEnd;
+                putAsciiRun(p, static_cast<std::size_t>(runEnd - p));
+                p = runEnd;
+                continue;
+            }
+            feedGround(b);
+            break;
+        case ParserState::Escape:
+            feedEscape(b);
+            break;
+        case ParserState::CsiParam:
+            if (b >= 0x40 && b <= 0x7E) {
+                dispatchCsi(b);
+                parserState = ParserState::Ground;
+                paramBuffer.clear();
+            } else if (b >= 0x20 && b <= 0x3F) {
+                paramBuffer.push(b);
+            } else {
+                // Anything else abandons the sequence and is itself dropped.
+                parserState = ParserState::Ground;
+                paramBuffer.clear();
+            }
+            break;
+        case ParserState::OscString:
+            if (b == kBel)
+                parserState = ParserState::Ground;
+            else if (b == kEsc)
+                parserState = ParserState::OscEscape;
+            break;
+        case ParserState::OscEscape:
+            parserState = b == '\\' ? ParserState::Ground : ParserState::OscString;
+            break;
+        }
+        ++p;
+    }
+}
+
+void Screen::feedGround(std::uint8_t b) {
+    switch (b) {
+    case kEsc:
+        clearUtf8();
+        parserState = ParserState::Escape;
+        return;
+    case kBel:
+        return;  // keeps a pending UTF-8 character alive
+    case 0x08:
+        clearUtf8();
+        if (cursorCol > 0) --cursorCol;
+        wrapPending = false;
+        return;
+    case '\r':
+        clearUtf8();
+        cursorCol = 0;
+        wrapPending = false;
+        return;
+    case '\n':
+        clearUtf8();
+        lineFeed();
+        return;
+    case '\t':
+        clearUtf8();
+        cursorCol = std::min(cols - 1, (cursorCol / 8) * 8 + 8);
+        wrapPending = false;
+        return;
+    default:
+        break;
+    }
+    if (b < 0x20) {
+        clearUtf8();
+        return;
+    }
+
+    if (utf8Pending > 0) {
+        if ((b & 0xC0) != 0x80) {
+            clearUtf8();  // the interrupting byte is lost with the character
+            return;
+        }
+        utf8Value = (utf8Value << 6) | (b & 0x3Fu);
+        if (--utf8Pending == 0) {
+            const std::uint32_t v = utf8Value;
+            utf8Value = 0;
+            emitCodePoint(v);
+        }
+        return;
+    }
+    if (b <= 0x7F) {
+        putChar(b);
+    } else if ((b & 0xE0) == 0xC0) {
+        utf8Value = b & 0x1Fu;
+        utf8Pending = 1;
+    } else if ((b & 0xF0) == 0xE0) {
+        utf8Value = b & 0x0Fu;
+        utf8Pending = 2;
+    } else if ((b & 0xF8) == 0xF0) {
+        utf8Value = b & 0x07u;
+        utf8Pending = 3;
+    }
+    // A stray continuation byte or 0xF8-0xFF: ignored.
+}
+
+// Overlong forms are accepted on purpose; surrogates and values beyond
+// U+10FFFF cannot be stored and are dropped.
+void Screen::emitCodePoint(std::uint32_t v) {
+    if (v >= 0xD800 && v <= 0xDFFF) return;
+    if (v > 0x10FFFF) return;
+    if (v <= 0xFFFF) {
+        putChar(static_cast<char16_t>(v));
+        return;
+    }
+    v -= 0x10000;
+    putChar(static_cast<char16_t>(0xD800 + (v >> 10)));
+    putChar(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
+}
+
+void Screen::feedEscape(std::uint8_t b) {
+    parserState = ParserState::Ground;
+    switch (b) {
+    case '7':
+        savedRow = cursorRow;
+        savedCol = cursorCol;
+        break;
+    case '8':
+        cursorRow = savedRow;
+        cursorCol = savedCol;
+        clampCursor();
+        wrapPending = false;
+        break;
+    case 'D':
+        lineFeed();
+        break;
+    case 'E':
+        lineFeed();
+        cursorCol = 0;
+        break;
+    case 'M':
+        if (cursorRow > scrollTop)
+            --cursorRow;
+        else
+            scrollDown(1);
+        break;
+    case '[':
+        paramBuffer.clear();
+        parserState = ParserState::CsiParam;
+        break;
+    case ']':
+        parserState = ParserState::OscString;
+        break;
+    case 'c':
+        reset();
+        break;
+    default:
+        break;  // unknown: only this one byte is consumed
+    }
+}
+
+}  // namespace vtsnap
