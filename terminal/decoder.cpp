@@ -32,7 +32,10 @@ void Screen::feedBytes(const std::uint8_t* bytes, std::uint64_t length) {
                 p = runEnd;
                 continue;
             }
-            feedGround(b);
+            if (b < 0x20)
+                feedControl(b);
+            else
+                feedUtf8(b);
             break;
         case ParserState::Escape:
             feedEscape(b);
@@ -64,41 +67,38 @@ void Screen::feedBytes(const std::uint8_t* bytes, std::uint64_t length) {
     }
 }
 
-void Screen::feedGround(std::uint8_t b) {
+// C0 controls act even in the middle of a UTF-8 character; all but BEL
+// abandon it.
+void Screen::feedControl(std::uint8_t b) {
+    if (b == kBel) return;
+    clearUtf8();
     switch (b) {
     case kEsc:
-        clearUtf8();
         parserState = ParserState::Escape;
-        return;
-    case kBel:
-        return;  // keeps a pending UTF-8 character alive
+        break;
     case 0x08:
-        clearUtf8();
         if (cursorCol > 0) --cursorCol;
         wrapPending = false;
-        return;
+        break;
     case '\r':
-        clearUtf8();
         cursorCol = 0;
         wrapPending = false;
-        return;
+        break;
     case '\n':
-        clearUtf8();
         lineFeed();
-        return;
+        break;
     case '\t':
-        clearUtf8();
         cursorCol = std::min(cols - 1, (cursorCol / 8) * 8 + 8);
         wrapPending = false;
-        return;
-    default:
         break;
+    default:
+        break;  // NUL, VT, FF, SO, SI and the rest are ignored
     }
-    if (b < 0x20) {
-        clearUtf8();
-        return;
-    }
+}
 
+// One byte of 0x20 or more while a UTF-8 character is pending, or a lead
+// byte; plain ASCII with nothing pending takes the run path instead.
+inline void Screen::feedUtf8(std::uint8_t b) {
     if (utf8Pending > 0) {
         if ((b & 0xC0) != 0x80) {
             clearUtf8();  // the interrupting byte is lost with the character
@@ -129,7 +129,7 @@ void Screen::feedGround(std::uint8_t b) {
 
 // Overlong forms are accepted on purpose; surrogates and values beyond
 // U+10FFFF cannot be stored and are dropped.
-void Screen::emitCodePoint(std::uint32_t v) {
+inline void Screen::emitCodePoint(std::uint32_t v) {
     if (v >= 0xD800 && v <= 0xDFFF) return;
     if (v > 0x10FFFF) return;
     if (v <= 0xFFFF) {

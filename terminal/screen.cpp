@@ -31,36 +31,20 @@ void Screen::blankChars(std::int32_t row, std::int32_t from, std::int32_t to) {
     std::fill(rowChars(row) + from, rowChars(row) + to + 1, u' ');
 }
 
-void Screen::putChar(char16_t unit) {
-    if (wrapPending) {
-        cursorCol = 0;
-        if (cursorRow < scrollBottom)
-            ++cursorRow;
-        else
-            scrollUp(1);
-        wrapPending = false;
-    }
-    if (cursorRow < 0 || cursorRow >= rows) return;
-    cursorCol = std::clamp(cursorCol, 0, cols - 1);
-    rowChars(cursorRow)[cursorCol] = unit;
-    rowAttrs(cursorRow)[cursorCol] = currentAttr;
-    if (cursorCol == cols - 1)
-        wrapPending = true;
+// The deferred wrap of a character written into the last column.
+void Screen::wrapToNextLine() {
+    cursorCol = 0;
+    if (cursorRow < scrollBottom)
+        ++cursorRow;
     else
-        ++cursorCol;
+        scrollUp(1);
+    wrapPending = false;
 }
 
 // The same as putChar for each byte of a printable ASCII run, a row at a time.
 void Screen::putAsciiRun(const std::uint8_t* text, std::size_t count) {
     while (count > 0) {
-        if (wrapPending) {
-            cursorCol = 0;
-            if (cursorRow < scrollBottom)
-                ++cursorRow;
-            else
-                scrollUp(1);
-            wrapPending = false;
-        }
+        if (wrapPending) wrapToNextLine();
         if (cursorRow < 0 || cursorRow >= rows) return;
         cursorCol = std::clamp(cursorCol, 0, cols - 1);
         const auto n = static_cast<std::int32_t>(std::min<std::size_t>(count, static_cast<std::size_t>(cols - cursorCol)));

@@ -93,11 +93,26 @@ private:
     void swapRows(std::int32_t a, std::int32_t b);
     void reverseRows(std::int32_t first, std::int32_t last);
     void rotateRowsUp(std::int32_t first, std::int32_t last, std::int32_t n);
+    void wrapToNextLine();
     void putAsciiRun(const std::uint8_t* text, std::size_t count);
     void clearUtf8() { utf8Value = 0; utf8Pending = 0; }
-    void feedGround(std::uint8_t b);
+    void feedControl(std::uint8_t b);
+    void feedUtf8(std::uint8_t b);
     void feedEscape(std::uint8_t b);
     void emitCodePoint(std::uint32_t v);
 };
+
+// Inline: the decoder calls it for every character that is not plain ASCII.
+inline void Screen::putChar(char16_t unit) {
+    if (wrapPending) wrapToNextLine();
+    if (cursorRow < 0 || cursorRow >= rows) return;
+    if (cursorCol < 0 || cursorCol >= cols) cursorCol = cursorCol < 0 ? 0 : cols - 1;
+    rowChars(cursorRow)[cursorCol] = unit;
+    rowAttrs(cursorRow)[cursorCol] = currentAttr;
+    if (cursorCol == cols - 1)
+        wrapPending = true;
+    else
+        ++cursorCol;
+}
 
 }  // namespace vtsnap

@@ -1,0 +1,84 @@
+// Decoder and renderer throughput. Streams are fed in 4096-byte blocks, as
+// the reader thread hands them on.
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "bench/streams.hpp"
+#include "snapshot/render.hpp"
+#include "terminal/screen.hpp"
+
+namespace {
+
+using vtsnap::Screen;
+using vtsnap::bench::StreamClass;
+
+constexpr std::size_t kStreamBytes = 8 << 20;
+constexpr std::size_t kBlock = 4096;
+
+const std::string& stream(StreamClass c) {
+    static std::map<StreamClass, std::string> cache;
+    auto it = cache.find(c);
+    if (it == cache.end()) it = cache.emplace(c, vtsnap::bench::makeStream(c, kStreamBytes)).first;
+    return it->second;
+}
+
+void feedAll(Screen& screen, const std::string& bytes) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    for (std::size_t at = 0; at < bytes.size(); at += kBlock)
+        screen.feedBytes(p + at, std::min(kBlock, bytes.size() - at));
+}
+
+void BM_Feed(benchmark::State& state) {
+    const auto c = static_cast<StreamClass>(state.range(0));
+    const auto rows = static_cast<std::int32_t>(state.range(1));
+    const std::string& bytes = stream(c);
+    auto screen = std::make_unique<Screen>(120, rows);
+    feedAll(*screen, bytes);  // warm: touch the whole grid once
+    for (auto _ : state) feedAll(*screen, bytes);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+    state.SetLabel(std::string(vtsnap::bench::streamClassName(c)));
+}
+
+void feedArgs(benchmark::internal::Benchmark* b) {
+    for (StreamClass c : vtsnap::bench::kAllStreamClasses)
+        for (int rows : {100, 32767}) b->Args({static_cast<int>(c), rows});
+}
+BENCHMARK(BM_Feed)->Apply(feedArgs)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+// Every cell of a 120 x 32767 screen written; with colour, a change every
+// few cells.
+std::unique_ptr<Screen> fullScreen(bool color) {
+    auto screen = std::make_unique<Screen>(120, 32767);
+    std::string row;
+    for (int c = 0; c < 120; ++c) {
+        if (color && c % 4 == 0) row += "\x1b[3" + std::to_string(c / 4 % 8) + ";4" + std::to_string((c / 4 + 3) % 8) + "m";
+        row += static_cast<char>('!' + (c * 7) % 90);
+    }
+    std::string all;
+    for (int r = 0; r < 32767; ++r) all += row;
+    feedAll(*screen, all);
+    return screen;
+}
+
+void BM_Render(benchmark::State& state) {
+    const bool color = state.range(0) != 0;
+    auto screen = fullScreen(color);
+    std::size_t bytes = 0;
+    std::lock_guard<std::mutex> guard(screen->lock);
+    for (auto _ : state) {
+        std::string out = vtsnap::renderSnapshot(*screen, color);
+        bytes = out.size();
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+    state.SetLabel(color ? "color" : "mono");
+}
+BENCHMARK(BM_Render)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+}  // namespace
+
+BENCHMARK_MAIN();
