@@ -1,0 +1,304 @@
+#include "capture/run_posix.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "capture/command_line.hpp"
+#include "snapshot/snapshot_file.hpp"
+
+namespace vtsnap {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// After the child has ended, output still in the terminal is read until no
+// more arrives for this long, and for no longer than the limit: a descendant
+// that keeps the terminal open must not keep the tool alive.
+constexpr int kQuietMs = 100;
+constexpr auto kDrainLimit = std::chrono::milliseconds(1000);
+// While nothing holds the terminal's slave end open, the reader looks again
+// this often, since the child may reopen it through /dev/tty.
+constexpr int kHangupRetryMs = 100;
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+bool addFlags(int fd, int fdFlags, int statusFlags) {
+    if (fdFlags != 0) {
+        const int flags = fcntl(fd, F_GETFD);
+        if (flags < 0 || fcntl(fd, F_SETFD, flags | fdFlags) < 0) return false;
+    }
+    if (statusFlags != 0) {
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags < 0 || fcntl(fd, F_SETFL, flags | statusFlags) < 0) return false;
+    }
+    return true;
+}
+
+bool makePipe(Fd& readEnd, Fd& writeEnd, int statusFlags) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    readEnd.reset(fds[0]);
+    writeEnd.reset(fds[1]);
+    return addFlags(fds[0], FD_CLOEXEC, statusFlags) && addFlags(fds[1], FD_CLOEXEC, statusFlags);
+}
+
+// The SIGCHLD handler writes here, so that the main thread can wait for the
+// child with a time-out and still wake the moment it ends.
+volatile sig_atomic_t childEndedWrite = -1;
+
+void onChildSignal(int) {
+    const int savedErrno = errno;
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t ignored = write(childEndedWrite, &byte, 1);
+    errno = savedErrno;
+}
+
+void setDisposition(int signal, void (*handler)(int), int flags = 0) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_flags = flags;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+}
+
+// Every descriptor from 3 up becomes close-on-exec, including any the tool
+// inherited, so that the child gets only its terminal.
+void closeOthersOnExec() {
+#if defined(CLOSE_RANGE_CLOEXEC)
+    if (close_range(3, ~0u, CLOSE_RANGE_CLOEXEC) == 0) return;
+#endif
+    long limit = sysconf(_SC_OPEN_MAX);
+    if (limit < 0 || limit > 65536) limit = 65536;
+    for (int fd = 3; fd < limit; ++fd) {
+        const int flags = fcntl(fd, F_GETFD);
+        if (flags >= 0) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+    }
+}
+
+// Runs in the forked child; never returns. Reports a failure to start as an
+// errno value through `report`, whose write end closes on a successful exec.
+[[noreturn]] void startChild(int slave, int report, const char* directory, const char* file,
+                             char* const* args) {
+    for (int s = 1; s < NSIG; ++s) setDisposition(s, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    int error = 0;
+    // dup2() onto itself would keep the close-on-exec flag, so the terminal
+    // must not already sit on 0, 1 or 2 (the tool may have started without them).
+    if (slave <= 2) slave = fcntl(slave, F_DUPFD, 3);
+    if (slave < 0 || setsid() < 0 || ioctl(slave, TIOCSCTTY, 0) < 0) error = errno;
+    for (int target = 0; error == 0 && target <= 2; ++target)
+        if (dup2(slave, target) < 0) error = errno;
+    if (error == 0) {
+        close(slave);
+        closeOthersOnExec();
+        if (directory != nullptr && chdir(directory) != 0) error = errno;
+    }
+    if (error == 0) {
+        execvp(file, args);
+        error = errno;
+    }
+    [[maybe_unused]] const ssize_t ignored = write(report, &error, sizeof error);
+    _exit(127);
+}
+
+int exitCodeOf(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return 1;
+}
+
+void drainPipe(int fd) {
+    char bytes[64];
+    while (read(fd, bytes, sizeof bytes) > 0) {
+    }
+}
+
+}  // namespace
+
+void* readerThread(void* parameter) {
+    const ReaderContext& context = *static_cast<const ReaderContext*>(parameter);
+    std::uint8_t buffer[kReadSize];
+    bool draining = false;
+    bool hungUp = false;
+    Clock::time_point drainEnd{};
+
+    for (;;) {
+        int timeout = -1;
+        if (draining) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(drainEnd - Clock::now()).count();
+            if (left <= 0) break;
+            timeout = static_cast<int>(std::min<long long>(kQuietMs, left));
+        } else if (hungUp) {
+            timeout = kHangupRetryMs;
+        }
+        // Negative descriptors are left out by poll().
+        pollfd fds[2] = {{draining ? -1 : context.stopRead, POLLIN, 0},
+                         {draining || !hungUp ? context.master : -1, POLLIN, 0}};
+        const int ready = poll(fds, 2, timeout);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (ready == 0) {
+            if (draining) break;  // the output has gone quiet
+            hungUp = false;       // look at the terminal again
+            continue;
+        }
+        if (fds[0].revents != 0) {
+            draining = true;
+            drainEnd = Clock::now() + kDrainLimit;
+        }
+        if (fds[1].revents != 0) {
+            const ssize_t n = read(context.master, buffer, sizeof buffer);
+            if (n > 0) {
+                context.screen->feedBytes(buffer, static_cast<std::uint64_t>(n));
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                // EIO: nothing holds the terminal open any more, and all that
+                // was written to it has been read.
+                if (draining) break;
+                hungUp = true;
+            }
+        }
+    }
+    return nullptr;
+}
+
+int runCapture(int argc, char** argv) {
+    // The tool outlives its own terminal's interrupts; the child has its own
+    // session and decides for itself.
+    setDisposition(SIGINT, SIG_IGN);
+    setDisposition(SIGQUIT, SIG_IGN);
+    setDisposition(SIGHUP, SIG_IGN);
+
+    const std::vector<std::string_view> args(argv, argv + std::max(argc, 0));
+    const std::optional<CommandLine<char>> line = scanCommandLine(args, false);
+    if (!line) return 1;
+
+    std::vector<char*> childArgs(argv + line->programIndex, argv + argc - 1);
+    childArgs.push_back(nullptr);
+    // The program path is the working directory, a '/' and a name, so after
+    // changing into that directory "./name" is the same file.
+    const char* directory = nullptr;
+    std::string file = line->programPath;
+    if (!line->workingDirectory.empty()) {
+        directory = line->workingDirectory.c_str();
+        file = "./" + line->programPath.substr(line->workingDirectory.size() + 1);
+    }
+
+    Fd output(open(line->outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!output) return 1;
+
+    Fd master(posix_openpt(O_RDWR | O_NOCTTY));
+    if (!master || !addFlags(master.get(), FD_CLOEXEC, O_NONBLOCK)) return 1;
+    if (grantpt(master.get()) != 0 || unlockpt(master.get()) != 0) return 1;
+    const char* slaveName = ptsname(master.get());
+    if (slaveName == nullptr) return 1;
+    Fd slave(open(slaveName, O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!slave) return 1;
+    winsize size{};
+    size.ws_col = kColumns;
+    size.ws_row = static_cast<unsigned short>(line->rowCount);
+    if (ioctl(slave.get(), TIOCSWINSZ, &size) != 0) return 1;
+
+    Fd reportRead, reportWrite, childEndedRead, childEndedWriteEnd, stopRead, stopWrite;
+    if (!makePipe(reportRead, reportWrite, 0) ||
+        !makePipe(childEndedRead, childEndedWriteEnd, O_NONBLOCK) ||
+        !makePipe(stopRead, stopWrite, 0))
+        return 1;
+
+    Screen screen(kColumns, line->rowCount);
+    if (setenv("TERM", kTerminalType, 1) != 0) return 1;
+
+    childEndedWrite = childEndedWriteEnd.get();
+    setDisposition(SIGCHLD, onChildSignal, SA_RESTART | SA_NOCLDSTOP);
+
+    const pid_t child = fork();
+    if (child == 0) startChild(slave.get(), reportWrite.get(), directory, file.c_str(), childArgs.data());
+    slave.reset();
+    reportWrite.reset();
+    if (child < 0) return 1;
+
+    int startError = 0;
+    ssize_t reported;
+    do {
+        reported = read(reportRead.get(), &startError, sizeof startError);
+    } while (reported < 0 && errno == EINTR);
+    if (reported != 0) {
+        // The child never became the program: reap it, leave the file empty.
+        while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return 1;
+    }
+
+    ReaderContext context{master.get(), stopRead.get(), &screen};
+    pthread_t reader;
+    const bool readerStarted = pthread_create(&reader, nullptr, readerThread, &context) == 0;
+    const SnapshotFile snapshotFile(output.get());
+
+    writeSnapshot(screen, snapshotFile, line->useColor);
+    int exitCode = 1;
+    for (;;) {
+        pollfd childEnded{childEndedRead.get(), POLLIN, 0};
+        poll(&childEnded, 1, kSnapshotIntervalMs);
+        drainPipe(childEndedRead.get());
+        int status = 0;
+        const pid_t waited = waitpid(child, &status, WNOHANG);
+        const bool ended = waited == child || (waited < 0 && errno != EINTR);
+        if (waited == child) exitCode = exitCodeOf(status);
+        writeSnapshot(screen, snapshotFile, line->useColor);
+        if (ended) break;
+    }
+
+    if (readerStarted) {
+        const char stop = 0;
+        while (write(stopWrite.get(), &stop, 1) < 0 && errno == EINTR) {
+        }
+        pthread_join(reader, nullptr);
+    }
+    // Hangs the terminal up for any descendant still holding it.
+    master.reset();
+    writeSnapshot(screen, snapshotFile, line->useColor);
+
+    setDisposition(SIGCHLD, SIG_DFL);
+    childEndedWrite = -1;
+    return exitCode;
+}
+
+}  // namespace vtsnap
