@@ -1,0 +1,168 @@
+// Control sequences: parameter parsing, then every action, seen in the file.
+// A marker character written after a sequence shows where the cursor went.
+#include <initializer_list>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/stream_case.hpp"
+
+namespace vtsnap::test {
+namespace {
+
+std::vector<std::int32_t> paramsOf(std::string_view bytes) {
+    Screen screen(10, 10);
+    std::lock_guard<std::mutex> guard(screen.lock);
+    for (char c : bytes) screen.paramBuffer.push(static_cast<std::uint8_t>(c));
+    const ParamList list = screen.parseParams();
+    return {list.begin(), list.end()};
+}
+
+TEST(CsiParams, SplitAtSemicolonsAndRead) {
+    const struct {
+        std::string bytes;
+        std::vector<std::int32_t> list;
+    } cases[] = {
+        {"", {0}},
+        {"5", {5}},
+        {"1;2", {1, 2}},
+        {";5", {0, 5}},
+        {"5;", {5, 0}},
+        {";;;", {0, 0, 0, 0}},
+        {"007", {7}},
+        {"?25", {25}},
+        {"?", {0}},
+        {"?1;2", {1, 2}},
+        {">;5", {0, 5}},
+        {">4;2", {4, 2}},
+        {"4:3", {43}},
+        {"1 2", {12}},
+        {"$", {0}},
+        {" ;7", {0, 7}},
+        {"38:5:196", {32767}},
+        {"38:2:10:20:30", {32767}},
+        {"32767", {32767}},
+        {"32768", {32767}},
+        {std::string(20, '9'), {32767}},
+        {std::string(200, '9') + ";3", {32767, 3}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(paramsOf(c.bytes), c.list) << "bytes: " << c.bytes;
+}
+
+TEST(CsiParams, FullBufferOfSeparatorsGives257Zeros) {
+    EXPECT_EQ(paramsOf(std::string(256, ';')), std::vector<std::int32_t>(257, 0));
+}
+
+const std::string kA120(120, 'a');
+const std::string kA119(119, 'a');
+const StreamOptions kSmall{.cols = 10, .rows = 5};
+#define FIVE_ROWS "r0\r\nr1\r\nr2\r\nr3\r\nr4"
+
+const StreamCase kCsiCases[] = {
+    // Cursor position: rows count from the top of the scroll region, then
+    // the cursor is clamped to the screen, not to the region.
+    {"CupHome", "abc" CSI "HX", fileOf({"Xbc"})},
+    {"CupZerosMeanOne", "abc" CSI "0;0HX", fileOf({"Xbc"})},
+    {"CupRowAndColumn", "top" CSI "3;5HX", fileOf({"top", "", "    X"})},
+    {"CupClampsToScreen", "top" CSI "999;999HX", fileOf({"top", "", "", "", "         X"}), kSmall},
+    {"HvpLikeCup", "top" CSI "2;3fX", fileOf({"top", "  X"})},
+    {"CupCountsFromRegionTop", "top" CSI "2;4r" CSI "1;2HX", fileOf({"top", " X"})},
+    {"CupMayLeaveRegion", "top" CSI "2;3r" CSI "4;1HX", fileOf({"top", "", "", "", "X"})},
+    {"CupClampsBelowRegionToScreen", "top" CSI "3;4r" CSI "99;1HX", fileOf({"top", "", "", "", "X"}), kSmall},
+    {"VpaAlsoSetsColumn", "abcdef" CSI "2dX", fileOf({"abcdef", "X"})},
+    {"VpaTakesColumnFromSecondParameter", "top" CSI "2;4dX", fileOf({"top", "   X"})},
+    {"VpaCountsFromRegionTop", "top" CSI "2;4r" CSI "2dX", fileOf({"top", "", "X"})},
+
+    {"ChaSetsColumn", "abcdef" CSI "3GX", fileOf({"abXdef"})},
+    {"ChaZeroMeansOne", "abc" CSI "0GX", fileOf({"Xbc"})},
+    {"ChaClamps", CSI "999GX", fileOf({"         X"}), kSmall},
+    {"HpaLikeCha", "abcdef" CSI "3`X", fileOf({"abXdef"})},
+    {"CufMovesRight", "ab" CSI "CX" CSI "2CY", fileOf({"ab X  Y"})},
+    {"HprLikeCuf", "ab" CSI "3aX", fileOf({"ab   X"})},
+    {"CufClamps", CSI "99CX", fileOf({"         X"}), kSmall},
+    {"CufAfterLastColumnOverwrites", kA120 + CSI "CX", fileOf({kA119 + "X"})},
+    {"CubMovesLeft", "abcdef" CSI "2DX", fileOf({"abcdXf"})},
+    {"CubStopsAtColumnZero", "abc" CSI "99DX", fileOf({"Xbc"})},
+    {"CuuZeroOneAndNoneMoveOne", "top" CSI "5;1H" CSI "AA" CSI "0AB" CSI "1AC",
+     fileOf({"top", "  C", " B", "A"})},
+    {"CuuStopsAtTop", CSI "3;2H" CSI "99AX", fileOf({" X"})},
+    {"CudMovesDown", "a" CSI "2BX", fileOf({"a", "", " X"})},
+    {"VprLikeCud", "a" CSI "eX", fileOf({"a", " X"})},
+    {"CudStopsAtBottom", "top" CSI "99BX", fileOf({"top", "", "", "", "   X"}), kSmall},
+    {"CnlDownToColumnZero", "abc" CSI "2EX", fileOf({"abc", "", "X"})},
+    {"CplUpToColumnZero", "top" CSI "4;5H" CSI "2FX", fileOf({"top", "X"})},
+
+    // Vertical moves stop at the region's edges even from outside it.
+    {"CudStopsAtRegionBottom", "top" CSI "2;3r" CSI "9BX", fileOf({"top", "", "X"})},
+    {"CnlStopsAtRegionBottom", "top" CSI "2;3r" CSI "9EX", fileOf({"top", "", "X"})},
+    {"CuuStopsAtRegionTop", "top" CSI "3;4r" CSI "2;1H" CSI "9AX", fileOf({"top", "", "X"})},
+    {"CplStopsAtRegionTop", "top" CSI "3;4r" CSI "2;3H" CSI "9FX", fileOf({"top", "", "X"})},
+    {"CuuFromAboveRegionMovesDown", "top" ESC "7" CSI "3;4r" ESC "8" CSI "AX", fileOf({"top", "", "   X"})},
+    {"CudFromBelowRegionMovesUp", "top" CSI "2;3r" CSI "5;1H" CSI "BX", fileOf({"top", "", "X"})},
+
+    // Erasing within a row and the display.
+    {"ElToEnd", "abcdef" CSI "3G" CSI "K", fileOf({"ab"})},
+    {"ElZeroToEnd", "abcdef" CSI "3G" CSI "0K", fileOf({"ab"})},
+    {"ElToCursorInclusive", "abcdef" CSI "3G" CSI "1K", fileOf({"   def"})},
+    {"ElWholeRow", "abc\r\ndef\r\nghi" CSI "2;2H" CSI "2K", fileOf({"abc", "", "ghi"})},
+    {"ElOtherModeDoesNothing", "abc" CSI "1G" CSI "3K", fileOf({"abc"})},
+    {"EdBelow", FIVE_ROWS CSI "2;2H" CSI "J", fileOf({"r0", "r"}), kSmall},
+    {"EdAbove", FIVE_ROWS CSI "2;1H" CSI "1J", fileOf({" 1", "r2", "r3", "r4"}), kSmall},
+    {"EdAllHomesCursor", FIVE_ROWS CSI "2JX", fileOf({"X"}), kSmall},
+    {"EdThreeLikeTwo", FIVE_ROWS CSI "3JX", fileOf({"X"}), kSmall},
+    {"EdPrivateMarkerIgnored", FIVE_ROWS CSI "?2JX", fileOf({"X"}), kSmall},
+    {"EdOtherModeDoesNothing", FIVE_ROWS CSI "5JX", fileOf({"r0", "r1", "r2", "r3", "r4X"}), kSmall},
+
+    // Editing within a row.
+    {"IchShiftsRight", "abcdef" CSI "3G" CSI "2@", fileOf({"ab  cdef"})},
+    {"IchLosesCellsAtRightEdge", "0123456789" CSI "1G" CSI "3@", fileOf({"   0123456"}), kSmall},
+    {"IchHugeClearsToEnd", "0123456789abc" CSI "11G" CSI "200@", fileOf({"0123456789"})},
+    {"DchShiftsLeft", "abcdef" CSI "2G" CSI "2P", fileOf({"adef"})},
+    {"DchNearEndClearsLastCells", "0123456789" CSI "9G" CSI "5P", fileOf({"01234567"}), kSmall},
+    {"EchBlanks", "abcdef" CSI "2G" CSI "3X", fileOf({"a   ef"})},
+    {"EchStopsAtRowEnd", "0123456789" CSI "8G" CSI "5XZ", fileOf({"0123456Z"}), kSmall},
+    {"EchZeroMeansOne", "abc" CSI "1G" CSI "0X", fileOf({" bc"})},
+
+    // Lines and scrolling (more with a rotated grid in test_screen.cpp).
+    {"IlInsertsAtCursor", FIVE_ROWS CSI "2;1H" CSI "2L", fileOf({"r0", "", "", "r1", "r2"}), kSmall},
+    {"DlDeletesAtCursor", FIVE_ROWS CSI "2;1H" CSI "2M", fileOf({"r0", "r3", "r4"}), kSmall},
+    {"SuScrollsUp", FIVE_ROWS CSI "2S", fileOf({"r2", "r3", "r4"}), kSmall},
+    {"SdScrollsDown", FIVE_ROWS CSI "2T" CSI "HX", fileOf({"X", "", "r0", "r1", "r2"}), kSmall},
+
+    // Scroll region: the cursor goes to its top; unusable numbers reset it.
+    {"RegionHomesCursorToItsTop", "abc" CSI "2;4rX", fileOf({"abc", "X"})},
+    {"RegionLimitsScrolling", FIVE_ROWS CSI "2;4r" CSI "S", fileOf({"r0", "r2", "r3", "", "r4"}), kSmall},
+    {"RegionBottomCutToScreen", FIVE_ROWS CSI "2;200r" CSI "S", fileOf({"r0", "r2", "r3", "r4"}), kSmall},
+    {"RegionSingleParameterResets", FIVE_ROWS CSI "2;4r" CSI "5r" CSI "SX", fileOf({"X1", "r2", "r3", "r4"}), kSmall},
+    {"RegionEqualBoundsResets", FIVE_ROWS CSI "2;4r" CSI "3;3r" CSI "S", fileOf({"r1", "r2", "r3", "r4"}), kSmall},
+    {"RegionReversedResets", FIVE_ROWS CSI "2;4r" CSI "4;2r" CSI "S", fileOf({"r1", "r2", "r3", "r4"}), kSmall},
+    {"RegionEmptyResets", FIVE_ROWS CSI "2;4r" CSI "r" CSI "TX", fileOf({"X", "r0", "r1", "r2", "r3"}), kSmall},
+    {"RegionClearsWrap", kA120 + CSI "rX", fileOf({"X" + kA119})},
+
+    // Save and restore share their slot with ESC 7 and ESC 8.
+    {"SaveRestore", "ab" CSI "s" CSI "3;5Hc" CSI "ud", fileOf({"abd", "", "    c"})},
+    {"EscSaveCsiRestore", "ab" ESC "7" CSI "3;5Hc" CSI "ud", fileOf({"abd", "", "    c"})},
+    {"CsiSaveEscRestore", "ab" CSI "s" CSI "3;5Hc" ESC "8d", fileOf({"abd", "", "    c"})},
+    {"SaveIgnoresParameters", "ab" CSI "1;80s" CSI "3;5Hc" CSI "ud", fileOf({"abd", "", "    c"})},
+    {"RestoreWithMarkers", "ab" CSI "s" CSI "3;5Hc" CSI "?ud" CSI ">1ue", fileOf({"abe", "", "    c"})},
+    {"RestoreClearsWrap", kA120 + CSI "s" CSI "uX", fileOf({kA119 + "X"})},
+    {"SaveKeepsWrap", kA120 + CSI "sX", fileOf({kA120, "X"})},
+
+    // Requests, mode changes and unknown finals change nothing and answer
+    // nothing; colon sub-parameters are one number.
+    {"IgnoredSequences",
+     "a" CSI "6n" CSI "c" CSI ">c" CSI "?25l" CSI "?1049h" CSI "4h" CSI "2 q" CSI "3t" CSI "5v" CSI "1~" CSI "2I" "b",
+     fileOf({"ab"})},
+    {"ColonJoinsDigits", CSI "1:2GX", fileOf({"           X"})},
+    {"IntermediateDoesNotChangeAction", "abc" CSI "2$GX", fileOf({"aXc"})},
+    {"OverlongParameterBytesAreDropped", "top" CSI + std::string(253, '0') + "2;3" + std::string(44, '0') + "HX",
+     fileOf({"top", "  X"})},
+};
+
+class Csi : public ::testing::TestWithParam<StreamCase> {};
+TEST_P(Csi, File) { expectFile(GetParam()); }
+INSTANTIATE_TEST_SUITE_P(Catalogue, Csi, ::testing::ValuesIn(kCsiCases), caseName);
+
+}  // namespace
+}  // namespace vtsnap::test

@@ -1,0 +1,242 @@
+// Scrolling, line insertion and deletion with the grid rotated to every
+// offset, and the Screen state that the file cannot show.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "snapshot/render.hpp"
+#include "tests/render_stream.hpp"
+#include "tests/stream_case.hpp"
+
+namespace vtsnap::test {
+namespace {
+
+// Every row of the screen as text with trailing blanks cut, empty rows
+// included: the file cannot show the empty rows above the first written one.
+std::vector<std::string> rowTexts(const Screen& screen) {
+    std::vector<std::string> rows;
+    for (int r = 0; r < screen.rows; ++r) {
+        std::string text(screen.rowChars(r), screen.rowChars(r) + screen.cols);
+        text.erase(text.find_last_not_of(' ') + 1);
+        rows.push_back(text);
+    }
+    return rows;
+}
+
+std::vector<std::string> rowTextsAfter(std::string_view bytes, int cols, int rows) {
+    Screen screen(cols, rows);
+    feed(screen, bytes);
+    std::lock_guard<std::mutex> guard(screen.lock);
+    return rowTexts(screen);
+}
+
+// Five rows a..e on a 4 x 5 screen, after `turns` full-screen scrolls, so
+// that screen row 0 sits at every place in the grid's storage.
+std::string rowsAtoE(int turns) {
+    std::string stream = CSI "5;1H" + std::string(static_cast<std::size_t>(turns), '\n');
+    return stream + CSI "Ha" CSI "2Hb" CSI "3Hc" CSI "4Hd" CSI "5He";
+}
+
+TEST(ScreenRotated, RegionOperationsAtEveryOffset) {
+    using Rows = std::vector<std::string>;
+    const struct {
+        const char* name;
+        std::string ops;
+        Rows expected;
+    } cases[] = {
+        {"nothing", "", {"a", "b", "c", "d", "e"}},
+        {"full scroll up", CSI "2S", {"c", "d", "e", "", ""}},
+        {"full scroll down", CSI "2T", {"", "", "a", "b", "c"}},
+        {"full scroll up beyond height", CSI "9Sx", {"", "", "", "", " x"}},
+        {"region scroll up", CSI "2;4r" CSI "S", {"a", "c", "d", "", "e"}},
+        {"region scroll down", CSI "2;4r" CSI "T", {"a", "", "b", "c", "e"}},
+        {"region scroll up twice", CSI "2;4r" CSI "S" CSI "S", {"a", "d", "", "", "e"}},
+        {"region scroll up beyond height", CSI "2;4r" CSI "9S", {"a", "", "", "", "e"}},
+        {"region at top", CSI "1;4r" CSI "S", {"b", "c", "d", "", "e"}},
+        {"region at bottom", CSI "2;5r" CSI "T", {"a", "", "b", "c", "d"}},
+        {"insert line in region", CSI "2;4r" CSI "2H" CSI "L", {"a", "b", "", "c", "e"}},
+        {"delete line in region", CSI "2;4r" CSI "2H" CSI "M", {"a", "b", "d", "", "e"}},
+        {"insert many in region", CSI "2;4r" CSI "2H" CSI "99L", {"a", "b", "", "", "e"}},
+        {"delete many clears to bottom", CSI "2H" CSI "100M", {"a", "", "", "", ""}},
+        {"insert above region", CSI "H" ESC "7" CSI "3;4r" ESC "8" CSI "L", {"", "a", "b", "c", "e"}},
+        {"delete above region", CSI "H" ESC "7" CSI "3;4r" ESC "8" CSI "2M", {"c", "d", "", "", "e"}},
+        {"insert and delete below region", CSI "1;2r" CSI "4H" CSI "L" CSI "M", {"a", "b", "c", "d", "e"}},
+        {"line feed at region bottom", CSI "2;4r" CSI "3H\nx", {"a", "c", "d", "x", "e"}},
+        {"line feed below region", CSI "1;2r" CSI "5H\nx", {"b", "x", "c", "d", "e"}},
+        {"wrap at region bottom", CSI "2;3r" CSI "2;4Hyz", {"a", "c  y", "z", "d", "e"}},
+        {"reverse index at region top", CSI "2;4r" ESC "Mx", {"a", "x", "b", "c", "e"}},
+        {"erase below", CSI "3;2H" CSI "J", {"a", "b", "c", "", ""}},
+        {"erase above", CSI "4;1H" CSI "1J", {"", "", "", "", "e"}},
+        {"insert characters", CSI "2;1H" CSI "@", {"a", " b", "c", "d", "e"}},
+    };
+    for (const auto& c : cases) {
+        for (int turns = 0; turns <= 10; ++turns) {
+            EXPECT_EQ(rowTextsAfter(rowsAtoE(turns) + c.ops, 4, 5), c.expected)
+                << c.name << ", after " << turns << " full scrolls";
+        }
+    }
+}
+
+TEST(ScreenRotated, ManyLinesKeepTheLastScreenful) {
+    std::string stream;
+    for (int i = 1; i <= 250; ++i) stream += "line " + std::to_string(i) + "\r\n";
+    stream += "end";
+    std::string expected(kBom);
+    for (int i = 152; i <= 250; ++i) expected += "line " + std::to_string(i) + "\r\n";
+    expected += "end\r\n";
+    EXPECT_EQ(renderStream(stream), expected);
+    EXPECT_EQ(renderStream(stream, {.chunk = 7}), expected);
+}
+
+TEST(ScreenRotated, RegionAfterManyScrollsThenWholeScreenAgain) {
+    std::string stream;
+    for (int i = 0; i < 13; ++i) stream += std::to_string(i) + "\r\n";
+    // Rows now show 9, 10, 11, 12 and an empty last row.
+    stream += CSI "2;4r" CSI "S" CSI "T" CSI "T" CSI "r" CSI "S" CSI "5;1Hz";
+    EXPECT_EQ(rowTextsAfter(stream, 4, 5), (std::vector<std::string>{"", "", "11", "", "z"}));
+}
+
+// State that only shows later, if at all.
+TEST(ScreenState, ConstructionRaisesDimensionsToOne) {
+    Screen screen(0, -5);
+    EXPECT_EQ(screen.rows, 1);
+    EXPECT_EQ(screen.cols, 1);
+    EXPECT_EQ(screen.scrollTop, 0);
+    EXPECT_EQ(screen.scrollBottom, 0);
+    EXPECT_EQ(screen.parserState, ParserState::Ground);
+}
+
+TEST(ScreenState, FullRowSetsWrapPendingInLastColumn) {
+    Screen screen(120, 3);
+    feed(screen, std::string(120, 'a'));
+    EXPECT_EQ(screen.cursorRow, 0);
+    EXPECT_EQ(screen.cursorCol, 119);
+    EXPECT_TRUE(screen.wrapPending);
+    std::lock_guard<std::mutex> guard(screen.lock);
+    screen.scrollUp(0);
+    screen.scrollDown(-1);
+    EXPECT_TRUE(screen.wrapPending) << "a count below 1 changes nothing";
+    screen.scrollDown(1);
+    EXPECT_FALSE(screen.wrapPending);
+}
+
+TEST(ScreenState, LineCountsBelowOneMeanOne) {
+    Screen screen(4, 3);
+    feed(screen, "a\r\nb\r\nc" CSI "2H");
+    {
+        std::lock_guard<std::mutex> guard(screen.lock);
+        screen.insertLines(0);
+    }
+    EXPECT_EQ(render(screen), fileOf({"a", "", "b"}));
+    {
+        std::lock_guard<std::mutex> guard(screen.lock);
+        screen.deleteLines(-2);
+    }
+    EXPECT_EQ(render(screen), fileOf({"a", "b"}));
+}
+
+TEST(ScreenState, ScrollUpPullsCursorIntoRegion) {
+    Screen screen(10, 20);
+    feed(screen, CSI "6;15r" CSI "19;1H");
+    EXPECT_EQ(screen.cursorRow, 19) << "row 23 counted from the region, clamped to the screen";
+    std::lock_guard<std::mutex> guard(screen.lock);
+    screen.scrollUp(1000);
+    EXPECT_EQ(screen.cursorRow, 14);
+    screen.cursorRow = 2;
+    screen.scrollUp(1);
+    EXPECT_EQ(screen.cursorRow, 5);
+}
+
+TEST(ScreenState, EraseModesAndCursor) {
+    Screen screen(10, 5);
+    feed(screen, "abc\r\ndef");
+    std::lock_guard<std::mutex> guard(screen.lock);
+    screen.eraseInDisplay(5);
+    EXPECT_EQ(screen.cursorRow, 1);
+    EXPECT_EQ(screen.cursorCol, 3);
+    screen.eraseInDisplay(2);
+    EXPECT_EQ(screen.cursorRow, 0);
+    EXPECT_EQ(screen.cursorCol, 0);
+    EXPECT_EQ(renderSnapshot(screen, false), std::string(kBom));
+}
+
+TEST(ScreenState, DecoderStateSurvivesTheBlockEnd) {
+    Screen screen(10, 5);
+    feed(screen, CSI "?25");
+    EXPECT_EQ(screen.parserState, ParserState::CsiParam);
+    EXPECT_EQ(screen.paramBuffer.view(), "?25");
+    feed(screen, "l");
+    EXPECT_EQ(screen.parserState, ParserState::Ground);
+    EXPECT_TRUE(screen.paramBuffer.empty());
+
+    feed(screen, "\xF0\x9F");
+    EXPECT_EQ(screen.utf8Pending, 2);
+    EXPECT_EQ(screen.utf8Value, 0x1Fu);
+    feed(screen, ESC);
+    EXPECT_EQ(screen.parserState, ParserState::Escape);
+    EXPECT_EQ(screen.utf8Pending, 0);
+    EXPECT_EQ(screen.utf8Value, 0u);
+
+    feed(screen, "]0;title" ESC);
+    EXPECT_EQ(screen.parserState, ParserState::OscEscape);
+    feed(screen, "x");
+    EXPECT_EQ(screen.parserState, ParserState::OscString);
+    feed(screen, "\x07");
+    EXPECT_EQ(screen.parserState, ParserState::Ground);
+}
+
+TEST(ScreenState, ParameterBufferHoldsAtMost256Bytes) {
+    Screen screen(10, 5);
+    feed(screen, CSI + std::string(300, '1'));
+    EXPECT_EQ(screen.paramBuffer.size(), 256u);
+    EXPECT_EQ(screen.parserState, ParserState::CsiParam);
+}
+
+TEST(ScreenState, ResetKeepsDimensionsAndClearsTheRest) {
+    Screen screen(10, 5);
+    feed(screen, "abc" CSI "31m" CSI "2;4r" CSI "3;3H" CSI "s" CSI "4;5H" CSI "12");
+    {
+        std::lock_guard<std::mutex> guard(screen.lock);
+        screen.reset();
+    }
+    EXPECT_EQ(screen.rows, 5);
+    EXPECT_EQ(screen.cols, 10);
+    EXPECT_EQ(screen.scrollTop, 0);
+    EXPECT_EQ(screen.scrollBottom, 4);
+    EXPECT_EQ(screen.cursorRow, 0);
+    EXPECT_EQ(screen.cursorCol, 0);
+    EXPECT_EQ(screen.savedRow, 0);
+    EXPECT_EQ(screen.savedCol, 0);
+    EXPECT_EQ(screen.currentAttr, CellAttr{});
+    EXPECT_EQ(screen.parserState, ParserState::Ground);
+    EXPECT_TRUE(screen.paramBuffer.empty());
+    EXPECT_EQ(render(screen, true), std::string(kBom));
+}
+
+TEST(ScreenState, EmptyBlockChangesNothing) {
+    Screen screen(10, 5);
+    feed(screen, CSI "3");
+    screen.feedBytes(nullptr, 0);
+    EXPECT_EQ(screen.parserState, ParserState::CsiParam);
+    EXPECT_EQ(screen.paramBuffer.view(), "3");
+}
+
+// The reader thread must wait while a snapshot holds the lock.
+TEST(ScreenState, FeedWaitsForTheLock) {
+    Screen screen(10, 5);
+    std::unique_lock<std::mutex> held(screen.lock);
+    std::thread reader([&] { feed(screen, "x"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(screen.rowChars(0)[0], u' ');
+    held.unlock();
+    reader.join();
+    EXPECT_EQ(render(screen), fileOf({"x"}));
+}
+
+}  // namespace
+}  // namespace vtsnap::test

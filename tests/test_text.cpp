@@ -1,0 +1,79 @@
+// Text: UTF-8 decoding, one cell per UTF-16 unit, deferred autowrap, and how
+// characters outside the BMP come out when their halves end up apart.
+#include <string>
+
+#include "tests/stream_case.hpp"
+
+namespace vtsnap::test {
+namespace {
+
+using namespace std::string_literals;
+
+const std::string kA120(120, 'a');
+const std::string kA119(119, 'a');
+#define GRIN "\xF0\x9F\x98\x80"    // U+1F600, two cells
+#define REPLACED "\xEF\xBF\xBD"    // U+FFFD
+
+const StreamCase kTextCases[] = {
+    {"PlainText", "Hello", fileOf({"Hello"})},
+    {"CrLfStartsNextRow", "A\r\nB", fileOf({"A", "B"})},
+    {"LineFeedKeepsColumn", "ab\ncd", fileOf({"ab", "  cd"})},
+    {"TwoByteCharacter", "caf\xC3\xA9", fileOf({"caf\xC3\xA9"})},
+    {"ThreeByteCharacter", "\xE2\x82\xAC" "5", fileOf({"\xE2\x82\xAC" "5"})},
+    {"FourByteCharacterTakesTwoCells", "abc\r" GRIN, fileOf({GRIN "c"})},
+    {"AdjacentFourByteCharacters", GRIN GRIN "!", fileOf({GRIN GRIN "!"})},
+
+    // Broken sequences are dropped; an interrupting byte goes with them.
+    {"InterruptingAsciiIsLost", "\xC3" "AB", fileOf({"B"})},
+    {"InterruptingLeadByteIsLost", "\xC3\xC3\xA9" "x", fileOf({"x"})},
+    {"BellDoesNotInterrupt", "\xC3\x07\xA9", fileOf({"\xC3\xA9"})},
+    {"CarriageReturnAbandonsSequence", "xy\xC3\r\xA9z", fileOf({"zy"})},
+    {"EscapeAbandonsSequence", "a\xC3" CSI "C\xA9" "b", fileOf({"a b"})},
+    {"EncodedSurrogateIsDropped", "a\xED\xA0\x80" "b", fileOf({"ab"})},
+    {"BeyondUnicodeIsDropped", "a\xF4\x90\x80\x80" "b", fileOf({"ab"})},
+    {"StrayBytesAreIgnored", "a\x80\xBF\xF8\xFF" "b", fileOf({"ab"})},
+    {"LargestCodePoint", "\xF4\x8F\xBF\xBF", fileOf({"\xF4\x8F\xBF\xBF"})},
+
+    // Overlong forms are decoded like any other, NUL and TAB included.
+    {"OverlongLetter", "\xC1\x81", fileOf({"A"})},
+    {"OverlongNulIsACell", "a\xC0\x80" "b\xE0\x80\x80" "c", fileOf({"a\0b\0c"s})},
+    {"OverlongTabIsACell", "a\xC0\x89" "b", fileOf({"a\tb"})},
+    {"DeleteIsACell", "a\x7F" "b", fileOf({"a\x7F" "b"})},
+    {"OtherControlsAreIgnored", "a\0\x01\x0B\x0C\x0E\x0F\x1F" "b"s, fileOf({"ab"})},
+
+    // Autowrap happens only when the next character arrives.
+    {"FullRowThenCharacterWraps", kA120 + "b", fileOf({kA120, "b"})},
+    {"FullRowThenCrLfLeavesNoEmptyRow", kA120 + "\r\nb", fileOf({kA120, "b"})},
+    {"WrapAtBottomScrolls", "1111122222333334", fileOf({"22222", "33333", "4"}), {.cols = 5, .rows = 3}},
+    {"OneCellScreenKeepsLastCharacter", "abc", fileOf({"c"}), {.cols = 1, .rows = 1}},
+    {"NoRowsMeansOneRow", "ab\r\ncd", fileOf({"cd"}), {.cols = 5, .rows = 0}},
+    {"FullScreenScrollsOff", "1\r\n2\r\n3\r\n4\r\n5", fileOf({"3", "4", "5"}), {.cols = 5, .rows = 3}},
+
+    // A half of a pair standing alone is written as U+FFFD rather than
+    // stopping the whole file from being rendered.
+    {"PairSplitByWrap", kA119 + GRIN, fileOf({kA119 + REPLACED, REPLACED})},
+    {"PairSplitByWrapThenText", kA119 + GRIN "z", fileOf({kA119 + REPLACED, REPLACED "z"})},
+    {"HighHalfOverwritten", GRIN "\rx", fileOf({"x" REPLACED})},
+    {"LowHalfOverwritten", GRIN "\r" CSI "Cy", fileOf({REPLACED "y"})},
+    {"HalfBeforeAPair", GRIN "\r" CSI "C" GRIN, fileOf({REPLACED GRIN})},
+    {"LoneHalfInColour", CSI "31m" GRIN "\r" CSI "Cy", fileOf({CSI "31m" REPLACED "y" CSI "0m"}),
+     {.color = true}},
+    {"LoneHalfElsewhereLeavesRestIntact", "top\r\n" GRIN "\rx\r\nbottom",
+     fileOf({"top", "x" REPLACED, "bottom"})},
+};
+
+class Text : public ::testing::TestWithParam<StreamCase> {};
+TEST_P(Text, File) { expectFile(GetParam()); }
+INSTANTIATE_TEST_SUITE_P(Catalogue, Text, ::testing::ValuesIn(kTextCases), caseName);
+
+// A stream that mixes every kind of sequence, so that every split point
+// falls inside one of them for some block size.
+TEST(TextSplits, MixedStreamGivesSameFileInAnyBlocks) {
+    const std::string stream = "caf\xC3\xA9 " CSI "31mred" CSI "0m" ESC "]2;title\x07"
+                               " " GRIN " " ESC "]8;;x" ESC "\\end" ESC "7\r\n" ESC "8!";
+    EXPECT_EQ(renderStreamAllSplits(stream, {.color = true}),
+              fileOf({"caf\xC3\xA9 " CSI "31mred" CSI "39m " GRIN " end!"}));
+}
+
+}  // namespace
+}  // namespace vtsnap::test
