@@ -79,6 +79,15 @@ void appendExtendedColor(std::string& out, std::string_view prefix, ColorValue n
 
 void appendUtf8(std::string& out, const char16_t* units, std::size_t count) {
     const std::size_t start = out.size();
+    // Most runs are plain ASCII: one check, then a narrowing copy.
+    char16_t any = 0;
+    for (std::size_t i = 0; i < count; ++i) any |= units[i];
+    if (any < 0x80) {
+        out.resize(start + count);
+        char* p = out.data() + start;
+        for (std::size_t i = 0; i < count; ++i) p[i] = static_cast<char>(units[i]);
+        return;
+    }
     out.resize(start + utf8Length(units, count));
     auto* p = reinterpret_cast<unsigned char*>(out.data() + start);
     for (std::size_t i = 0; i < count; ++i) {
@@ -111,16 +120,19 @@ void appendUtf8(std::string& out, const char16_t* units, std::size_t count) {
 }
 
 std::string renderSnapshot(const Screen& screen, bool useColor) {
-    std::string out;
-    out.reserve(kInitialReserve);
-    appendAscii(out, "\xEF\xBB\xBF");
-
     const std::int32_t cols = screen.cols;
     std::int32_t first = 0;
     while (first < screen.rows && !rowOccupied(screen.rowChars(first), cols)) ++first;
-    if (first == screen.rows) return out;
     std::int32_t last = screen.rows - 1;
-    while (!rowOccupied(screen.rowChars(last), cols)) --last;
+    while (last > first && !rowOccupied(screen.rowChars(last), cols)) --last;
+
+    std::string out;
+    // Room for full rows of ASCII up front saves regrowing a large screen's
+    // buffer several times over.
+    const std::size_t estimate = first < screen.rows ? std::size_t(last - first + 1) * std::size_t(cols + 2) : 0;
+    out.reserve(std::max(kInitialReserve, estimate + 3));
+    appendAscii(out, "\xEF\xBB\xBF");
+    if (first == screen.rows) return out;
 
     for (std::int32_t r = first; r <= last; ++r) {
         const char16_t* text = screen.rowChars(r);

@@ -1,6 +1,7 @@
 // The byte-stream decoder: one pass over each block, one byte at a time, with
 // all of its state in the Screen so that any sequence may span blocks.
 #include <algorithm>
+#include <cstring>
 
 #include "terminal/screen.hpp"
 
@@ -14,6 +15,23 @@ constexpr std::uint8_t kBel = 0x07;
 // Bytes that putChar writes as they are when no UTF-8 character is pending.
 constexpr bool isAsciiText(std::uint8_t b) { return b >= 0x20 && b <= 0x7F; }
 
+// The end of a run of ASCII text starting at `p`, eight bytes at a time: a
+// word holds only text when no byte is below 0x20 and none has its top bit.
+const std::uint8_t* asciiTextEnd(const std::uint8_t* p, const std::uint8_t* end) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    while (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        // Top bit of a byte set when the byte is below 0x20 (it has no top bit
+        // of its own) or is 0x80 and up.
+        if (((word - kOnes * 0x20) | word) & kHigh) break;
+        p += 8;
+    }
+    while (p < end && isAsciiText(*p)) ++p;
+    return p;
+}
+
 }  // namespace
 
 void Screen::feedBytes(const std::uint8_t* bytes, std::uint64_t length) {
@@ -24,18 +42,11 @@ void Screen::feedBytes(const std::uint8_t* bytes, std::uint64_t length) {
         const std::uint8_t b = *p;
         switch (parserState) {
         case ParserState::Ground:
-            if (utf8Pending == 0 && isAsciiText(b)) {
-                // Runs of plain text go to the grid a row at a time.
-                const std::uint8_t* runEnd = p + 1;
-                while (runEnd < end && isAsciiText(*runEnd)) ++runEnd;
-                putAsciiRun(p, static_cast<std::size_t>(runEnd - p));
-                p = runEnd;
+            if (b >= 0x20) {
+                p = feedText(p, end);
                 continue;
             }
-            if (b < 0x20)
-                feedControl(b);
-            else
-                feedUtf8(b);
+            feedControl(b);
             break;
         case ParserState::Escape:
             feedEscape(b);
@@ -96,35 +107,51 @@ void Screen::feedControl(std::uint8_t b) {
     }
 }
 
-// One byte of 0x20 or more while a UTF-8 character is pending, or a lead
-// byte; plain ASCII with nothing pending takes the run path instead.
-inline void Screen::feedUtf8(std::uint8_t b) {
-    if (utf8Pending > 0) {
+// Text in Ground: every byte from 0x20 up, until a control byte or the end of
+// the block. The UTF-8 state lives in locals here and goes back to the Screen
+// on the way out.
+const std::uint8_t* Screen::feedText(const std::uint8_t* p, const std::uint8_t* end) {
+    std::uint32_t value = utf8Value;
+    std::int32_t pending = utf8Pending;
+    while (p < end) {
+        const std::uint8_t b = *p;
+        if (b < 0x20) break;
+        if (pending == 0) {
+            if (b <= 0x7F) {
+                const std::uint8_t* runEnd = asciiTextEnd(p + 1, end);
+                putAsciiRun(p, static_cast<std::size_t>(runEnd - p));
+                p = runEnd;
+                continue;
+            }
+            if ((b & 0xE0) == 0xC0) {
+                value = b & 0x1Fu;
+                pending = 1;
+            } else if ((b & 0xF0) == 0xE0) {
+                value = b & 0x0Fu;
+                pending = 2;
+            } else if ((b & 0xF8) == 0xF0) {
+                value = b & 0x07u;
+                pending = 3;
+            }
+            // A stray continuation byte or 0xF8-0xFF: ignored.
+            ++p;
+            continue;
+        }
+        ++p;
         if ((b & 0xC0) != 0x80) {
-            clearUtf8();  // the interrupting byte is lost with the character
-            return;
+            value = 0;  // the interrupting byte is lost with the character
+            pending = 0;
+            continue;
         }
-        utf8Value = (utf8Value << 6) | (b & 0x3Fu);
-        if (--utf8Pending == 0) {
-            const std::uint32_t v = utf8Value;
-            utf8Value = 0;
-            emitCodePoint(v);
+        value = (value << 6) | (b & 0x3Fu);
+        if (--pending == 0) {
+            emitCodePoint(value);
+            value = 0;
         }
-        return;
     }
-    if (b <= 0x7F) {
-        putChar(b);
-    } else if ((b & 0xE0) == 0xC0) {
-        utf8Value = b & 0x1Fu;
-        utf8Pending = 1;
-    } else if ((b & 0xF0) == 0xE0) {
-        utf8Value = b & 0x0Fu;
-        utf8Pending = 2;
-    } else if ((b & 0xF8) == 0xF0) {
-        utf8Value = b & 0x07u;
-        utf8Pending = 3;
-    }
-    // A stray continuation byte or 0xF8-0xFF: ignored.
+    utf8Value = value;
+    utf8Pending = pending;
+    return p;
 }
 
 // Overlong forms are accepted on purpose; surrogates and values beyond

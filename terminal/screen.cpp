@@ -1,9 +1,29 @@
 #include "terminal/screen.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace vtsnap {
+
+namespace {
+
+// The default attribute is all one bits, so runs of it can be laid down by
+// memset, which the C library tunes for the machine it runs on.
+static_assert(sizeof(CellAttr) == 8 && kDefaultColor == 0xFFFFFFFFu);
+
+void fillAttrs(CellAttr* cells, std::int32_t count, CellAttr attr) {
+    if (count >= 16 && attr == CellAttr{}) {
+        std::memset(static_cast<void*>(cells), 0xFF, sizeof(CellAttr) * static_cast<std::size_t>(count));
+        return;
+    }
+    std::uint64_t pattern;
+    std::memcpy(&pattern, &attr, sizeof pattern);
+    auto* out = reinterpret_cast<unsigned char*>(cells);
+    for (std::int32_t i = 0; i < count; ++i) std::memcpy(out + 8 * i, &pattern, 8);
+}
+
+}  // namespace
 
 Screen::Screen(std::int32_t cols_, std::int32_t rows_)
     : rows(std::max(rows_, 1)),
@@ -20,7 +40,7 @@ void Screen::clampCursor() {
 void Screen::clearRow(std::int32_t row) {
     if (row < 0 || row >= rows) return;
     std::fill_n(rowChars(row), cols, u' ');
-    std::fill_n(rowAttrs(row), cols, CellAttr{});
+    fillAttrs(rowAttrs(row), cols, CellAttr{});
 }
 
 void Screen::blankChars(std::int32_t row, std::int32_t from, std::int32_t to) {
@@ -50,7 +70,7 @@ void Screen::putAsciiRun(const std::uint8_t* text, std::size_t count) {
         const auto n = static_cast<std::int32_t>(std::min<std::size_t>(count, static_cast<std::size_t>(cols - cursorCol)));
         char16_t* cell = rowChars(cursorRow) + cursorCol;
         for (std::int32_t i = 0; i < n; ++i) cell[i] = text[i];
-        std::fill_n(rowAttrs(cursorRow) + cursorCol, n, currentAttr);
+        fillAttrs(rowAttrs(cursorRow) + cursorCol, n, currentAttr);
         cursorCol += n;
         text += n;
         count -= static_cast<std::size_t>(n);
@@ -92,7 +112,8 @@ void Screen::scrollUp(std::int32_t n) {
     n = std::min(n, scrollBottom - scrollTop + 1);
     if (scrollTop == 0 && scrollBottom == rows - 1) {
         // The whole screen: move the ring's top instead of every row.
-        ringTop = (ringTop + n) % rows;
+        ringTop += n;
+        if (ringTop >= rows) ringTop -= rows;
     } else {
         rotateRowsUp(scrollTop, scrollBottom, n);
     }
@@ -105,10 +126,12 @@ void Screen::scrollDown(std::int32_t n) {
     if (n < 1) return;
     const std::int32_t height = scrollBottom - scrollTop + 1;
     n = std::min(n, height);
-    if (scrollTop == 0 && scrollBottom == rows - 1)
-        ringTop = (ringTop - n + rows) % rows;
-    else
+    if (scrollTop == 0 && scrollBottom == rows - 1) {
+        ringTop -= n;
+        if (ringTop < 0) ringTop += rows;
+    } else {
         rotateRowsUp(scrollTop, scrollBottom, height - n);
+    }
     for (std::int32_t r = scrollTop; r < scrollTop + n; ++r) clearRow(r);
     wrapPending = false;
 }

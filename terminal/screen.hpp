@@ -97,7 +97,7 @@ private:
     void putAsciiRun(const std::uint8_t* text, std::size_t count);
     void clearUtf8() { utf8Value = 0; utf8Pending = 0; }
     void feedControl(std::uint8_t b);
-    void feedUtf8(std::uint8_t b);
+    const std::uint8_t* feedText(const std::uint8_t* p, const std::uint8_t* end);
     void feedEscape(std::uint8_t b);
     void emitCodePoint(std::uint32_t v);
 };
