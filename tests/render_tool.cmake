@@ -1,0 +1,130 @@
+# vtsnap-render from the outside: exit codes, messages and the exact bytes
+# it writes. Included from tests/CMakeLists.txt, this file registers one test
+# per case; each test runs this same file with `cmake -P` and a CASE.
+
+if(NOT CMAKE_SCRIPT_MODE_FILE)
+  if(CMAKE_CROSSCOMPILING)
+    return()
+  endif()
+  foreach(case usage missing_input unwritable_output exact_bytes standard_streams chunk_sizes dimensions)
+    add_test(NAME vtsnap_render.${case}
+             COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:vtsnap-render> -DCASE=${case}
+                     -DWORK=${CMAKE_CURRENT_BINARY_DIR}/render_tool/${case} -P ${CMAKE_CURRENT_LIST_FILE})
+  endforeach()
+  return()
+endif()
+
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}")
+string(ASCII 27 ESC)
+string(ASCII 7 BEL)
+string(ASCII 13 CR)
+
+# Runs the tool with the remaining arguments and checks its exit code; its
+# stderr is left in `stderr_text`.
+function(expect_exit code)
+  execute_process(COMMAND "${TOOL}" ${ARGN} RESULT_VARIABLE got ERROR_VARIABLE err OUTPUT_VARIABLE out)
+  if(NOT got STREQUAL "${code}")
+    message(FATAL_ERROR "vtsnap-render ${ARGN}: exit ${got}, expected ${code}\nstderr: ${err}")
+  endif()
+  set(stderr_text "${err}" PARENT_SCOPE)
+endfunction()
+
+function(expect_hex path hex)
+  file(READ "${path}" got HEX)
+  if(NOT got STREQUAL "${hex}")
+    message(FATAL_ERROR "${path}:\n  got      ${got}\n  expected ${hex}")
+  endif()
+endfunction()
+
+function(expect_stderr text)
+  string(FIND "${stderr_text}" "${text}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "stderr '${stderr_text}' does not hold '${text}'")
+  endif()
+endfunction()
+
+# é, a colour, a line end, an OSC title: the colour and the UTF-8 survive,
+# the title leaves nothing.
+set(stream "café ${ESC}[31mred${ESC}[0m${CR}\nsecond${ESC}]0;title${BEL}")
+set(bom "efbbbf")
+set(mono_hex "${bom}636166c3a9207265640d0a7365636f6e640d0a")
+set(color_hex "${bom}636166c3a9201b5b33316d7265641b5b306d0d0a7365636f6e640d0a")
+file(WRITE "${WORK}/in.txt" "${stream}")
+
+if(CASE STREQUAL "usage")
+  foreach(args IN ITEMS "" "in" "in;out;more" "-x;in;out" "--color;in;out" "-chunk=0;in;out"
+                        "-chunk=1048577;in;out" "-chunk=abc;in;out" "-chunk=;in;out" "-chunk=-5;in;out"
+                        "in;out;-color")
+    expect_exit(2 ${args})
+    expect_stderr("usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] INPUT OUTPUT")
+  endforeach()
+
+elseif(CASE STREQUAL "missing_input")
+  expect_exit(1 "${WORK}/no such file" "${WORK}/out.txt")
+  expect_stderr("${WORK}/no such file: ")
+  if(EXISTS "${WORK}/out.txt")
+    message(FATAL_ERROR "a missing input created the output")
+  endif()
+  expect_exit(1 "${WORK}" "${WORK}/out.txt")
+  expect_stderr("${WORK}: ")
+
+elseif(CASE STREQUAL "unwritable_output")
+  expect_exit(1 "${WORK}/in.txt" "${WORK}/missing dir/out.txt")
+  expect_stderr("${WORK}/missing dir/out.txt: ")
+  expect_exit(1 "${WORK}/in.txt" "${WORK}")
+  expect_stderr("${WORK}: ")
+  # A write that fails only when the buffered bytes are flushed.
+  if(EXISTS /dev/full)
+    expect_exit(1 "${WORK}/in.txt" /dev/full)
+    expect_stderr("/dev/full: ")
+  endif()
+
+elseif(CASE STREQUAL "exact_bytes")
+  expect_exit(0 "${WORK}/in.txt" "${WORK}/mono.txt")
+  expect_hex("${WORK}/mono.txt" "${mono_hex}")
+  expect_exit(0 -color "${WORK}/in.txt" "${WORK}/color.txt")
+  expect_hex("${WORK}/color.txt" "${color_hex}")
+  # An existing, longer output is replaced, not overwritten in part.
+  file(WRITE "${WORK}/old.txt" "much longer content than the new snapshot will have, by far")
+  expect_exit(0 -COLOR "${WORK}/in.txt" "${WORK}/old.txt")
+  expect_hex("${WORK}/old.txt" "${color_hex}")
+  file(WRITE "${WORK}/empty.txt" "")
+  expect_exit(0 "${WORK}/empty.txt" "${WORK}/blank.txt")
+  expect_hex("${WORK}/blank.txt" "${bom}")
+
+elseif(CASE STREQUAL "standard_streams")
+  execute_process(COMMAND "${TOOL}" -color - - INPUT_FILE "${WORK}/in.txt" OUTPUT_FILE "${WORK}/out.txt"
+                  RESULT_VARIABLE got)
+  if(NOT got STREQUAL "0")
+    message(FATAL_ERROR "stdin to stdout: exit ${got}")
+  endif()
+  expect_hex("${WORK}/out.txt" "${color_hex}")
+  execute_process(COMMAND "${TOOL}" - "${WORK}/file.txt" INPUT_FILE "${WORK}/in.txt" RESULT_VARIABLE got)
+  if(NOT got STREQUAL "0")
+    message(FATAL_ERROR "stdin to a file: exit ${got}")
+  endif()
+  expect_hex("${WORK}/file.txt" "${mono_hex}")
+
+elseif(CASE STREQUAL "chunk_sizes")
+  # Every split of the sequences must give the same file.
+  foreach(chunk 1 2 3 5 4096 1048576)
+    expect_exit(0 -color -chunk=${chunk} "${WORK}/in.txt" "${WORK}/out${chunk}.txt")
+    expect_hex("${WORK}/out${chunk}.txt" "${color_hex}")
+  endforeach()
+
+elseif(CASE STREQUAL "dimensions")
+  file(WRITE "${WORK}/lines.txt" "abcdefg${CR}\n2${CR}\n3")
+  expect_exit(0 -cols=5 "${WORK}/lines.txt" "${WORK}/narrow.txt")
+  expect_hex("${WORK}/narrow.txt" "${bom}61626364650d0a66670d0a320d0a330d0a")
+  expect_exit(0 -ROWS=2 "${WORK}/lines.txt" "${WORK}/short.txt")
+  expect_hex("${WORK}/short.txt" "${bom}320d0a330d0a")
+  # 0 or less, or no number, keeps the value that was there before.
+  expect_exit(0 -rows=2 -rows=0 -rows=-4 -rows=x -cols=0 "${WORK}/lines.txt" "${WORK}/kept.txt")
+  expect_hex("${WORK}/kept.txt" "${bom}320d0a330d0a")
+  expect_exit(0 -cols=3abc "${WORK}/lines.txt" "${WORK}/digits.txt")
+  expect_hex("${WORK}/digits.txt" "${bom}6162630d0a6465660d0a670d0a320d0a330d0a")
+
+else()
+  message(FATAL_ERROR "unknown case ${CASE}")
+endif()
