@@ -1,0 +1,14 @@
+# POSIX tests: the snapshot file on real files, and build/vtsnap end to end
+# on real pseudo terminals with a small child program of their own.
+add_executable(vtsnap_posix_child ${CMAKE_CURRENT_LIST_DIR}/child.cpp)
+
+add_executable(vtsnap_posix_tests
+  ${CMAKE_CURRENT_LIST_DIR}/test_snapshot_file_posix.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/test_capture_posix.cpp
+)
+target_link_libraries(vtsnap_posix_tests PRIVATE vtsnap_snapshot ${VTSNAP_GTEST})
+target_compile_definitions(vtsnap_posix_tests PRIVATE
+  VTSNAP_BINARY="$<TARGET_FILE:vtsnap>"
+  VTSNAP_TEST_CHILD="$<TARGET_FILE:vtsnap_posix_child>")
+add_dependencies(vtsnap_posix_tests vtsnap vtsnap_posix_child)
+gtest_discover_tests(vtsnap_posix_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
