@@ -1,0 +1,368 @@
+// End-to-end tests of vtsnap.exe. Every check is made from this Windows
+// process: exit codes in all 32 bits, what the tool printed, and the output
+// file read while the tool still holds it open. Run it from a console (under
+// Wine: from a pseudo terminal), so that the tool inherits console handles;
+// --log=FILE then writes the report to FILE instead of that console.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr DWORD kRunTimeout = 30000;  // milliseconds; no run here comes near it
+
+std::wstring widen(std::string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+std::wstring ownDirectory() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const std::wstring full(path, length);
+    return full.substr(0, full.find_last_of(L"\\/"));
+}
+
+// vtsnap.exe, the test child and this driver are built into one directory.
+const std::wstring& binDirectory() {
+    static const std::wstring directory = ownDirectory();
+    return directory;
+}
+
+std::wstring toolPath() {
+    return binDirectory() + L"\\vtsnap.exe";
+}
+
+std::wstring childPath() {
+    return binDirectory() + L"\\vtsnap_test_child.exe";
+}
+
+std::wstring quoted(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+bool fileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Reads the whole file through `file` from its start.
+std::string readAll(HANDLE file) {
+    std::string content;
+    LARGE_INTEGER zero{};
+    SetFilePointerEx(file, zero, nullptr, FILE_BEGIN);
+    char buffer[4096];
+    DWORD count = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &count, nullptr) && count > 0) content.append(buffer, count);
+    return content;
+}
+
+// Opens for reading while the tool may hold the file open for writing.
+HANDLE openForReading(const std::wstring& path) {
+    return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::string readFile(const std::wstring& path) {
+    const HANDLE file = openForReading(path);
+    if (file == INVALID_HANDLE_VALUE) return "<missing>";
+    std::string content = readAll(file);
+    CloseHandle(file);
+    return content;
+}
+
+std::string fileOf(std::initializer_list<std::string_view> lines) {
+    std::string out(kBom);
+    for (auto line : lines) {
+        out += line;
+        out += "\r\n";
+    }
+    return out;
+}
+
+bool equalsNoCase(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// One run of vtsnap.exe, started in `directory`. It inherits this process's
+// console and standard handles, as from a command prompt; with
+// `printedPath`, its stdout and stderr go to that file instead, and its stdin
+// stays the console.
+class ToolRun {
+public:
+    ToolRun(const std::wstring& arguments, const std::wstring& directory, const std::wstring& printedPath = L"") {
+        std::wstring commandLine = quoted(toolPath());
+        if (!arguments.empty()) commandLine += L" " + arguments;
+        std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+        buffer.push_back(L'\0');
+
+        STARTUPINFOW startupInfo{};
+        startupInfo.cb = sizeof startupInfo;
+        BOOL inherit = FALSE;
+        if (!printedPath.empty()) {
+            SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+            consoleInput_ = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        &inheritable, OPEN_EXISTING, 0, nullptr);
+            printed_ = CreateFileW(printedPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+            EXPECT_NE(printed_, INVALID_HANDLE_VALUE);
+            startupInfo.dwFlags = STARTF_USESTDHANDLES;
+            startupInfo.hStdInput = consoleInput_;
+            startupInfo.hStdOutput = printed_;
+            startupInfo.hStdError = printed_;
+            inherit = TRUE;
+        }
+        started_ = CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, inherit, 0, nullptr, directory.c_str(),
+                                  &startupInfo, &process_) != 0;
+    }
+
+    ~ToolRun() {
+        if (started_) {
+            if (WaitForSingleObject(process_.hProcess, kRunTimeout) == WAIT_TIMEOUT)
+                TerminateProcess(process_.hProcess, 99);
+            CloseHandle(process_.hProcess);
+            CloseHandle(process_.hThread);
+        }
+        if (printed_ != INVALID_HANDLE_VALUE) CloseHandle(printed_);
+        if (consoleInput_ != INVALID_HANDLE_VALUE) CloseHandle(consoleInput_);
+    }
+
+    bool started() const { return started_; }
+    bool running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+
+    // The tool's exit code, all 32 bits; 0xDEADBEEF when it did not end in time.
+    DWORD exitCode() {
+        EXPECT_TRUE(started_);
+        if (!started_ || WaitForSingleObject(process_.hProcess, kRunTimeout) != WAIT_OBJECT_0) return 0xDEADBEEF;
+        DWORD code = 0;
+        GetExitCodeProcess(process_.hProcess, &code);
+        return code;
+    }
+
+    DWORD processId() const { return process_.dwProcessId; }
+
+private:
+    bool started_ = false;
+    PROCESS_INFORMATION process_{};
+    HANDLE printed_ = INVALID_HANDLE_VALUE;
+    HANDLE consoleInput_ = INVALID_HANDLE_VALUE;
+};
+
+// Each test works in a directory of its own, emptied of what it uses.
+class VtsnapTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::wstring root = binDirectory() + L"\\e2e-work";
+        CreateDirectoryW(root.c_str(), nullptr);
+        work = root + L"\\" + widen(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        CreateDirectoryW(work.c_str(), nullptr);
+    }
+
+    // A path in the work directory, with no file there yet.
+    std::wstring fresh(const std::wstring& name) const {
+        const std::wstring path = work + L"\\" + name;
+        DeleteFileW(path.c_str());
+        return path;
+    }
+
+    // The child's command line: the test child at its full path, then steps.
+    static std::wstring child(const std::wstring& steps) { return quoted(childPath()) + L" " + steps; }
+
+    std::wstring work;
+};
+
+TEST_F(VtsnapTest, AChildThatWritesAFewLinesAndExitsAtOnceIsCapturedWhole) {
+    const auto out = fresh(L"out.txt");
+    ToolRun run(child(L"lines 5 line") + L" " + quoted(out), work);
+    EXPECT_EQ(run.exitCode(), 0u);
+    EXPECT_EQ(readFile(out), fileOf({"line 1", "line 2", "line 3", "line 4", "line 5"}));
+}
+
+TEST_F(VtsnapTest, MoreLinesThanRowsLeaveTheLastRowsAndEveryLineArrives) {
+    // 150 lines through a 30-row console: rows 122 to 150 and the cursor's
+    // empty row remain. The exit code shows the child was not cut short.
+    const auto out = fresh(L"out.txt");
+    ToolRun run(L"-rows=30 " + child(L"lines 150 row exit 300") + L" " + quoted(out), work);
+    EXPECT_EQ(run.exitCode(), 300u);
+    std::string expected(kBom);
+    for (int n = 122; n <= 150; ++n) expected += "row " + std::to_string(n) + "\r\n";
+    EXPECT_EQ(readFile(out), expected);
+}
+
+TEST_F(VtsnapTest, ColoursBecomeSgrSequencesOnlyWithTheColorOption) {
+    const std::wstring steps = L"color 0x0C Red color 0x1E YellowOnBlue print plain";
+    const auto colored = fresh(L"colored.txt");
+    ToolRun withColor(L"-color " + child(steps) + L" " + quoted(colored), work);
+    EXPECT_EQ(withColor.exitCode(), 0u);
+    const std::string file = readFile(colored);
+    EXPECT_NE(file.find("\x1b[91mRed\x1b[0m\r\n"), std::string::npos) << file;
+    EXPECT_NE(file.find("\x1b[44mYellowOnBlue\x1b[0m\r\n"), std::string::npos) << file;
+    EXPECT_NE(file.find("\r\nplain\r\n"), std::string::npos) << file;
+
+    const auto plain = fresh(L"plain.txt");
+    ToolRun without(child(steps) + L" " + quoted(plain), work);
+    EXPECT_EQ(without.exitCode(), 0u);
+    EXPECT_EQ(readFile(plain), fileOf({"Red", "YellowOnBlue", "plain"}));
+}
+
+TEST_F(VtsnapTest, TheFileFollowsARunningChildAndStaysReadableMeanwhile) {
+    const auto out = fresh(L"out.txt");
+    ToolRun run(child(L"print \"first screen\" sleep 2000 print \"second screen\" exit 0") + L" " + quoted(out),
+                work);
+    ASSERT_TRUE(run.started());
+
+    // Held open for reading across the whole run, as a watching program would.
+    HANDLE reader = INVALID_HANDLE_VALUE;
+    for (int i = 0; i < 100 && reader == INVALID_HANDLE_VALUE; ++i) {
+        reader = openForReading(out);
+        if (reader == INVALID_HANDLE_VALUE) Sleep(20);
+    }
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+
+    std::string whileRunning;
+    for (int i = 0; i < 150 && whileRunning.find("first screen") == std::string::npos; ++i) {
+        Sleep(20);
+        whileRunning = readAll(reader);
+    }
+    EXPECT_TRUE(run.running()) << "the child ended before its first screen was seen";
+    EXPECT_EQ(whileRunning, fileOf({"first screen"}));
+
+    EXPECT_EQ(run.exitCode(), 0u);
+    EXPECT_EQ(readAll(reader), fileOf({"first screen", "second screen"}));
+    CloseHandle(reader);
+}
+
+TEST_F(VtsnapTest, TheChildsExitCodeIsReturnedInAll32Bits) {
+    for (DWORD code : {0ul, 7ul, 300ul, 0xC0000005ul, 0xFFFFFFFFul}) {
+        const auto out = fresh(L"out.txt");
+        ToolRun run(child(L"exit " + std::to_wstring(code)) + L" " + quoted(out), work);
+        EXPECT_EQ(run.exitCode(), code);
+    }
+}
+
+TEST_F(VtsnapTest, AProgramThatDoesNotExistLeavesAnEmptyFileAndExitCode1) {
+    const auto out = fresh(L"out.txt");
+    const auto printed = fresh(L"printed.txt");
+    ToolRun run(quoted(work + L"\\no-such-program.exe") + L" arg " + quoted(out), work, printed);
+    EXPECT_EQ(run.exitCode(), 1u);
+    EXPECT_TRUE(fileExists(out));
+    EXPECT_EQ(readFile(out), "");
+    EXPECT_EQ(readFile(printed), "");
+}
+
+TEST_F(VtsnapTest, AnOutputFileInAMissingDirectoryStartsNoChild) {
+    const auto marker = fresh(L"child-ran.txt");
+    const auto printed = fresh(L"printed.txt");
+    ToolRun run(child(L"touch " + quoted(marker)) + L" " + quoted(work + L"\\missing\\out.txt"), work, printed);
+    EXPECT_EQ(run.exitCode(), 1u);
+    EXPECT_FALSE(fileExists(marker));
+    EXPECT_EQ(readFile(printed), "");
+}
+
+TEST_F(VtsnapTest, AnUnusableCommandLineEndsWith1AndCreatesNoFile) {
+    const auto out = fresh(L"out.txt");
+    const auto printed = fresh(L"printed.txt");
+    const std::wstring unusable[] = {L"-color " + quoted(out), quoted(out), L"-rows=5 -color", L""};
+    for (const std::wstring& arguments : unusable) {
+        ToolRun run(arguments, work, printed);
+        EXPECT_EQ(run.exitCode(), 1u) << std::string(arguments.begin(), arguments.end());
+        EXPECT_FALSE(fileExists(out));
+        EXPECT_EQ(readFile(printed), "");
+    }
+}
+
+TEST_F(VtsnapTest, TheChildStartsInTheDirectoryOfItsProgramPath) {
+    // A full path: the child runs where its program lies.
+    const auto full = fresh(L"full.txt");
+    ToolRun fromFull(child(L"cwd") + L" " + quoted(full), work);
+    EXPECT_EQ(fromFull.exitCode(), 0u);
+    const std::string fullFile = readFile(full);
+    EXPECT_TRUE(fullFile.find("cwd=") != std::string::npos) << fullFile;
+    const auto fullLine = fullFile.substr(fullFile.find("cwd=") + 4);
+    EXPECT_TRUE(equalsNoCase(widen(fullLine.substr(0, fullLine.find('\r'))), binDirectory())) << fullFile;
+
+    // A relative path: its directory is taken from the tool's own.
+    const std::wstring sub = work + L"\\sub";
+    CreateDirectoryW(sub.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(childPath().c_str(), (sub + L"\\child.exe").c_str(), FALSE));
+    const auto relative = fresh(L"relative.txt");
+    ToolRun fromRelative(L"sub\\child.exe cwd relative.txt", work);
+    EXPECT_EQ(fromRelative.exitCode(), 0u);
+    const std::string relativeFile = readFile(relative);
+    EXPECT_TRUE(relativeFile.find("cwd=") != std::string::npos) << relativeFile;
+    const auto relativeLine = relativeFile.substr(relativeFile.find("cwd=") + 4);
+    EXPECT_TRUE(equalsNoCase(widen(relativeLine.substr(0, relativeLine.find('\r'))), sub)) << relativeFile;
+
+    // No directory part: the child shares the tool's current directory.
+    const auto bare = fresh(L"bare.txt");
+    ToolRun fromBare(L"vtsnap_test_child.exe cwd bare.txt", work);
+    EXPECT_EQ(fromBare.exitCode(), 0u);
+    const std::string bareFile = readFile(bare);
+    EXPECT_TRUE(bareFile.find("cwd=") != std::string::npos) << bareFile;
+    const auto bareLine = bareFile.substr(bareFile.find("cwd=") + 4);
+    EXPECT_TRUE(equalsNoCase(widen(bareLine.substr(0, bareLine.find('\r'))), work)) << bareFile;
+}
+
+TEST_F(VtsnapTest, WithItsOwnOutputRedirectedNothingOfTheChildLandsThere) {
+    // Redirected standard handles must not be handed to the child: its
+    // output belongs to the pseudo console. What the child writes to the
+    // console reaches the file.
+    const auto out = fresh(L"out.txt");
+    const auto printed = fresh(L"printed.txt");
+    ToolRun run(child(L"print to-stdout conout to-console exit 9") + L" " + quoted(out), work, printed);
+    EXPECT_EQ(run.exitCode(), 9u);
+    EXPECT_EQ(readFile(printed), "");
+    EXPECT_NE(readFile(out).find("to-console\r\n"), std::string::npos) << readFile(out);
+}
+
+// A plain report for a file: the console under Wine is a pseudo terminal
+// that would interleave the report with cursor sequences.
+class FileReport : public ::testing::EmptyTestEventListener {
+public:
+    explicit FileReport(std::FILE* out) : out_(out) {}
+
+    void OnTestStart(const ::testing::TestInfo& test) override {
+        std::fprintf(out_, "[ RUN      ] %s.%s\n", test.test_suite_name(), test.name());
+        std::fflush(out_);
+    }
+    void OnTestPartResult(const ::testing::TestPartResult& result) override {
+        if (result.failed())
+            std::fprintf(out_, "%s:%d: Failure\n%s\n", result.file_name() ? result.file_name() : "?",
+                         result.line_number(), result.message());
+    }
+    void OnTestEnd(const ::testing::TestInfo& test) override {
+        std::fprintf(out_, "[ %s ] %s.%s (%lld ms)\n", test.result()->Passed() ? "      OK" : "FAILED  ",
+                     test.test_suite_name(), test.name(), static_cast<long long>(test.result()->elapsed_time()));
+        std::fflush(out_);
+    }
+    void OnTestProgramEnd(const ::testing::UnitTest& unit) override {
+        std::fprintf(out_, "[  PASSED  ] %d tests.\n", unit.successful_test_count());
+        if (unit.failed_test_count() > 0) std::fprintf(out_, "[  FAILED  ] %d tests.\n", unit.failed_test_count());
+        std::fflush(out_);
+    }
+
+private:
+    std::FILE* out_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    std::FILE* log = nullptr;
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--log=", 6) == 0) log = std::fopen(argv[i] + 6, "w");
+    if (log != nullptr) {
+        auto& listeners = ::testing::UnitTest::GetInstance()->listeners();
+        delete listeners.Release(listeners.default_result_printer());
+        listeners.Append(new FileReport(log));
+    }
+    const int result = RUN_ALL_TESTS();
+    if (log != nullptr) std::fclose(log);
+    return result;
+}
