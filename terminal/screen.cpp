@@ -51,6 +51,16 @@ void Screen::blankChars(std::int32_t row, std::int32_t from, std::int32_t to) {
     std::fill(rowChars(row) + from, rowChars(row) + to + 1, u' ');
 }
 
+// On a tall screen the row that the next scroll brings in has long left the
+// caches; fetching it now hides the wait behind this line's work.
+void Screen::prefetchRow(std::int32_t row) const {
+    if (rows < kPrefetchRows) return;
+    const auto* text = reinterpret_cast<const char*>(rowChars(row));
+    const auto* attr = reinterpret_cast<const char*>(rowAttrs(row));
+    for (std::size_t at = 0; at < sizeof(char16_t) * static_cast<std::size_t>(cols); at += 64) __builtin_prefetch(text + at, 1);
+    for (std::size_t at = 0; at < sizeof(CellAttr) * static_cast<std::size_t>(cols); at += 64) __builtin_prefetch(attr + at, 1);
+}
+
 // The deferred wrap of a character written into the last column.
 void Screen::wrapToNextLine() {
     cursorCol = 0;
@@ -114,6 +124,7 @@ void Screen::scrollUp(std::int32_t n) {
         // The whole screen: move the ring's top instead of every row.
         ringTop += n;
         if (ringTop >= rows) ringTop -= rows;
+        prefetchRow(kPrefetchAhead);
     } else {
         rotateRowsUp(scrollTop, scrollBottom, n);
     }

@@ -93,6 +93,9 @@ private:
     void swapRows(std::int32_t a, std::int32_t b);
     void reverseRows(std::int32_t first, std::int32_t last);
     void rotateRowsUp(std::int32_t first, std::int32_t last, std::int32_t n);
+    static constexpr std::int32_t kPrefetchRows = 1024;
+    static constexpr std::int32_t kPrefetchAhead = 4;
+    void prefetchRow(std::int32_t row) const;
     void wrapToNextLine();
     void putAsciiRun(const std::uint8_t* text, std::size_t count);
     void clearUtf8() { utf8Value = 0; utf8Pending = 0; }
