@@ -149,6 +149,14 @@ void drainPipe(int fd) {
     }
 }
 
+// Without a reader thread the main thread decodes whatever the terminal holds
+// at each tick, so that the child is never blocked on a full terminal for good.
+void drainTerminal(int master, Screen& screen) {
+    std::uint8_t buffer[kReadSize];
+    ssize_t n;
+    while ((n = read(master, buffer, sizeof buffer)) > 0) screen.feedBytes(buffer, static_cast<std::uint64_t>(n));
+}
+
 }  // namespace
 
 void* readerThread(void* parameter) {
@@ -282,6 +290,7 @@ int runCapture(int argc, char** argv) {
         const pid_t waited = waitpid(child, &status, WNOHANG);
         const bool ended = waited == child || (waited < 0 && errno != EINTR);
         if (waited == child) exitCode = exitCodeOf(status);
+        if (!readerStarted) drainTerminal(master.get(), screen);
         writeSnapshot(screen, snapshotFile, line->useColor);
         if (ended) break;
     }
