@@ -29,6 +29,7 @@ const StreamCase kControlCases[] = {
     {"NextLineGoesToColumnZero", "ab" ESC "Ec", fileOf({"ab", "c"})},
     {"IndexAtBottomScrolls", "a\r\nb" ESC "Dc", fileOf({"b", " c"}), {.cols = 5, .rows = 2}},
     {"ReverseIndexMovesUp", "a\r\nb" ESC "Mc", fileOf({"ac", "b"})},
+    {"ReverseIndexKeepsWrap", "x\r\n" + kA120 + ESC "MZ", fileOf({"x", "Z" + kA119})},
     {"ReverseIndexAtTopScrollsDown", "a\r\nb" CSI "H" ESC "Mc", fileOf({"c", "a", "b"})},
     {"ReverseIndexAtRegionTop", "r0\r\nr1\r\nr2\r\nr3" CSI "2;3r" ESC "Mx", fileOf({"r0", "x", "r1", "r3"})},
     {"ReverseIndexAboveRegionScrollsRegion",

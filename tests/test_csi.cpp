@@ -57,6 +57,7 @@ TEST(CsiParams, FullBufferOfSeparatorsGives257Zeros) {
 const std::string kA120(120, 'a');
 const std::string kA119(119, 'a');
 const StreamOptions kSmall{.cols = 10, .rows = 5};
+const StreamOptions kColor{.color = true};
 #define FIVE_ROWS "r0\r\nr1\r\nr2\r\nr3\r\nr4"
 
 const StreamCase kCsiCases[] = {
@@ -114,6 +115,16 @@ const StreamCase kCsiCases[] = {
     {"EdPrivateMarkerIgnored", FIVE_ROWS CSI "?2JX", fileOf({"X"}), kSmall},
     {"EdOtherModeDoesNothing", FIVE_ROWS CSI "5JX", fileOf({"r0", "r1", "r2", "r3", "r4X"}), kSmall},
 
+    // Blanking keeps a cell's colours; clearing gives it the default ones.
+    {"EchKeepsColours", CSI "41mabcd" CSI "0m" CSI "2G" CSI "2X", fileOf({CSI "41ma  d" CSI "0m"}), kColor},
+    {"ElToCursorKeepsColours", CSI "41mabcd" CSI "0m" CSI "2G" CSI "1K", fileOf({CSI "41m  cd" CSI "0m"}), kColor},
+    {"ElWholeRowClearsColours", CSI "41mabcd" CSI "0m" CSI "2Kx", fileOf({"    x"}), kColor},
+    {"EdBelowKeepsCursorRowColours", CSI "41mabcd\r\nefgh" CSI "0m" CSI "1;2H" CSI "J" CSI "1;4Hx" CSI "2;4Hy",
+     fileOf({CSI "41ma  " CSI "49mx", "   y"}), kColor},
+    {"IchMovesColoursAndInsertsDefault", CSI "41mab" CSI "0mcd" CSI "1G" CSI "42m" CSI "1@",
+     fileOf({" " CSI "41mab" CSI "49mcd"}), kColor},
+    {"DchMovesColours", CSI "41mab" CSI "0mcd" CSI "1G" CSI "1P", fileOf({CSI "41mb" CSI "49mcd"}), kColor},
+
     // Editing within a row.
     {"IchShiftsRight", "abcdef" CSI "3G" CSI "2@", fileOf({"ab  cdef"})},
     {"IchLosesCellsAtRightEdge", "0123456789" CSI "1G" CSI "3@", fileOf({"   0123456"}), kSmall},
@@ -138,6 +149,7 @@ const StreamCase kCsiCases[] = {
     {"RegionEqualBoundsResets", FIVE_ROWS CSI "2;4r" CSI "3;3r" CSI "S", fileOf({"r1", "r2", "r3", "r4"}), kSmall},
     {"RegionReversedResets", FIVE_ROWS CSI "2;4r" CSI "4;2r" CSI "S", fileOf({"r1", "r2", "r3", "r4"}), kSmall},
     {"RegionEmptyResets", FIVE_ROWS CSI "2;4r" CSI "r" CSI "TX", fileOf({"X", "r0", "r1", "r2", "r3"}), kSmall},
+    {"RegionBeyondScreenResets", FIVE_ROWS CSI "2;4r" CSI "8;9r" CSI "S", fileOf({"r1", "r2", "r3", "r4"}), kSmall},
     {"RegionClearsWrap", kA120 + CSI "rX", fileOf({"X" + kA119})},
 
     // Save and restore share their slot with ESC 7 and ESC 8.
@@ -148,6 +160,8 @@ const StreamCase kCsiCases[] = {
     {"RestoreWithMarkers", "ab" CSI "s" CSI "3;5Hc" CSI "?ud" CSI ">1ue", fileOf({"abe", "", "    c"})},
     {"RestoreClearsWrap", kA120 + CSI "s" CSI "uX", fileOf({kA119 + "X"})},
     {"SaveKeepsWrap", kA120 + CSI "sX", fileOf({kA120, "X"})},
+    {"EditingKeepsWrap", "top\r\n" + kA120 + CSI "L" CSI "0K" CSI "X" CSI "P" CSI "@" CSI "mZ",
+     fileOf({"top", "", "Z" + kA119})},
 
     // Requests, mode changes and unknown finals change nothing and answer
     // nothing; colon sub-parameters are one number.

@@ -69,6 +69,7 @@ TEST(ScreenRotated, RegionOperationsAtEveryOffset) {
         {"line feed at region bottom", CSI "2;4r" CSI "3H\nx", {"a", "c", "d", "x", "e"}},
         {"line feed below region", CSI "1;2r" CSI "5H\nx", {"b", "x", "c", "d", "e"}},
         {"wrap at region bottom", CSI "2;3r" CSI "2;4Hyz", {"a", "c  y", "z", "d", "e"}},
+        {"long text in region", CSI "2;3r" CSI "2H" "0123456789ABCDEFGHIJ", {"a", "CDEF", "GHIJ", "d", "e"}},
         {"reverse index at region top", CSI "2;4r" ESC "Mx", {"a", "x", "b", "c", "e"}},
         {"erase below", CSI "3;2H" CSI "J", {"a", "b", "c", "", ""}},
         {"erase above", CSI "4;1H" CSI "1J", {"", "", "", "", "e"}},

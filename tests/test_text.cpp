@@ -75,5 +75,16 @@ TEST(TextSplits, MixedStreamGivesSameFileInAnyBlocks) {
               fileOf({"caf\xC3\xA9 " CSI "31mred" CSI "39m " GRIN " end!"}));
 }
 
+// Text runs are scanned in bulk; a control, an escape, DEL or a UTF-8 lead
+// byte must stop the run wherever it falls.
+TEST(TextSplits, SpecialBytesAtEveryOffset) {
+    for (std::size_t k = 0; k <= 20; ++k) {
+        const std::string stream = std::string(k, 'a') + CSI "31mb\x7F" CSI "0mc\x01" "d\xC3\xA9" "e";
+        EXPECT_EQ(renderStreamAllSplits(stream, {.color = true}),
+                  fileOf({std::string(k, 'a') + CSI "31mb\x7F" CSI "39mcd\xC3\xA9" "e"}))
+            << k << " letters first";
+    }
+}
+
 }  // namespace
 }  // namespace vtsnap::test
