@@ -320,6 +320,23 @@ TEST_F(VtsnapTest, WithItsOwnOutputRedirectedNothingOfTheChildLandsThere) {
     EXPECT_NE(readFile(out).find("to-console\r\n"), std::string::npos) << readFile(out);
 }
 
+BOOL WINAPI ignoreControlEvent(DWORD) {
+    return TRUE;
+}
+
+TEST_F(VtsnapTest, CtrlCAtItsConsoleDoesNotEndTheRun) {
+    // Sent to every process on this console, this one included. (Wine 8
+    // cannot send Ctrl+Break, so that event is not tried here.)
+    SetConsoleCtrlHandler(ignoreControlEvent, TRUE);
+    const auto out = fresh(L"out.txt");
+    ToolRun run(child(L"sleep 1500 print survived exit 5") + L" " + quoted(out), work);
+    Sleep(500);
+    EXPECT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
+    EXPECT_EQ(run.exitCode(), 5u);
+    EXPECT_EQ(readFile(out), fileOf({"survived"}));
+    SetConsoleCtrlHandler(ignoreControlEvent, FALSE);
+}
+
 // A plain report for a file: the console under Wine is a pseudo terminal
 // that would interleave the report with cursor sequences.
 class FileReport : public ::testing::EmptyTestEventListener {
