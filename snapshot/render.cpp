@@ -31,13 +31,19 @@ std::size_t utf8Length(const char16_t* units, std::size_t count) {
     return length;
 }
 
+// The sixteen basic and bright colours, foreground then background.
+constexpr std::string_view kBasicColors[2][16] = {
+    {"\x1b[30m", "\x1b[31m", "\x1b[32m", "\x1b[33m", "\x1b[34m", "\x1b[35m", "\x1b[36m", "\x1b[37m",
+     "\x1b[90m", "\x1b[91m", "\x1b[92m", "\x1b[93m", "\x1b[94m", "\x1b[95m", "\x1b[96m", "\x1b[97m"},
+    {"\x1b[40m", "\x1b[41m", "\x1b[42m", "\x1b[43m", "\x1b[44m", "\x1b[45m", "\x1b[46m", "\x1b[47m",
+     "\x1b[100m", "\x1b[101m", "\x1b[102m", "\x1b[103m", "\x1b[104m", "\x1b[105m", "\x1b[106m", "\x1b[107m"},
+};
+
 void appendColor(std::string& out, bool foreground, ColorValue n) {
     if (n == kDefaultColor) {
         appendAscii(out, foreground ? "\x1b[39m" : "\x1b[49m");
     } else if (n < 16) {
-        appendAscii(out, "\x1b[");
-        appendDecimal(out, (foreground ? (n < 8 ? 30u : 82u) : (n < 8 ? 40u : 92u)) + n);
-        out += 'm';
+        appendAscii(out, kBasicColors[foreground ? 0 : 1][n]);
     } else {
         appendExtendedColor(out, foreground ? "38;" : "48;", n);
     }
@@ -53,12 +59,12 @@ void appendAscii(std::string& out, std::string_view text) { out.append(text); }
 
 void appendDecimal(std::string& out, std::uint32_t value) {
     char digits[10];
-    std::size_t count = 0;
+    std::size_t start = sizeof digits;
     do {
-        digits[count++] = static_cast<char>('0' + value % 10);
+        digits[--start] = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    while (count > 0) out += digits[--count];
+    out.append(digits + start, sizeof digits - start);
 }
 
 void appendExtendedColor(std::string& out, std::string_view prefix, ColorValue n) {
