@@ -1,0 +1,373 @@
+// Arbitrary child output on screens of any shape, in any chunking: the Screen
+// must stay consistent after every block, the result must not depend on where
+// the blocks were cut or where the row ring starts, and both renders must have
+// the structure of the output file.
+//
+// Input layout: byte 0 picks the screen shape, byte 1 sizes it, byte 2 is the
+// ring offset of the twin screen, byte 3 seeds the chunking; the rest is the
+// child's output.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "snapshot/render.hpp"
+#include "terminal/screen.hpp"
+
+using vtsnap::CellAttr;
+using vtsnap::ColorValue;
+using vtsnap::ParserState;
+using vtsnap::Screen;
+
+namespace {
+
+// The checks walk whole grids; tracing their comparisons would only slow the
+// fuzzer down without guiding it anywhere.
+#define HARNESS_ONLY __attribute__((no_sanitize("coverage")))
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+}
+
+void check(bool ok, const char* what) {
+    if (!ok) fail(what);
+}
+
+struct Shape {
+    std::int32_t cols;
+    std::int32_t rows;
+};
+
+// The tallest screen costs a tenth of a second to build and scan, so it takes
+// two exact header bytes, which its seed carries.
+Shape pickShape(std::uint8_t selector, std::uint8_t size) {
+    if (selector == 0) return {1, 1};
+    if (selector == 1 && size == 1) return {120, 32767};
+    switch (selector % 6) {
+    case 2: return {120, 100};
+    case 3: return {120, 1 + size % 40};
+    case 4: return {1 + size % 130, 1};
+    // Dimensions below 1 are raised to 1.
+    case 5: return {static_cast<std::int8_t>(size), static_cast<std::int8_t>(size ^ 0x5A)};
+    default: return {1 + size % 160, 1 + (size * 7) % 50};
+    }
+}
+
+// What the SGR decoder can produce: the default, a palette index, or a direct
+// colour with nothing above bit 24.
+bool validColor(ColorValue c) {
+    return c == vtsnap::kDefaultColor || c <= 255 || (c & 0xFF000000u) == vtsnap::kDirectColorFlag;
+}
+
+// The checks that walk the grid cost rows x cols; `wholeGrid` is set where
+// that is affordable (a tall screen fed a byte at a time would not be).
+HARNESS_ONLY void checkInvariants(Screen& s, Shape asked, bool wholeGrid) {
+    const std::int32_t rows = asked.rows < 1 ? 1 : asked.rows;
+    const std::int32_t cols = asked.cols < 1 ? 1 : asked.cols;
+    check(s.rows == rows && s.cols == cols, "dimensions changed");
+    check(s.chars.size() == static_cast<std::size_t>(rows), "row count of chars");
+    check(s.attrs.size() == static_cast<std::size_t>(rows), "row count of attrs");
+    check(s.ringTop >= 0 && s.ringTop < rows, "ring origin out of range");
+    check(0 <= s.scrollTop && s.scrollTop <= s.scrollBottom && s.scrollBottom <= rows - 1,
+          "scroll region out of bounds");
+    check(0 <= s.cursorRow && s.cursorRow < rows, "cursor row out of bounds");
+    check(0 <= s.cursorCol && s.cursorCol < cols, "cursor column out of bounds");
+    // Saved positions are copies of the cursor.
+    check(0 <= s.savedRow && s.savedRow < rows, "saved row out of bounds");
+    check(0 <= s.savedCol && s.savedCol < cols, "saved column out of bounds");
+    // Only putChar sets it, and only in the last column; every column move
+    // clears it.
+    check(!s.wrapPending || s.cursorCol == cols - 1, "wrap pending away from the last column");
+
+    const auto state = static_cast<std::int32_t>(s.parserState);
+    check(state >= 0 && state <= 4, "parser state out of range");
+    check(s.paramBuffer.size() <= 256, "paramBuffer beyond 256 bytes");
+    check(s.parserState == ParserState::CsiParam || s.paramBuffer.empty(),
+          "parameter bytes left outside a control sequence");
+    for (std::size_t i = 0; i < s.paramBuffer.size(); ++i)
+        check(s.paramBuffer[i] >= 0x20 && s.paramBuffer[i] <= 0x3F, "non-parameter byte collected");
+
+    check(s.utf8Pending >= 0 && s.utf8Pending <= 3, "utf8Pending out of range");
+    check(s.utf8Pending > 0 || s.utf8Value == 0, "utf8Value left without a pending character");
+    // With p continuation bytes to come, at most 21 - 6p bits are assembled.
+    if (s.utf8Pending > 0)
+        check(s.utf8Value < (1u << (21 - 6 * s.utf8Pending)), "utf8Value too wide for what is pending");
+    check(s.parserState == ParserState::Ground || s.utf8Pending == 0,
+          "a partial character survived into an escape sequence");
+
+    check(validColor(s.currentAttr.fg) && validColor(s.currentAttr.bg), "currentAttr not a colour");
+    if (wholeGrid) {
+        for (std::size_t r = 0; r < s.chars.size(); ++r) {
+            check(s.chars[r].size() == static_cast<std::size_t>(cols), "row length of chars");
+            check(s.attrs[r].size() == static_cast<std::size_t>(cols), "row length of attrs");
+        }
+        for (std::int32_t r = 0; r < rows; ++r) {
+            const CellAttr* a = s.rowAttrs(r);
+            for (std::int32_t c = 0; c < cols; ++c)
+                check(validColor(a[c].fg) && validColor(a[c].bg), "cell colour not a colour");
+        }
+    }
+
+    // feedBytes must have released the lock on its way out.
+    check(s.lock.try_lock(), "lock still held after feedBytes");
+    s.lock.unlock();
+}
+
+HARNESS_ONLY void checkSameState(Screen& a, Screen& b) {
+    check(a.rows == b.rows && a.cols == b.cols, "twin dimensions differ");
+    for (std::int32_t r = 0; r < a.rows; ++r) {
+        const char16_t* ca = a.rowChars(r);
+        const char16_t* cb = b.rowChars(r);
+        const CellAttr* aa = a.rowAttrs(r);
+        const CellAttr* ab = b.rowAttrs(r);
+        for (std::int32_t c = 0; c < a.cols; ++c) {
+            check(ca[c] == cb[c], "cell text depends on chunking or ring origin");
+            check(aa[c] == ab[c], "cell colours depend on chunking or ring origin");
+        }
+    }
+    check(a.currentAttr == b.currentAttr, "currentAttr differs");
+    check(a.cursorRow == b.cursorRow && a.cursorCol == b.cursorCol, "cursor differs");
+    check(a.savedRow == b.savedRow && a.savedCol == b.savedCol, "saved position differs");
+    check(a.scrollTop == b.scrollTop && a.scrollBottom == b.scrollBottom, "scroll region differs");
+    check(a.wrapPending == b.wrapPending, "wrapPending differs");
+    check(a.parserState == b.parserState, "parser state differs");
+    check(a.paramBuffer.view() == b.paramBuffer.view(), "paramBuffer differs");
+    check(a.utf8Value == b.utf8Value && a.utf8Pending == b.utf8Pending, "UTF-8 state differs");
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+HARNESS_ONLY bool validUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        std::size_t more;
+        std::uint32_t v;
+        if (b < 0x80) { ++i; continue; }
+        if (b >= 0xC2 && b <= 0xDF) { more = 1; v = b & 0x1Fu; }
+        else if (b >= 0xE0 && b <= 0xEF) { more = 2; v = b & 0x0Fu; }
+        else if (b >= 0xF0 && b <= 0xF4) { more = 3; v = b & 0x07u; }
+        else return false;
+        if (i + more >= s.size()) return false;
+        for (std::size_t k = 1; k <= more; ++k) {
+            const auto c = static_cast<unsigned char>(s[i + k]);
+            if ((c & 0xC0) != 0x80) return false;
+            v = (v << 6) | (c & 0x3Fu);
+        }
+        if ((more == 2 && v < 0x800) || (more == 3 && v < 0x10000)) return false;
+        if (v >= 0xD800 && v <= 0xDFFF) return false;
+        if (v > 0x10FFFF) return false;
+        i += 1 + more;
+    }
+    return true;
+}
+
+void appendCodePoint(std::string& out, std::uint32_t v) {
+    if (v < 0x80) {
+        out += static_cast<char>(v);
+    } else if (v < 0x800) {
+        out += static_cast<char>(0xC0 | (v >> 6));
+        out += static_cast<char>(0x80 | (v & 0x3F));
+    } else if (v < 0x10000) {
+        out += static_cast<char>(0xE0 | (v >> 12));
+        out += static_cast<char>(0x80 | ((v >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (v & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (v >> 18));
+        out += static_cast<char>(0x80 | ((v >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((v >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (v & 0x3F));
+    }
+}
+
+bool isBlank(char16_t u) { return u == u' ' || u == u'\t'; }
+
+HARNESS_ONLY std::int32_t trimmedLength(const Screen& s, std::int32_t r) {
+    const char16_t* text = s.rowChars(r);
+    std::int32_t end = s.cols;
+    while (end > 0 && isBlank(text[end - 1])) --end;
+    return end;
+}
+
+constexpr std::uint32_t kPairTail = 0xFFFFFFFFu;
+
+// What each cell of a row up to `end` stands for in the file: surrogate pairs
+// within one colour run join (the second cell then stands for nothing), any
+// other surrogate half reads as U+FFFD.
+HARNESS_ONLY std::vector<std::uint32_t> cellCodePoints(const Screen& s, std::int32_t r, std::int32_t end) {
+    const char16_t* text = s.rowChars(r);
+    const CellAttr* attr = s.rowAttrs(r);
+    std::vector<std::uint32_t> out;
+    for (std::int32_t c = 0; c < end; ++c) {
+        const char16_t u = text[c];
+        if (u >= 0xD800 && u <= 0xDBFF && c + 1 < end && attr[c + 1] == attr[c] &&
+            text[c + 1] >= 0xDC00 && text[c + 1] <= 0xDFFF) {
+            out.push_back(0x10000 + ((u - 0xD800u) << 10) + (text[c + 1] - 0xDC00u));
+            out.push_back(kPairTail);
+            ++c;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            out.push_back(0xFFFD);
+        } else {
+            out.push_back(u);
+        }
+    }
+    return out;
+}
+
+struct RowRange {
+    std::int32_t first = -1;
+    std::int32_t last = -1;
+};
+
+HARNESS_ONLY RowRange occupiedRows(const Screen& s) {
+    RowRange range;
+    for (std::int32_t r = 0; r < s.rows; ++r) {
+        const char16_t* text = s.rowChars(r);
+        for (std::int32_t c = 0; c < s.cols; ++c) {
+            if (text[c] != u' ') {
+                if (range.first < 0) range.first = r;
+                range.last = r;
+                break;
+            }
+        }
+    }
+    return range;
+}
+
+// Monochrome: BOM, then each row from the first to the last occupied one as
+// its trimmed text and CR LF. No escape sequence but those in the cells.
+HARNESS_ONLY void checkMonochrome(const Screen& s, const std::string& file, RowRange range) {
+    std::string expected = "\xEF\xBB\xBF";
+    if (range.first >= 0) {
+        for (std::int32_t r = range.first; r <= range.last; ++r) {
+            for (std::uint32_t v : cellCodePoints(s, r, trimmedLength(s, r)))
+                if (v != kPairTail) appendCodePoint(expected, v);
+            expected += "\r\n";
+        }
+    }
+    check(file == expected, "monochrome file differs from the screen's text");
+}
+
+// Colour: the file, played back into a fresh terminal of the same width,
+// must give the same text and colours up to each row's trim point. Only
+// meaningful when no cell that is written holds a control character, since
+// those act when played back.
+HARNESS_ONLY bool writtenCellsArePrintable(const Screen& s, RowRange range) {
+    for (std::int32_t r = range.first; r <= range.last; ++r) {
+        const char16_t* text = s.rowChars(r);
+        const std::int32_t end = trimmedLength(s, r);
+        for (std::int32_t c = 0; c < end; ++c)
+            if (text[c] < 0x20) return false;
+    }
+    return true;
+}
+
+HARNESS_ONLY void checkColourPlayback(const Screen& s, const std::string& file, RowRange range) {
+    const std::int32_t height = range.last - range.first + 1;
+    Screen replay(s.cols, height + 1);  // one spare row for the last line end
+    replay.feedBytes(reinterpret_cast<const std::uint8_t*>(file.data()) + 3, file.size() - 3);
+    check(replay.parserState == ParserState::Ground, "colour file ends inside a sequence");
+    check(replay.cursorRow == height && replay.cursorCol == 0, "colour file has the wrong number of lines");
+    for (std::int32_t i = 0; i < height; ++i) {
+        const std::int32_t r = range.first + i;
+        const std::int32_t end = trimmedLength(s, r);
+        const auto points = cellCodePoints(s, r, end);
+        const char16_t* want = s.rowChars(r);
+        const CellAttr* wantAttr = s.rowAttrs(r);
+        const char16_t* got = replay.rowChars(i);
+        const CellAttr* gotAttr = replay.rowAttrs(i);
+        for (std::int32_t c = 0; c < s.cols; ++c) {
+            if (c < end) {
+                // Joined pairs come back as the same two halves; a lone half
+                // comes back as U+FFFD.
+                const std::uint32_t v = points[static_cast<std::size_t>(c)];
+                const char16_t expectedUnit = v > 0xFFFF ? want[c] : static_cast<char16_t>(v);
+                check(got[c] == expectedUnit, "colour file plays back to other text");
+                check(gotAttr[c] == wantAttr[c], "colour file plays back to other colours");
+            } else {
+                check(got[c] == u' ' && gotAttr[c] == CellAttr{}, "colour file writes past the trim point");
+            }
+        }
+    }
+}
+
+HARNESS_ONLY void checkColour(const Screen& s, const std::string& file, RowRange range) {
+    check(file.compare(0, 3, "\xEF\xBB\xBF") == 0, "colour file without BOM");
+    if (range.first < 0) {
+        check(file.size() == 3, "blank screen renders to more than the BOM");
+        return;
+    }
+    check(file.size() >= 5 && file.compare(file.size() - 2, 2, "\r\n") == 0, "colour file not ended by CR LF");
+    if (writtenCellsArePrintable(s, range)) checkColourPlayback(s, file, range);
+}
+
+void checkRenders(Screen& s) {
+    std::lock_guard<std::mutex> guard(s.lock);
+    const RowRange range = occupiedRows(s);
+    const std::string mono = vtsnap::renderSnapshot(s, false);
+    const std::string colour = vtsnap::renderSnapshot(s, true);
+    check(validUtf8(mono), "monochrome file is not valid UTF-8");
+    check(validUtf8(colour), "colour file is not valid UTF-8");
+    checkMonochrome(s, mono, range);
+    checkColour(s, colour, range);
+}
+
+std::uint32_t nextRandom(std::uint32_t& state) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 4) return 0;
+    const Shape shape = pickShape(data[0], data[1]);
+    const std::uint8_t ringOffset = data[2];
+    const std::uint8_t chunkSeed = data[3];
+    const std::uint8_t* stream = data + 4;
+    const std::size_t length = size - 4;
+
+    // Screen A gets the stream in random blocks, as the reader thread would.
+    Screen a(shape.cols, shape.rows);
+    checkInvariants(a, shape, true);
+    const bool smallGrid = static_cast<std::int64_t>(a.rows) * a.cols <= 4096;
+    static constexpr std::uint32_t kMaxChunk[] = {1, 2, 3, 7, 64, 4096};
+    const std::uint32_t maxChunk = kMaxChunk[chunkSeed % 6];
+    std::uint32_t random = 0x9E3779B9u ^ chunkSeed;
+    // A snapshot between two blocks, as the main thread takes them.
+    const std::size_t snapshotAfter = a.rows < 1000 ? chunkSeed >> 3 : SIZE_MAX;
+    std::size_t offset = 0;
+    for (std::size_t block = 0; offset < length; ++block) {
+        std::size_t n = nextRandom(random) % (maxChunk + 1);  // 0 takes the lock and changes nothing
+        if (n > length - offset) n = length - offset;
+        a.feedBytes(stream + offset, n);
+        offset += n;
+        checkInvariants(a, shape, smallGrid || block == snapshotAfter);
+        if (block == snapshotAfter) checkRenders(a);
+    }
+
+    checkInvariants(a, shape, true);
+
+    // Screen B starts with its row ring turned (a whole-screen scroll of a
+    // blank screen changes nothing else) and gets the stream in one block.
+    // Not for the tallest screens, whose building alone costs more than all
+    // the rest.
+    if (a.rows < 1000) {
+        Screen b(shape.cols, shape.rows);
+        if (b.rows > 1) {
+            const std::string turn = "\x1b[" + std::to_string(1 + ringOffset % (b.rows - 1)) + "S";
+            b.feedBytes(reinterpret_cast<const std::uint8_t*>(turn.data()), turn.size());
+        }
+        b.feedBytes(stream, length);
+        checkInvariants(b, shape, true);
+        checkSameState(a, b);
+    }
+
+    checkRenders(a);
+    return 0;
+}
