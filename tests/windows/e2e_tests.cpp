@@ -212,7 +212,7 @@ TEST_F(VtsnapTest, ColoursBecomeSgrSequencesOnlyWithTheColorOption) {
 
 TEST_F(VtsnapTest, TheFileFollowsARunningChildAndStaysReadableMeanwhile) {
     const auto out = fresh(L"out.txt");
-    ToolRun run(child(L"print \"first screen\" sleep 2000 print \"second screen\" exit 0") + L" " + quoted(out),
+    ToolRun run(child(L"print \"first screen\" sleep 3000 print \"second screen\" exit 0") + L" " + quoted(out),
                 work);
     ASSERT_TRUE(run.started());
 
@@ -329,8 +329,11 @@ TEST_F(VtsnapTest, CtrlCAtItsConsoleDoesNotEndTheRun) {
     // cannot send Ctrl+Break, so that event is not tried here.)
     SetConsoleCtrlHandler(ignoreControlEvent, TRUE);
     const auto out = fresh(L"out.txt");
-    ToolRun run(child(L"sleep 1500 print survived exit 5") + L" " + quoted(out), work);
-    Sleep(500);
+    ToolRun run(child(L"sleep 3000 print survived exit 5") + L" " + quoted(out), work);
+    // The file exists once the tool's own handler is in place.
+    for (int i = 0; i < 250 && !fileExists(out); ++i) Sleep(20);
+    Sleep(200);
+    EXPECT_TRUE(run.running());
     EXPECT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
     EXPECT_EQ(run.exitCode(), 5u);
     EXPECT_EQ(readFile(out), fileOf({"survived"}));
