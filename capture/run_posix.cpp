@@ -254,8 +254,14 @@ int runCapture(int argc, char** argv) {
     Screen screen(kColumns, line->rowCount);
     if (setenv("TERM", kTerminalType, 1) != 0) return 1;
 
+    // The tool may have inherited SIGCHLD ignored (no child left to wait for)
+    // or blocked (no wake-up when the child ends).
     childEndedWrite = childEndedWriteEnd.get();
     setDisposition(SIGCHLD, onChildSignal, SA_RESTART | SA_NOCLDSTOP);
+    sigset_t childSignal;
+    sigemptyset(&childSignal);
+    sigaddset(&childSignal, SIGCHLD);
+    sigprocmask(SIG_UNBLOCK, &childSignal, nullptr);
 
     const pid_t child = fork();
     if (child == 0) startChild(slave.get(), reportWrite.get(), directory, file.c_str(), childArgs.data());
