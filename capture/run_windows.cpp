@@ -74,15 +74,18 @@ DWORD WINAPI readerThread(LPVOID parameter) {
 }
 
 bool drainPipe(HANDLE pipe, Screen& screen) {
+    // Only what is there now, so that a child that never stops writing
+    // cannot hold up the snapshots.
+    DWORD available = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return false;
     std::uint8_t buffer[kReadSize];
-    for (;;) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return false;
-        if (available == 0) return true;
+    while (available > 0) {
         DWORD count = 0;
         if (!ReadFile(pipe, buffer, std::min(available, kReadSize), &count, nullptr) || count == 0) return false;
         screen.feedBytes(buffer, count);
+        available -= std::min(available, count);
     }
+    return true;
 }
 
 bool standardHandlesAreConsoles() {
