@@ -203,6 +203,14 @@ TEST_F(CaptureTest, OnlyTheLastRowsRemain) {
     EXPECT_EQ(output(), fileOf({"12345678910"}));
 }
 
+TEST_F(CaptureTest, OutputAfterTheChildReopensItsTerminalIsKept) {
+    // For a while nothing holds the terminal open; then /dev/tty brings it back.
+    const Result r = run({"sh", "-c", "echo before; exec </dev/null >/dev/null 2>&1; sleep 0.3; echo back >/dev/tty",
+                          out()});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(output(), fileOf({"before", "back"}));
+}
+
 TEST_F(CaptureTest, ExitCodeIsTheChilds) {
     EXPECT_EQ(run({"sh", "-c", "exit 0", out()}).exitCode, 0);
     EXPECT_EQ(run({"sh", "-c", "exit 7", out()}).exitCode, 7);
