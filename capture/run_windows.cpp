@@ -94,32 +94,31 @@ bool standardHandlesAreConsoles() {
 }
 
 int runCapture() {
-    // 1. Before anything else, so that Ctrl+C cannot end a half-built run.
+    // Before anything else, so that Ctrl+C cannot end a half-built run.
     SetConsoleCtrlHandler(consoleCtrlHandler, TRUE);
 
-    // 2-3. Both lookups first, then both tested.
+    // Not imported by name: without pseudo consoles the tool ends with 1
+    // whatever its arguments. Both lookups first, then both tested.
     const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
     if (kernel32 == nullptr) return 1;
     const auto createPseudoConsole = lookUp<CreatePseudoConsoleFn>(kernel32, "CreatePseudoConsole");
     const auto closePseudoConsole = lookUp<ClosePseudoConsoleFn>(kernel32, "ClosePseudoConsole");
     if (createPseudoConsole == nullptr || closePseudoConsole == nullptr) return 1;
 
-    // 4.
     std::optional<ParsedCommandLine> parsed = parseCommandLine();
     if (!parsed) return 1;
     const CommandLine<wchar_t> options = std::move(parsed->line);
 
-    // 5. The argument vector is not needed past the child's command line.
+    // The argument vector is not needed past the child's command line.
     const std::wstring childCommandLine = buildChildCommandLine(parsed->args, options.programIndex);
     LocalFree(parsed->argv);
     parsed.reset();
 
-    // 6. Created or emptied before any pipe or child exists; readers may share it.
+    // Created or emptied before any pipe or child exists; readers may share it.
     const HANDLE outputFile = CreateFileW(options.outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (outputFile == INVALID_HANDLE_VALUE) return 1;
 
-    // 7.
     HANDLE inputRead = nullptr;
     HANDLE inputWrite = nullptr;
     if (!CreatePipe(&inputRead, &inputWrite, nullptr, 0)) {
@@ -127,7 +126,6 @@ int runCapture() {
         return 1;
     }
 
-    // 8.
     HANDLE outputRead = nullptr;
     HANDLE outputWrite = nullptr;
     if (!CreatePipe(&outputRead, &outputWrite, nullptr, 0)) {
@@ -137,7 +135,6 @@ int runCapture() {
         return 1;
     }
 
-    // 9.
     HPCON pseudoConsole = nullptr;
     const COORD size{kColumns, static_cast<SHORT>(options.rowCount)};
     if (FAILED(createPseudoConsole(size, inputRead, outputWrite, 0, &pseudoConsole))) {
@@ -149,11 +146,10 @@ int runCapture() {
         return 1;
     }
 
-    // 10. The pseudo console holds its own references to these two.
+    // The pseudo console holds its own references to these two.
     CloseHandle(inputRead);
     CloseHandle(outputWrite);
 
-    // 11.
     SIZE_T attributeListSize = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &attributeListSize);
     std::vector<std::uint8_t> attributeList(attributeListSize);
@@ -167,7 +163,7 @@ int runCapture() {
         return 1;
     }
 
-    // 12. The HPCON value itself goes in as the value pointer.
+    // The HPCON value itself goes in as the value pointer.
     if (!UpdateProcThreadAttribute(list, 0, kProcThreadAttributePseudoConsole, pseudoConsole, sizeof(HPCON),
                                    nullptr, nullptr)) {
         DeleteProcThreadAttributeList(list);
@@ -178,7 +174,7 @@ int runCapture() {
         return 1;
     }
 
-    // 13. With any standard handle redirected, the platform would hand the
+    // With any standard handle redirected, the platform would hand the
     // child the tool's own handles and its output would bypass the pseudo
     // console; null handles make it use the pseudo console's.
     STARTUPINFOEXW startupInfo{};
@@ -193,17 +189,14 @@ int runCapture() {
     // tool before any child exists, never in the middle of a child's run.
     Screen screen(kColumns, options.rowCount);
 
-    // 14.
     const BOOL created = CreateProcessW(
         nullptr, commandLineBuffer.data(), nullptr, nullptr, FALSE,
         EXTENDED_STARTUPINFO_PRESENT | CREATE_NEW_PROCESS_GROUP, nullptr,
         options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(), &startupInfo.StartupInfo,
         &processInfo);
 
-    // 15.
     DeleteProcThreadAttributeList(list);
 
-    // 16.
     if (!created) {
         closePseudoConsole(pseudoConsole);
         CloseHandle(inputWrite);
@@ -212,18 +205,16 @@ int runCapture() {
         return 1;
     }
 
-    // 17. inputWrite stays open until the pseudo console is closed: the
+    // inputWrite stays open until the pseudo console is closed: the
     // console host ends, and takes the child with it, once its input breaks.
 
-    // 18-19.
     ReaderContext context{outputRead, &screen};
     const HANDLE reader = CreateThread(nullptr, 0, readerThread, &context, 0, nullptr);
     const SnapshotFile file(reinterpret_cast<std::intptr_t>(outputFile));
 
-    // 20.
     takeSnapshot(screen, file, options.useColor);
 
-    // 21. The pass that sees the child end still writes its snapshot.
+    // The pass that sees the child end still writes its snapshot.
     DWORD waitResult = WAIT_TIMEOUT;
     do {
         waitResult = reader != nullptr ? WaitForSingleObject(processInfo.hProcess, kSnapshotInterval)
@@ -231,16 +222,15 @@ int runCapture() {
         takeSnapshot(screen, file, options.useColor);
     } while (waitResult == WAIT_TIMEOUT);
 
-    // 22.
     DWORD exitCode = 0;
     GetExitCodeProcess(processInfo.hProcess, &exitCode);
 
-    // 23. Releases the last write end of the output pipe once the remaining
+    // Releases the last write end of the output pipe once the remaining
     // output has been read; the reader keeps draining meanwhile.
     closePseudoConsole(pseudoConsole);
     CloseHandle(inputWrite);
 
-    // 24. Without a reader thread the main thread reads the rest itself.
+    // Without a reader thread the main thread reads the rest itself.
     if (reader != nullptr) {
         WaitForSingleObject(reader, INFINITE);
         CloseHandle(reader);
@@ -248,10 +238,9 @@ int runCapture() {
         readerThread(&context);
     }
 
-    // 25. Holds every byte the pseudo console emitted.
+    // Holds every byte the pseudo console emitted.
     takeSnapshot(screen, file, options.useColor);
 
-    // 26-27.
     CloseHandle(outputRead);
     CloseHandle(processInfo.hProcess);
     CloseHandle(processInfo.hThread);
