@@ -1,0 +1,480 @@
+// Faults provoked for real around the snapshot file and the POSIX tool: a
+// file that cannot grow (size limit, full file system), a file removed,
+// replaced, cut or grown by someone else, a reader that never lets go, a
+// flood of output, and a child killed in the middle of a sequence. In each
+// case nothing is lost that can be kept.
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "fault_screens.hpp"
+#include "snapshot/render.hpp"
+#include "snapshot/snapshot_file.hpp"
+#include "terminal/screen.hpp"
+
+namespace vtsnap {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+using namespace vtsnap::faults;
+
+const std::string kTool = VTSNAP_BINARY;
+const std::string kChild = VTSNAP_FAULT_CHILD;
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+// A file that can hold the short screen but not the long one.
+constexpr rlim_t kRoom = 4096;
+static_assert(kShortLines * 102 + 3 < kRoom && kLongLines * 102 > kRoom);
+
+std::string finalFile() { return std::string(kBom) + kFinalText; }
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Everything the descriptor shows from offset 0, as another process reads it.
+std::string readThrough(int fd) {
+    std::string out;
+    char buffer[16384];
+    off_t at = 0;
+    ssize_t n;
+    while ((n = pread(fd, buffer, sizeof buffer, at)) > 0) {
+        out.append(buffer, static_cast<std::size_t>(n));
+        at += n;
+    }
+    return out;
+}
+
+bool waitUntil(const std::function<bool()>& ready, std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    while (!ready()) {
+        if (Clock::now() > end) return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+void feed(Screen& screen, std::string_view bytes) {
+    screen.feedBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+std::string render(Screen& screen) {
+    std::lock_guard<std::mutex> guard(screen.lock);
+    return renderSnapshot(screen, false);
+}
+
+// A small tmpfs of its own, when this machine lets us mount one. It is
+// mounted in a mount namespace of this process where one can be made, so
+// that it goes away with the process whatever happens to the test.
+class SmallFileSystem {
+public:
+    explicit SmallFileSystem(const fs::path& where) : path_(where) {
+        static const bool privateMounts =
+            unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        (void)privateMounts;
+        fs::create_directories(where);
+        mounted_ = mount("tmpfs", where.c_str(), "tmpfs", 0, "size=64k") == 0;
+    }
+    ~SmallFileSystem() {
+        if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+
+    // Fills the file system, then gives back `room` bytes.
+    bool fillLeaving(off_t room) {
+        const int fd = open((path_ / "filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0) return false;
+        const std::string block(4096, 'f');
+        off_t size = 0;
+        ssize_t n;
+        while ((n = write(fd, block.data(), block.size())) > 0) size += n;
+        const bool ok = size >= room && ftruncate(fd, size - room) == 0;
+        close(fd);
+        return ok;
+    }
+
+private:
+    fs::path path_;
+    bool mounted_ = false;
+};
+
+// The file size limit for this process, put back when it goes.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        signal(SIGXFSZ, previous_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = SIG_DFL;
+};
+
+class FileFaultTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "vtsnap-filefault-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        if (fd_ >= 0) close(fd_);
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    void open(const fs::path& path) {
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd_, 0);
+        path_ = path;
+    }
+    bool snapshot() { return writeSnapshot(screen_, SnapshotFile(fd_), false); }
+    std::string contents() const { return readFile(path_); }
+
+    // A medium screen lands, a long one cannot, a short one lands cleanly.
+    // `cannotGrow` holds while the long one is attempted.
+    void failThenRecover(const std::function<void(const std::function<void()>&)>& cannotGrow) {
+        feed(screen_, kClear + numberedLines(30));
+        ASSERT_TRUE(snapshot());
+        ASSERT_EQ(contents(), render(screen_));
+
+        feed(screen_, kClear + numberedLines(kLongLines));
+        const std::string wanted = render(screen_);
+        bool written = true;
+        cannotGrow([&] { written = snapshot(); });
+        EXPECT_FALSE(written);
+        // What did fit is the start of the new snapshot; the rest is missing.
+        const std::string partial = contents();
+        EXPECT_EQ(partial.size(), kRoom);
+        EXPECT_EQ(partial, wanted.substr(0, partial.size()));
+
+        feed(screen_, kClear + "short\r\n");
+        EXPECT_TRUE(snapshot());
+        EXPECT_EQ(contents(), std::string(kBom) + "short\r\n");
+    }
+
+    fs::path dir_;
+    fs::path path_;
+    int fd_ = -1;
+    Screen screen_{120, 100};
+};
+
+TEST_F(FileFaultTest, ASnapshotBeyondTheFileSizeLimitFailsAndTheNextOneIsClean) {
+    open(dir_ / "out.txt");
+    failThenRecover([](const std::function<void()>& write) {
+        FileSizeLimit limit(kRoom);
+        write();
+    });
+
+    // No room at all: false, and the file keeps what it held.
+    FileSizeLimit none(0);
+    feed(screen_, "more\r\n");
+    EXPECT_FALSE(snapshot());
+    EXPECT_EQ(contents(), std::string(kBom) + "short\r\n");
+}
+
+TEST_F(FileFaultTest, ASnapshotOnAFullFileSystemFailsAndTheNextOneIsClean) {
+    SmallFileSystem small(dir_ / "mnt");
+    if (!small.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    open(dir_ / "mnt" / "out.txt");
+    failThenRecover([&](const std::function<void()>& write) {
+        // The file holds the medium screen in one page, which it may fill;
+        // not a byte beyond it.
+        ASSERT_TRUE(small.fillLeaving(0));
+        write();
+    });
+}
+
+// The tool, run in the background with the limits a test sets.
+struct ToolOptions {
+    std::optional<rlim_t> fileSizeLimit;
+    bool ignoreFileSizeSignal = true;
+};
+
+struct Outcome {
+    int exitCode = -1;  // -1 unless the tool exited normally
+    int signal = 0;     // the signal that ended the tool, if one did
+    double seconds = 0;
+    long maxRssKb = 0;  // the larger of the tool's and its child's peak
+};
+
+class Tool {
+public:
+    Tool(std::vector<std::string> args, const ToolOptions& options = {}) {
+        args.insert(args.begin(), kTool);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        started_ = Clock::now();
+        pid_ = fork();
+        if (pid_ == 0) {
+            signal(SIGXFSZ, options.ignoreFileSizeSignal ? SIG_IGN : SIG_DFL);
+            if (options.fileSizeLimit) {
+                rlimit limit{};
+                getrlimit(RLIMIT_FSIZE, &limit);
+                limit.rlim_cur = *options.fileSizeLimit;
+                if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(120);
+            }
+            execv(kTool.c_str(), argv.data());
+            _exit(121);
+        }
+    }
+
+    bool running() { return !done_ && !reap(WNOHANG); }
+
+    Outcome wait(std::chrono::seconds limit = 60s) {
+        const auto end = started_ + limit;
+        while (!done_ && !reap(WNOHANG)) {
+            if (Clock::now() > end) {
+                kill(pid_, SIGKILL);
+                reap(0);
+                ADD_FAILURE() << "vtsnap still ran after " << limit.count() << " s";
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+        return outcome_;
+    }
+
+private:
+    bool reap(int options) {
+        int status = 0;
+        rusage usage{};
+        if (wait4(pid_, &status, options, &usage) != pid_) return false;
+        outcome_.seconds = std::chrono::duration<double>(Clock::now() - started_).count();
+        outcome_.maxRssKb = usage.ru_maxrss;
+        if (WIFEXITED(status)) outcome_.exitCode = WEXITSTATUS(status);
+        if (WIFSIGNALED(status)) outcome_.signal = WTERMSIG(status);
+        done_ = true;
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    Clock::time_point started_;
+    bool done_ = false;
+    Outcome outcome_;
+};
+
+class FaultTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "vtsnap-fault-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    std::string out() const { return (dir_ / "out.txt").string(); }
+    bool outputHasLanded() const { return readFile(out()).substr(0, 3) == kBom; }
+
+    fs::path dir_;
+};
+
+// Watches the file's size from outside while the tool runs.
+class SizeWatcher {
+public:
+    explicit SizeWatcher(std::string path)
+        : thread_([this, path] {
+              while (!stop_) {
+                  struct stat st {};
+                  if (stat(path.c_str(), &st) == 0) largest_ = std::max<off_t>(largest_, st.st_size);
+                  std::this_thread::sleep_for(1ms);
+              }
+          }) {}
+    ~SizeWatcher() { stop(); }
+    off_t stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        return largest_;
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<off_t> largest_{0};
+    std::thread thread_;
+};
+
+TEST_F(FaultTest, SnapshotsBeyondTheFileSizeLimitFailButTheRunGoesOn) {
+    SizeWatcher watcher(out());
+    Tool tool({kChild, "phases", "700", "3", out()}, {.fileSizeLimit = kRoom});
+    const Outcome r = tool.wait();
+    const off_t largest = watcher.stop();
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitCode, 3);
+    // The long screen was tried and stopped at the limit...
+    EXPECT_EQ(largest, static_cast<off_t>(kRoom));
+    // ...and the final one landed whole, with nothing of the long one after it.
+    EXPECT_EQ(readFile(out()), finalFile());
+}
+
+TEST_F(FaultTest, NoRoomAtAllLeavesAnEmptyFileButTheExitCodeStands) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer's runtime writes a file as each process starts, which no room forbids";
+#endif
+    Tool tool({kChild, "phases", "100", "6", out()}, {.fileSizeLimit = 0});
+    const Outcome r = tool.wait();
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitCode, 6);
+    EXPECT_EQ(readFile(out()), "");
+}
+
+// The same without SIGXFSZ ignored by whoever started the tool: a write that
+// cannot place a single byte raises it, and its default action ends the tool.
+// Disabled until the tool ignores SIGXFSZ itself (see docs/reliability.md).
+TEST_F(FaultTest, DISABLED_NoRoomAtAllDoesNotEndTheToolBySignal) {
+    Tool tool({kChild, "phases", "100", "6", out()}, {.fileSizeLimit = 0, .ignoreFileSizeSignal = false});
+    const Outcome r = tool.wait();
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitCode, 6);
+}
+
+TEST_F(FaultTest, SnapshotsOnAFullFileSystemFailButTheRunGoesOn) {
+    SmallFileSystem small(dir_ / "mnt");
+    if (!small.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    ASSERT_TRUE(small.fillLeaving(static_cast<off_t>(kRoom)));
+    const std::string path = (dir_ / "mnt" / "out.txt").string();
+    SizeWatcher watcher(path);
+    Tool tool({kChild, "phases", "700", "3", path});
+    const Outcome r = tool.wait();
+    const off_t largest = watcher.stop();
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(largest, static_cast<off_t>(kRoom));
+    EXPECT_EQ(readFile(path), finalFile());
+}
+
+TEST_F(FaultTest, TheOutputFileRemovedMidRun) {
+    Tool tool({kChild, "ticks", "6", "200", "5", out()});
+    ASSERT_TRUE(waitUntil([&] { return outputHasLanded(); }, 5s));
+    ASSERT_EQ(unlink(out().c_str()), 0);
+    const Outcome r = tool.wait();
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitCode, 5);
+    // The tool writes on through its own descriptor and never makes a new file.
+    EXPECT_FALSE(fs::exists(out()));
+}
+
+TEST_F(FaultTest, TheOutputFileReplacedMidRun) {
+    Tool tool({kChild, "ticks", "6", "200", "5", out()});
+    ASSERT_TRUE(waitUntil([&] { return outputHasLanded(); }, 5s));
+    const std::string other = (dir_ / "other.txt").string();
+    std::ofstream(other, std::ios::binary) << "another program's file";
+    ASSERT_EQ(rename(other.c_str(), out().c_str()), 0);
+    const Outcome r = tool.wait();
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitCode, 5);
+    EXPECT_EQ(readFile(out()), "another program's file");
+}
+
+TEST_F(FaultTest, TheOutputFileCutOrGrownByOthersIsMadeWholeAgain) {
+    Tool tool({kChild, "ticks", "8", "200", "0", out()});
+    ASSERT_TRUE(waitUntil([&] { return outputHasLanded(); }, 5s));
+    ASSERT_EQ(truncate(out().c_str(), 0), 0);
+    std::this_thread::sleep_for(300ms);
+    {
+        std::ofstream append(out(), std::ios::binary | std::ios::app);
+        append << std::string(100000, '#');
+    }
+    const Outcome r = tool.wait();
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(readFile(out()), finalFile());
+}
+
+TEST_F(FaultTest, AReaderNeverSeesTheFileWithoutItsByteOrderMark) {
+    Tool tool({kChild, "ticks", "12", "120", "0", out()});
+    int reader = -1;
+    ASSERT_TRUE(waitUntil([&] { return (reader = ::open(out().c_str(), O_RDONLY)) >= 0; }, 5s));
+
+    // Reads the whole file in a loop for as long as the tool runs.
+    long reads = 0, afterFirstSnapshot = 0, withoutBom = 0;
+    bool landed = false;
+    while (tool.running()) {
+        const std::string seen = readThrough(reader);
+        ++reads;
+        if (!landed) landed = seen.size() >= 3;
+        if (landed) {
+            ++afterFirstSnapshot;
+            if (seen.substr(0, 3) != kBom) ++withoutBom;
+        }
+    }
+    const Outcome r = tool.wait();
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_GT(afterFirstSnapshot, 100);
+    EXPECT_EQ(withoutBom, 0) << "of " << afterFirstSnapshot << " reads";
+    // The same descriptor shows the final screen at the end.
+    EXPECT_EQ(readThrough(reader), finalFile());
+    close(reader);
+    std::cout << "reader: " << reads << " reads, " << afterFirstSnapshot << " after the first snapshot\n";
+}
+
+long floodMegabytes() {
+    const char* value = std::getenv("VTSNAP_FLOOD_MB");
+    const long mb = value ? std::atol(value) : 0;
+    return mb > 0 ? mb : 200;
+}
+
+TEST_F(FaultTest, AFloodOfOutputIsKeptUpWithInFlatMemory) {
+    const long big = floodMegabytes();
+    const Outcome small = Tool({"-color", kChild, "flood", "2", out()}).wait();
+    EXPECT_EQ(small.exitCode, 0);
+    EXPECT_EQ(readFile(out()), finalFile());
+
+    const Outcome large = Tool({"-color", kChild, "flood", std::to_string(big), out()}).wait(600s);
+    EXPECT_EQ(large.signal, 0);
+    EXPECT_EQ(large.exitCode, 0);
+    EXPECT_EQ(readFile(out()), finalFile());
+    // Memory does not follow the amount of output.
+    EXPECT_LT(large.maxRssKb - small.maxRssKb, 8 * 1024)
+        << "peak RSS " << small.maxRssKb << " KB after 2 MB, " << large.maxRssKb << " KB after " << big << " MB";
+    std::cout << "flood: " << big << " MB in " << large.seconds << " s (" << big / large.seconds
+              << " MB/s); peak RSS " << small.maxRssKb << " KB after 2 MB, " << large.maxRssKb << " KB after "
+              << big << " MB\n";
+}
+
+TEST_F(FaultTest, AChildKilledInTheMiddleOfASequenceLeavesAWellFormedFile) {
+    for (int s : {SIGKILL, SIGTERM}) {
+        for (const char* tail : {"csi", "osc", "utf8", "esc"}) {
+            const Outcome r = Tool({kChild, "die", std::to_string(s), tail, out()}).wait();
+            EXPECT_EQ(r.signal, 0) << tail;
+            EXPECT_EQ(r.exitCode, 128 + s) << tail;
+            EXPECT_EQ(readFile(out()), std::string(kBom) + kBeforeSignal + "\r\n") << tail << ", signal " << s;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vtsnap
