@@ -52,17 +52,17 @@ void Screen::feedBytes(const std::uint8_t* bytes, std::uint64_t length) {
             feedEscape(b);
             break;
         case ParserState::CsiParam:
-            if (b >= 0x40 && b <= 0x7E) {
-                dispatchCsi(b);
-                parserState = ParserState::Ground;
-                paramBuffer.clear();
-            } else if (b >= 0x20 && b <= 0x3F) {
-                paramBuffer.push(b);
-            } else {
-                // Anything else abandons the sequence and is itself dropped.
-                parserState = ParserState::Ground;
-                paramBuffer.clear();
+            if (b >= 0x20 && b <= 0x3F) {
+                // Parameter and intermediate bytes, collected in one go.
+                do {
+                    paramBuffer.push(*p);
+                } while (++p < end && *p >= 0x20 && *p <= 0x3F);
+                continue;
             }
+            if (b >= 0x40 && b <= 0x7E) dispatchCsi(b);
+            // Anything else abandons the sequence and is itself dropped.
+            parserState = ParserState::Ground;
+            paramBuffer.clear();
             break;
         case ParserState::OscString:
             if (b == kBel)
@@ -118,7 +118,13 @@ const std::uint8_t* Screen::feedText(const std::uint8_t* p, const std::uint8_t* 
         if (b < 0x20) break;
         if (pending == 0) {
             if (b <= 0x7F) {
-                const std::uint8_t* runEnd = asciiTextEnd(p + 1, end);
+                // A lone ASCII character among others is cheaper written alone.
+                if (p + 1 == end || !isAsciiText(p[1])) {
+                    putChar(b);
+                    ++p;
+                    continue;
+                }
+                const std::uint8_t* runEnd = asciiTextEnd(p + 2, end);
                 putAsciiRun(p, static_cast<std::size_t>(runEnd - p));
                 p = runEnd;
                 continue;

@@ -110,8 +110,9 @@ inline void Screen::putChar(char16_t unit) {
     if (wrapPending) wrapToNextLine();
     if (cursorRow < 0 || cursorRow >= rows) return;
     if (cursorCol < 0 || cursorCol >= cols) cursorCol = cursorCol < 0 ? 0 : cols - 1;
-    rowChars(cursorRow)[cursorCol] = unit;
-    rowAttrs(cursorRow)[cursorCol] = currentAttr;
+    const std::size_t row = physicalRow(cursorRow);
+    chars[row][static_cast<std::size_t>(cursorCol)] = unit;
+    attrs[row][static_cast<std::size_t>(cursorCol)] = currentAttr;
     if (cursorCol == cols - 1)
         wrapPending = true;
     else
