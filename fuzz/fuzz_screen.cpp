@@ -1,7 +1,7 @@
 // Arbitrary child output on screens of any shape, in any chunking: the Screen
-// must stay consistent after every block, the result must not depend on where
-// the blocks were cut or where the row ring starts, and both renders must have
-// the structure of the output file.
+// must stay consistent after every block, agree with a plain model of the same
+// rules, not depend on where the blocks were cut or where the row ring
+// starts, and both renders must have the structure of the output file.
 //
 // Input layout: byte 0 picks the screen shape, byte 1 sizes it, byte 2 is the
 // ring offset of the twin screen, byte 3 seeds the chunking; the rest is the
@@ -10,10 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fuzz/screen_model.hpp"
 #include "snapshot/render.hpp"
 #include "terminal/screen.hpp"
 
@@ -341,17 +343,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint32_t random = 0x9E3779B9u ^ chunkSeed;
     // A snapshot between two blocks, as the main thread takes them.
     const std::size_t snapshotAfter = a.rows < 1000 ? chunkSeed >> 3 : SIZE_MAX;
+    // The model is slow on purpose; screens up to 120 x 160 or so.
+    std::optional<vtsnap::model::Terminal> model;
+    if (static_cast<std::int64_t>(a.rows) * a.cols <= 20000) model.emplace(shape.cols, shape.rows);
+    auto checkModel = [&] {
+        const std::string difference = model->differences(a);
+        if (!difference.empty()) {
+            std::fprintf(stderr, "the Screen and the model differ in: %s\n", difference.c_str());
+            fail("the Screen does not follow the rules");
+        }
+    };
     std::size_t offset = 0;
     for (std::size_t block = 0; offset < length; ++block) {
         std::size_t n = nextRandom(random) % (maxChunk + 1);  // 0 takes the lock and changes nothing
         if (n > length - offset) n = length - offset;
         a.feedBytes(stream + offset, n);
+        if (model) model->feed(stream + offset, n);
         offset += n;
         checkInvariants(a, shape, smallGrid || block == snapshotAfter);
+        if (model && (smallGrid || block == snapshotAfter)) checkModel();
         if (block == snapshotAfter) checkRenders(a);
     }
 
     checkInvariants(a, shape, true);
+    if (model) checkModel();
 
     // Screen B starts with its row ring turned (a whole-screen scroll of a
     // blank screen changes nothing else) and gets the stream in one block.
