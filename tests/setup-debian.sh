@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev llvm-14
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine wine64
   bsdutils procps

@@ -18,7 +18,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -441,14 +440,8 @@ TEST_F(FaultTest, AReaderNeverSeesTheFileWithoutItsByteOrderMark) {
     std::cout << "reader: " << reads << " reads, " << afterFirstSnapshot << " after the first snapshot\n";
 }
 
-long floodMegabytes() {
-    const char* value = std::getenv("VTSNAP_FLOOD_MB");
-    const long mb = value ? std::atol(value) : 0;
-    return mb > 0 ? mb : 200;
-}
-
 TEST_F(FaultTest, AFloodOfOutputIsKeptUpWithInFlatMemory) {
-    const long big = floodMegabytes();
+    const long big = 200;
     const Outcome small = Tool({"-color", kChild, "flood", "2", out()}).wait();
     EXPECT_EQ(small.exitCode, 0);
     EXPECT_EQ(readFile(out()), finalFile());
