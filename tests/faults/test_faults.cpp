@@ -329,7 +329,7 @@ private:
 
 TEST_F(FaultTest, SnapshotsBeyondTheFileSizeLimitFailButTheRunGoesOn) {
     SizeWatcher watcher(out());
-    Tool tool({kChild, "phases", "700", "3", out()}, {.fileSizeLimit = kRoom});
+    Tool tool({kChild, "phases", "1000", "3", out()}, {.fileSizeLimit = kRoom});
     const Outcome r = tool.wait();
     const off_t largest = watcher.stop();
     EXPECT_EQ(r.signal, 0);
@@ -367,7 +367,7 @@ TEST_F(FaultTest, SnapshotsOnAFullFileSystemFailButTheRunGoesOn) {
     ASSERT_TRUE(small.fillLeaving(static_cast<off_t>(kRoom)));
     const std::string path = (dir_ / "mnt" / "out.txt").string();
     SizeWatcher watcher(path);
-    Tool tool({kChild, "phases", "700", "3", path});
+    Tool tool({kChild, "phases", "1000", "3", path});
     const Outcome r = tool.wait();
     const off_t largest = watcher.stop();
     EXPECT_EQ(r.signal, 0);
