@@ -214,6 +214,8 @@ int runCapture(int argc, char** argv) {
     setDisposition(SIGINT, SIG_IGN);
     setDisposition(SIGQUIT, SIG_IGN);
     setDisposition(SIGHUP, SIG_IGN);
+    // A file that may not grow must fail a snapshot, not end the run.
+    setDisposition(SIGXFSZ, SIG_IGN);
 
     const std::vector<std::string_view> args(argv, argv + std::max(argc, 0));
     const std::optional<CommandLine<char>> line = scanCommandLine(args, false);
