@@ -30,7 +30,8 @@ Screen::Screen(std::int32_t cols_, std::int32_t rows_)
       cols(std::max(cols_, 1)),
       chars(static_cast<std::size_t>(rows), std::vector<char16_t>(static_cast<std::size_t>(cols), u' ')),
       attrs(static_cast<std::size_t>(rows), std::vector<CellAttr>(static_cast<std::size_t>(cols))),
-      scrollBottom(rows - 1) {}
+      scrollBottom(rows - 1),
+      plainRows(static_cast<std::size_t>(rows), 1) {}
 
 void Screen::clampCursor() {
     cursorRow = std::clamp(cursorRow, 0, rows - 1);
@@ -39,8 +40,12 @@ void Screen::clampCursor() {
 
 void Screen::clearRow(std::int32_t row) {
     if (row < 0 || row >= rows) return;
-    std::fill_n(rowChars(row), cols, u' ');
-    fillAttrs(rowAttrs(row), cols, CellAttr{});
+    const std::size_t p = physicalRow(row);
+    std::fill_n(chars[p].data(), cols, u' ');
+    if (!plainRows[p]) {
+        fillAttrs(attrs[p].data(), cols, CellAttr{});
+        plainRows[p] = 1;
+    }
 }
 
 void Screen::blankChars(std::int32_t row, std::int32_t from, std::int32_t to) {
@@ -55,9 +60,11 @@ void Screen::blankChars(std::int32_t row, std::int32_t from, std::int32_t to) {
 // caches; fetching it now hides the wait behind this line's work.
 void Screen::prefetchRow(std::int32_t row) const {
     if (rows < kPrefetchRows) return;
-    const auto* text = reinterpret_cast<const char*>(rowChars(row));
-    const auto* attr = reinterpret_cast<const char*>(rowAttrs(row));
+    const std::size_t p = physicalRow(row);
+    const auto* text = reinterpret_cast<const char*>(chars[p].data());
     for (std::size_t at = 0; at < sizeof(char16_t) * static_cast<std::size_t>(cols); at += 64) __builtin_prefetch(text + at, 1);
+    if (plainRows[p]) return;  // its colours will not be touched
+    const auto* attr = reinterpret_cast<const char*>(attrs[p].data());
     for (std::size_t at = 0; at < sizeof(CellAttr) * static_cast<std::size_t>(cols); at += 64) __builtin_prefetch(attr + at, 1);
 }
 
@@ -78,9 +85,15 @@ void Screen::putAsciiRun(const std::uint8_t* text, std::size_t count) {
         if (cursorRow < 0 || cursorRow >= rows) return;
         cursorCol = std::clamp(cursorCol, 0, cols - 1);
         const auto n = static_cast<std::int32_t>(std::min<std::size_t>(count, static_cast<std::size_t>(cols - cursorCol)));
-        char16_t* cell = rowChars(cursorRow) + cursorCol;
+        const std::size_t p = physicalRow(cursorRow);
+        char16_t* cell = chars[p].data() + cursorCol;
         for (std::int32_t i = 0; i < n; ++i) cell[i] = text[i];
-        fillAttrs(rowAttrs(cursorRow) + cursorCol, n, currentAttr);
+        if (currentAttr != CellAttr{}) {
+            fillAttrs(attrs[p].data() + cursorCol, n, currentAttr);
+            plainRows[p] = 0;
+        } else if (!plainRows[p]) {
+            fillAttrs(attrs[p].data() + cursorCol, n, currentAttr);
+        }
         cursorCol += n;
         text += n;
         count -= static_cast<std::size_t>(n);
@@ -102,6 +115,7 @@ void Screen::lineFeed() {
 void Screen::swapRows(std::int32_t a, std::int32_t b) {
     std::swap(chars[physicalRow(a)], chars[physicalRow(b)]);
     std::swap(attrs[physicalRow(a)], attrs[physicalRow(b)]);
+    std::swap(plainRows[physicalRow(a)], plainRows[physicalRow(b)]);
 }
 
 void Screen::reverseRows(std::int32_t first, std::int32_t last) {

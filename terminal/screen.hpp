@@ -62,7 +62,12 @@ public:
     const char16_t* rowChars(std::int32_t row) const { return chars[physicalRow(row)].data(); }
     const CellAttr* rowAttrs(std::int32_t row) const { return attrs[physicalRow(row)].data(); }
     char16_t* rowChars(std::int32_t row) { return chars[physicalRow(row)].data(); }
-    CellAttr* rowAttrs(std::int32_t row) { return attrs[physicalRow(row)].data(); }
+    // Whoever may write a row's colours makes it count as coloured.
+    CellAttr* rowAttrs(std::int32_t row) {
+        const std::size_t p = physicalRow(row);
+        plainRows[p] = 0;
+        return attrs[p].data();
+    }
 
     std::int32_t rows;
     std::int32_t cols;
@@ -84,6 +89,10 @@ public:
     std::int32_t utf8Pending = 0;
     std::mutex lock;
     std::int32_t ringTop = 0;
+    // Per physical row: 1 when every colour in it is the default. Default
+    // colours are then not written again, so plain text never touches the
+    // colour grid, the bulk of the memory on a tall screen.
+    std::vector<std::uint8_t> plainRows;
 
 private:
     std::size_t physicalRow(std::int32_t row) const {
@@ -112,7 +121,12 @@ inline void Screen::putChar(char16_t unit) {
     if (cursorCol < 0 || cursorCol >= cols) cursorCol = cursorCol < 0 ? 0 : cols - 1;
     const std::size_t row = physicalRow(cursorRow);
     chars[row][static_cast<std::size_t>(cursorCol)] = unit;
-    attrs[row][static_cast<std::size_t>(cursorCol)] = currentAttr;
+    if (currentAttr != CellAttr{}) {
+        attrs[row][static_cast<std::size_t>(cursorCol)] = currentAttr;
+        plainRows[row] = 0;
+    } else if (!plainRows[row]) {
+        attrs[row][static_cast<std::size_t>(cursorCol)] = currentAttr;
+    }
     if (cursorCol == cols - 1)
         wrapPending = true;
     else
