@@ -19,5 +19,5 @@ done
 if ((${#missing[@]})); then
   sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
 fi
