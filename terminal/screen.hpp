@@ -73,7 +73,7 @@ public:
     std::int32_t cols;
     // One container per row, stored as a ring whose screen row 0 sits at
     // `ringTop`: a scroll of the whole screen moves `ringTop` instead of rows.
-    // Colours are written through rowAttrs(), which keeps `plainRows` true.
+    // Colours are written through rowAttrs(), which keeps `plainRows` right.
     std::vector<std::vector<char16_t>> chars;
     std::vector<std::vector<CellAttr>> attrs;
     CellAttr currentAttr;
