@@ -39,13 +39,4 @@ std::string renderStreamAllSplits(std::string_view bytes, const StreamOptions& o
     return expected;
 }
 
-std::string fileOf(std::initializer_list<std::string_view> lines) {
-    std::string file(kBom);
-    for (std::string_view line : lines) {
-        file += line;
-        file += "\r\n";
-    }
-    return file;
-}
-
 }  // namespace vtsnap::test

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "terminal/screen.hpp"
+#include "tests/file_bytes.hpp"
 
 namespace vtsnap::test {
 
@@ -24,12 +25,7 @@ std::string renderStream(std::string_view bytes, const StreamOptions& options = 
 // result to equal the one-block result; returns that result.
 std::string renderStreamAllSplits(std::string_view bytes, const StreamOptions& options = {});
 
-// The file bytes for these lines: BOM, then each line followed by CR LF.
-std::string fileOf(std::initializer_list<std::string_view> lines);
-
 void feed(Screen& screen, std::string_view bytes);
 std::string render(Screen& screen, bool color = false);
-
-inline constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
 }  // namespace vtsnap::test

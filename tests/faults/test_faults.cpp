@@ -32,6 +32,7 @@
 #include "fault_screens.hpp"
 #include "snapshot/render.hpp"
 #include "snapshot/snapshot_file.hpp"
+#include "tests/file_bytes.hpp"
 #include "terminal/screen.hpp"
 
 namespace vtsnap {
@@ -44,7 +45,7 @@ using namespace vtsnap::faults;
 
 const std::string kTool = VTSNAP_BINARY;
 const std::string kChild = VTSNAP_FAULT_CHILD;
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
+using vtsnap::test::kBom;
 // A file that can hold the short screen but not the long one.
 constexpr rlim_t kRoom = 4096;
 static_assert(kShortLines * 102 + 3 < kRoom && kLongLines * 102 > kRoom);

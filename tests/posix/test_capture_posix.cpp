@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/file_bytes.hpp"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -30,18 +32,10 @@ using namespace std::chrono_literals;
 
 const std::string kTool = VTSNAP_BINARY;
 const std::string kChild = VTSNAP_TEST_CHILD;
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
+using vtsnap::test::fileOf;
+using vtsnap::test::kBom;
 // Far beyond any run here; a tool still running then has hung.
 constexpr auto kHangLimit = 30s;
-
-std::string fileOf(std::initializer_list<std::string_view> lines) {
-    std::string out(kBom);
-    for (auto line : lines) {
-        out += line;
-        out += "\r\n";
-    }
-    return out;
-}
 
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

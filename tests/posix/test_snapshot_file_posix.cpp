@@ -11,12 +11,13 @@
 #include <string_view>
 
 #include "snapshot/snapshot_file.hpp"
+#include "tests/file_bytes.hpp"
 #include "terminal/screen.hpp"
 
 namespace vtsnap {
 namespace {
 
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
+using vtsnap::test::kBom;
 
 void feed(Screen& screen, std::string_view bytes) {
     screen.feedBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());

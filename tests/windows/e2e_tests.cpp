@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/file_bytes.hpp"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,7 +17,8 @@
 
 namespace {
 
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
+using vtsnap::test::fileOf;
+using vtsnap::test::kBom;
 constexpr DWORD kRunTimeout = 30000;  // milliseconds; no run here comes near it
 
 std::wstring widen(std::string_view text) {
@@ -74,15 +77,6 @@ std::string readFile(const std::wstring& path) {
     std::string content = readAll(file);
     CloseHandle(file);
     return content;
-}
-
-std::string fileOf(std::initializer_list<std::string_view> lines) {
-    std::string out(kBom);
-    for (auto line : lines) {
-        out += line;
-        out += "\r\n";
-    }
-    return out;
 }
 
 bool equalsNoCase(const std::wstring& a, const std::wstring& b) {

@@ -8,6 +8,7 @@ add_executable(vtsnap_test_child ${CMAKE_CURRENT_LIST_DIR}/test_child.cpp)
 
 add_executable(vtsnap_e2e_tests ${CMAKE_CURRENT_LIST_DIR}/e2e_tests.cpp)
 target_compile_definitions(vtsnap_e2e_tests PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+target_include_directories(vtsnap_e2e_tests PRIVATE ${PROJECT_SOURCE_DIR})
 # Its own main(), for the --log option.
 if(TARGET GTest::gtest)
   target_link_libraries(vtsnap_e2e_tests PRIVATE GTest::gtest)
