@@ -68,7 +68,6 @@ void BM_Render(benchmark::State& state) {
     const bool color = state.range(0) != 0;
     auto screen = fullScreen(color);
     std::size_t bytes = 0;
-    std::lock_guard<std::mutex> guard(screen->lock);
     for (auto _ : state) {
         std::string out = vtsnap::renderSnapshot(*screen, color);
         bytes = out.size();

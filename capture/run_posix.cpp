@@ -151,10 +151,18 @@ void drainPipe(int fd) {
 
 // Without a reader thread the main thread decodes whatever the terminal holds
 // at each tick, so that the child is never blocked on a full terminal for good.
-void drainTerminal(int master, Screen& screen) {
+void drainTerminal(int master, Screen& screen, std::mutex& lock) {
     std::uint8_t buffer[kReadSize];
     ssize_t n;
-    while ((n = read(master, buffer, sizeof buffer)) > 0) screen.feedBytes(buffer, static_cast<std::uint64_t>(n));
+    while ((n = read(master, buffer, sizeof buffer)) > 0) {
+        const std::lock_guard<std::mutex> guard(lock);
+        screen.feedBytes(buffer, static_cast<std::uint64_t>(n));
+    }
+}
+
+void takeSnapshot(const Screen& screen, const SnapshotFile& file, bool useColor, std::mutex& lock) {
+    const std::lock_guard<std::mutex> guard(lock);
+    writeSnapshot(screen, file, useColor);
 }
 
 }  // namespace
@@ -196,6 +204,7 @@ void* readerThread(void* parameter) {
         if (fds[1].revents != 0) {
             const ssize_t n = read(context.master, buffer, sizeof buffer);
             if (n > 0) {
+                const std::lock_guard<std::mutex> guard(*context.lock);
                 context.screen->feedBytes(buffer, static_cast<std::uint64_t>(n));
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 // EIO: nothing holds the terminal open any more, and all that
@@ -283,12 +292,13 @@ int runCapture(int argc, char** argv) {
         return 1;
     }
 
-    ReaderContext context{master.get(), stopRead.get(), &screen};
+    std::mutex lock;
+    ReaderContext context{master.get(), stopRead.get(), &screen, &lock};
     pthread_t reader;
     const bool readerStarted = pthread_create(&reader, nullptr, readerThread, &context) == 0;
     const SnapshotFile snapshotFile(output.get());
 
-    writeSnapshot(screen, snapshotFile, line->useColor);
+    takeSnapshot(screen, snapshotFile, line->useColor, lock);
     int exitCode = 1;
     for (;;) {
         pollfd childEnded{childEndedRead.get(), POLLIN, 0};
@@ -298,8 +308,8 @@ int runCapture(int argc, char** argv) {
         const pid_t waited = waitpid(child, &status, WNOHANG);
         const bool ended = waited == child || (waited < 0 && errno != EINTR);
         if (waited == child) exitCode = exitCodeOf(status);
-        if (!readerStarted) drainTerminal(master.get(), screen);
-        writeSnapshot(screen, snapshotFile, line->useColor);
+        if (!readerStarted) drainTerminal(master.get(), screen, lock);
+        takeSnapshot(screen, snapshotFile, line->useColor, lock);
         if (ended) break;
     }
 
@@ -311,7 +321,7 @@ int runCapture(int argc, char** argv) {
     }
     // Hangs the terminal up for any descendant still holding it.
     master.reset();
-    writeSnapshot(screen, snapshotFile, line->useColor);
+    takeSnapshot(screen, snapshotFile, line->useColor, lock);
 
     setDisposition(SIGCHLD, SIG_DFL);
     childEndedWrite = -1;

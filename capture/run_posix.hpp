@@ -3,6 +3,8 @@
 // 500 ms.
 #pragma once
 
+#include <mutex>
+
 #include "terminal/screen.hpp"
 
 namespace vtsnap {
@@ -19,6 +21,7 @@ struct ReaderContext {
     int master;    // the pty's master end, non-blocking
     int stopRead;  // readable once the child has ended: drain, then stop
     Screen* screen;
+    std::mutex* lock;  // held across each block and each snapshot
 };
 
 // The tool's entry procedure; its result is the process exit code.

@@ -37,7 +37,8 @@ bool isConsoleHandle(HANDLE handle) {
 
 // A snapshot that runs out of memory is skipped like any failed snapshot: the
 // file keeps the previous one and the child goes on undisturbed.
-void takeSnapshot(Screen& screen, const SnapshotFile& file, bool useColor) {
+void takeSnapshot(const Screen& screen, const SnapshotFile& file, bool useColor, std::mutex& lock) {
+    const std::lock_guard<std::mutex> guard(lock);
     try {
         writeSnapshot(screen, file, useColor);
     } catch (const std::bad_alloc&) {
@@ -47,13 +48,13 @@ void takeSnapshot(Screen& screen, const SnapshotFile& file, bool useColor) {
 // One wait of the snapshot loop when no reader thread runs: the main thread
 // drains the pipe between short waits, so the child never stalls on a full
 // pipe and none of its output is lost.
-DWORD waitWhileDraining(HANDLE process, HANDLE outputRead, Screen& screen) {
+DWORD waitWhileDraining(HANDLE process, HANDLE outputRead, Screen& screen, std::mutex& lock) {
     DWORD result = WAIT_TIMEOUT;
     for (DWORD waited = 0; waited < kSnapshotInterval && result == WAIT_TIMEOUT; waited += kDrainSlice) {
-        drainPipe(outputRead, screen);
+        drainPipe(outputRead, screen, lock);
         result = WaitForSingleObject(process, kDrainSlice);
     }
-    drainPipe(outputRead, screen);
+    drainPipe(outputRead, screen, lock);
     return result;
 }
 
@@ -69,11 +70,12 @@ DWORD WINAPI readerThread(LPVOID parameter) {
     for (;;) {
         DWORD count = 0;
         if (!ReadFile(context->outputRead, buffer, kReadSize, &count, nullptr) || count == 0) return 0;
+        const std::lock_guard<std::mutex> guard(*context->lock);
         context->screen->feedBytes(buffer, count);
     }
 }
 
-bool drainPipe(HANDLE pipe, Screen& screen) {
+bool drainPipe(HANDLE pipe, Screen& screen, std::mutex& lock) {
     // Only what is there now, so that a child that never stops writing
     // cannot hold up the snapshots.
     DWORD available = 0;
@@ -82,7 +84,10 @@ bool drainPipe(HANDLE pipe, Screen& screen) {
     while (available > 0) {
         DWORD count = 0;
         if (!ReadFile(pipe, buffer, std::min(available, kReadSize), &count, nullptr) || count == 0) return false;
-        screen.feedBytes(buffer, count);
+        {
+            const std::lock_guard<std::mutex> guard(lock);
+            screen.feedBytes(buffer, count);
+        }
         available -= std::min(available, count);
     }
     return true;
@@ -208,18 +213,19 @@ int runCapture() {
     // inputWrite stays open until the pseudo console is closed: the
     // console host ends, and takes the child with it, once its input breaks.
 
-    ReaderContext context{outputRead, &screen};
+    std::mutex lock;
+    ReaderContext context{outputRead, &screen, &lock};
     const HANDLE reader = CreateThread(nullptr, 0, readerThread, &context, 0, nullptr);
     const SnapshotFile file(reinterpret_cast<std::intptr_t>(outputFile));
 
-    takeSnapshot(screen, file, options.useColor);
+    takeSnapshot(screen, file, options.useColor, lock);
 
     // The pass that sees the child end still writes its snapshot.
     DWORD waitResult = WAIT_TIMEOUT;
     do {
         waitResult = reader != nullptr ? WaitForSingleObject(processInfo.hProcess, kSnapshotInterval)
-                                       : waitWhileDraining(processInfo.hProcess, outputRead, screen);
-        takeSnapshot(screen, file, options.useColor);
+                                       : waitWhileDraining(processInfo.hProcess, outputRead, screen, lock);
+        takeSnapshot(screen, file, options.useColor, lock);
     } while (waitResult == WAIT_TIMEOUT);
 
     DWORD exitCode = 0;
@@ -239,7 +245,7 @@ int runCapture() {
     }
 
     // Holds every byte the pseudo console emitted.
-    takeSnapshot(screen, file, options.useColor);
+    takeSnapshot(screen, file, options.useColor, lock);
 
     CloseHandle(outputRead);
     CloseHandle(processInfo.hProcess);

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <mutex>
+
 #include "terminal/screen.hpp"
 
 namespace vtsnap {
@@ -15,6 +17,7 @@ inline constexpr DWORD kSnapshotInterval = 500;  // milliseconds
 struct ReaderContext {
     HANDLE outputRead;
     Screen* screen;
+    std::mutex* lock;  // held across each block and each snapshot
 };
 
 // The tool's entry procedure; its result is the process exit code.
@@ -27,7 +30,7 @@ DWORD WINAPI readerThread(LPVOID parameter);
 
 // Decodes whatever the pipe holds right now without blocking; false once the
 // pipe has broken. Used on the main thread when no reader thread could start.
-bool drainPipe(HANDLE pipe, Screen& screen);
+bool drainPipe(HANDLE pipe, Screen& screen, std::mutex& lock);
 
 // True when stdin, stdout and stderr are all console handles.
 bool standardHandlesAreConsoles();

@@ -126,19 +126,22 @@ void appendUtf8(std::string& out, const char16_t* units, std::size_t count) {
 }
 
 std::string renderSnapshot(const Screen& screen, bool useColor) {
-    const std::int32_t cols = screen.cols;
+    const std::int32_t cols = screen.cols();
+    // Rows from usedRows() down are blank: no need to look at them.
+    const std::int32_t rows = screen.usedRows();
+    auto occupied = [&](std::int32_t r) { return !screen.rowIsBlank(r) && rowOccupied(screen.rowChars(r), cols); };
     std::int32_t first = 0;
-    while (first < screen.rows && !rowOccupied(screen.rowChars(first), cols)) ++first;
-    std::int32_t last = screen.rows - 1;
-    while (last > first && !rowOccupied(screen.rowChars(last), cols)) --last;
+    while (first < rows && !occupied(first)) ++first;
+    std::int32_t last = rows - 1;
+    while (last > first && !occupied(last)) --last;
 
     std::string out;
     // Room for full rows of ASCII up front saves regrowing a large screen's
     // buffer several times over.
-    const std::size_t estimate = first < screen.rows ? std::size_t(last - first + 1) * std::size_t(cols + 2) : 0;
+    const std::size_t estimate = first < rows ? std::size_t(last - first + 1) * std::size_t(cols + 2) : 0;
     out.reserve(std::max(kInitialReserve, estimate + 3));
     appendAscii(out, "\xEF\xBB\xBF");
-    if (first == screen.rows) return out;
+    if (first >= rows) return out;
 
     for (std::int32_t r = first; r <= last; ++r) {
         const char16_t* text = screen.rowChars(r);

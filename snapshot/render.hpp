@@ -11,7 +11,7 @@
 
 namespace vtsnap {
 
-// The caller holds screen.lock. Never fails: an unpaired surrogate is written
+// The screen must not change meanwhile. Never fails: an unpaired surrogate is written
 // as U+FFFD so that one odd cell cannot stop the file from being updated.
 std::string renderSnapshot(const Screen& screen, bool useColor);
 

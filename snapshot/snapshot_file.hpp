@@ -29,8 +29,9 @@ private:
     std::intptr_t handle_;
 };
 
-// Takes screen.lock across the render and the whole rewrite. True when the
-// file holds exactly the new snapshot (a failed flush still counts as true).
-bool writeSnapshot(Screen& screen, const SnapshotFile& file, bool useColor);
+// The caller keeps the screen from changing across the render and the whole
+// rewrite. True when the file holds exactly the new snapshot (a failed flush
+// still counts as true).
+bool writeSnapshot(const Screen& screen, const SnapshotFile& file, bool useColor);
 
 }  // namespace vtsnap

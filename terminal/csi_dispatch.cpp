@@ -1,84 +1,108 @@
-// Carries out one complete control sequence. The final byte alone selects the
-// action: private markers and intermediates do not change it, and nothing is
-// ever answered (status and attribute requests are ignored like mode changes).
+// Carries out one complete control sequence, chosen by (marker,
+// intermediates, final). Nothing is ever answered: status and attribute
+// requests are ignored like every sequence not named here.
 #include <algorithm>
-#include <cstring>
 
 #include "terminal/screen.hpp"
 
 namespace vtsnap {
 
-void Screen::dispatchCsi(std::uint8_t final) {
-    const ParamList list = parseParams();
-    const std::int32_t mode = list[0];
-    const std::int32_t n = list[0] == 0 ? 1 : list[0];
-    const std::int32_t m = (list.size() < 2 || list[1] == 0) ? 1 : list[1];
+// Rows count from the top of the screen, or of the scroll region in origin
+// mode, which also keeps the cursor inside the region.
+void Screen::moveTo(std::int32_t row, std::int32_t col) {
+    if (originMode_)
+        cursorRow_ = std::clamp(scrollTop_ + row, scrollTop_, scrollBottom_);
+    else
+        cursorRow_ = std::clamp(row, 0, rows() - 1);
+    cursorCol_ = std::clamp(col, 0, cols() - 1);
+    wrapPending_ = false;
+}
 
-    switch (final) {
-    case '@': {  // ICH: cells right of the cursor move right, the gap is cleared
-        const std::int32_t k = std::min(n, cols);
-        char16_t* text = rowChars(cursorRow);
-        CellAttr* attr = rowAttrs(cursorRow);
-        const std::int32_t moved = std::max(cols - cursorCol - k, 0);
-        std::memmove(text + cursorCol + k, text + cursorCol, sizeof(char16_t) * static_cast<std::size_t>(moved));
-        std::memmove(attr + cursorCol + k, attr + cursorCol, sizeof(CellAttr) * static_cast<std::size_t>(moved));
-        const std::int32_t clearEnd = std::min(cursorCol + k, cols);
-        std::fill(text + cursorCol, text + clearEnd, u' ');
-        std::fill(attr + cursorCol, attr + clearEnd, CellAttr{});
-        break;
+void Screen::setModes(const CsiSequence& sequence, bool on) {
+    const CsiParams& params = sequence.params;
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        if (params.isSub(i)) continue;
+        const std::int32_t mode = params[i];
+        if (sequence.marker == 0) {
+            if (mode == 4) insertMode_ = on;
+        } else if (mode == 6) {
+            originMode_ = on;
+            home();
+        } else if (mode == 7) {
+            autoWrap_ = on;
+        }
     }
+}
+
+void Screen::dispatchCsi(const CsiSequence& sequence) {
+    if (sequence.intermediates != 0) return;
+    const CsiParams& params = sequence.params;
+    const std::int32_t first = params.nth(0);
+    if (sequence.marker == '?') {
+        switch (sequence.final) {
+        case 'J': eraseInDisplay(first); break;
+        case 'K': eraseInLine(first); break;
+        case 'h': setModes(sequence, true); break;
+        case 'l': setModes(sequence, false); break;
+        default: break;
+        }
+        return;
+    }
+    if (sequence.marker != 0) return;
+
+    // A missing or zero count or position counts as 1.
+    const std::int32_t n = std::max(first, 1);
+    const auto m = [&params] { return std::max(params.nth(1), 1); };
+
+    switch (sequence.final) {
+    case '@':
+        insertChars(n);
+        break;
     case 'A':
-        cursorRow = std::max(cursorRow - n, scrollTop);
-        wrapPending = false;
+        cursorRow_ = std::max(cursorRow_ - n, scrollTop_);
+        wrapPending_ = false;
         break;
     case 'B':
     case 'e':
-        cursorRow = std::min(cursorRow + n, scrollBottom);
-        wrapPending = false;
+        cursorRow_ = std::min(cursorRow_ + n, scrollBottom_);
+        wrapPending_ = false;
         break;
     case 'C':
     case 'a':
-        cursorCol = std::min(cursorCol + n, cols - 1);
-        wrapPending = false;
+        cursorCol_ = std::min(cursorCol_ + n, cols() - 1);
+        wrapPending_ = false;
         break;
     case 'D':
-        cursorCol = std::max(cursorCol - n, 0);
-        wrapPending = false;
+        cursorCol_ = std::max(cursorCol_ - n, 0);
+        wrapPending_ = false;
         break;
     case 'E':
-        cursorRow = std::min(cursorRow + n, scrollBottom);
-        cursorCol = 0;
-        wrapPending = false;
+        cursorRow_ = std::min(cursorRow_ + n, scrollBottom_);
+        cursorCol_ = 0;
+        wrapPending_ = false;
         break;
     case 'F':
-        cursorRow = std::max(cursorRow - n, scrollTop);
-        cursorCol = 0;
-        wrapPending = false;
+        cursorRow_ = std::max(cursorRow_ - n, scrollTop_);
+        cursorCol_ = 0;
+        wrapPending_ = false;
         break;
     case 'G':
     case '`':
-        cursorCol = std::min(n, cols) - 1;
-        wrapPending = false;
+        cursorCol_ = std::min(n, cols()) - 1;
+        wrapPending_ = false;
         break;
     case 'H':
     case 'f':
-    case 'd':  // VPA takes the column too, like CUP
-        // Rows count from the top of the scroll region, then clamp to the screen.
-        cursorRow = scrollTop + n - 1;
-        cursorCol = m - 1;
-        clampCursor();
-        wrapPending = false;
+        moveTo(n - 1, m() - 1);
+        break;
+    case 'd':
+        moveTo(n - 1, cursorCol_);
         break;
     case 'J':
-        eraseInDisplay(mode);
+        eraseInDisplay(first);
         break;
     case 'K':
-        if (mode == 0)
-            blankChars(cursorRow, cursorCol, cols - 1);
-        else if (mode == 1)
-            blankChars(cursorRow, 0, cursorCol);
-        else if (mode == 2)
-            clearRow(cursorRow);
+        eraseInLine(first);
         break;
     case 'L':
         insertLines(n);
@@ -86,17 +110,9 @@ void Screen::dispatchCsi(std::uint8_t final) {
     case 'M':
         deleteLines(n);
         break;
-    case 'P': {  // DCH: cells right of the cursor move left, the end is cleared
-        const std::int32_t k = std::min(n, cols - cursorCol);
-        char16_t* text = rowChars(cursorRow);
-        CellAttr* attr = rowAttrs(cursorRow);
-        const std::int32_t moved = cols - cursorCol - k;
-        std::memmove(text + cursorCol, text + cursorCol + k, sizeof(char16_t) * static_cast<std::size_t>(moved));
-        std::memmove(attr + cursorCol, attr + cursorCol + k, sizeof(CellAttr) * static_cast<std::size_t>(moved));
-        std::fill(text + cols - k, text + cols, u' ');
-        std::fill(attr + cols - k, attr + cols, CellAttr{});
+    case 'P':
+        deleteChars(n);
         break;
-    }
     case 'S':
         scrollUp(n);
         break;
@@ -104,38 +120,39 @@ void Screen::dispatchCsi(std::uint8_t final) {
         scrollDown(n);
         break;
     case 'X':
-        blankChars(cursorRow, cursorCol, cursorCol + n - 1);
+        blankChars(cursorRow_, cursorCol_, cursorCol_ + n - 1);
+        break;
+    case 'b':
+        repeatLast(n);
+        break;
+    case 'h':
+        setModes(sequence, true);
+        break;
+    case 'l':
+        setModes(sequence, false);
         break;
     case 'm':
-        selectGraphicRendition(list);
+        selectGraphicRendition(params);
         break;
     case 'r': {
         // A region of fewer than two rows means the whole screen.
-        std::int32_t top = n;
-        std::int32_t bottom = std::max(top, m);
-        top = std::min(top, rows);
-        bottom = std::min(bottom, rows);
+        const std::int32_t top = std::min(n, rows());
+        const std::int32_t bottom = std::min(std::max(n, m()), rows());
         if (top < bottom) {
-            scrollTop = top - 1;
-            scrollBottom = bottom - 1;
+            scrollTop_ = top - 1;
+            scrollBottom_ = bottom - 1;
         } else {
-            scrollTop = 0;
-            scrollBottom = rows - 1;
+            scrollTop_ = 0;
+            scrollBottom_ = rows() - 1;
         }
-        cursorRow = scrollTop;
-        cursorCol = 0;
-        wrapPending = false;
+        home();
         break;
     }
     case 's':
-        savedRow = cursorRow;
-        savedCol = cursorCol;
+        saveCursor();
         break;
     case 'u':
-        cursorRow = savedRow;
-        cursorCol = savedCol;
-        clampCursor();
-        wrapPending = false;
+        restoreCursor();
         break;
     default:
         break;

@@ -1,52 +1,90 @@
-// Fixed-capacity containers for control-sequence parameters, so that decoding
-// never allocates.
+// The parameters of a control sequence, collected by the decoder as their
+// bytes arrive, in fixed-capacity storage so that decoding never allocates.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 namespace vtsnap {
 
-// Parameter and intermediate bytes of the CSI sequence being collected.
-class ParamBuffer {
+// Intermediates of a sequence that has more of them than anything uses.
+inline constexpr std::uint32_t kTooManyIntermediates = 0xFFFFFFFFu;
+
+// The numbers of one sequence in order. ';' starts a parameter, ':' a
+// sub-parameter of the one before it. Never empty: no digits give one 0.
+// Each value is 0 to 32767; an empty field is 0.
+class CsiParams {
 public:
     static constexpr std::size_t kCapacity = 256;
-
-    std::size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
-    void clear() { size_ = 0; }
-    // Bytes beyond the capacity are dropped.
-    void push(std::uint8_t b) {
-        if (size_ < kCapacity) bytes_[size_++] = b;
-    }
-    std::uint8_t operator[](std::size_t i) const { return bytes_[i]; }
-    std::string_view view() const {
-        return {reinterpret_cast<const char*>(bytes_.data()), size_};
-    }
-
-private:
-    std::array<std::uint8_t, kCapacity> bytes_{};
-    std::size_t size_ = 0;
-};
-
-// The numbers of one control sequence: never empty, each 0 to 32767, at most
-// 257 of them (256 separators make 257 fields).
-class ParamList {
-public:
-    static constexpr std::size_t kCapacity = ParamBuffer::kCapacity + 1;
     static constexpr std::int32_t kMaxValue = 32767;
 
     std::size_t size() const { return size_; }
     std::int32_t operator[](std::size_t i) const { return values_[i]; }
-    void push(std::int32_t v) { values_[size_++] = v; }
-    const std::int32_t* begin() const { return values_.data(); }
-    const std::int32_t* end() const { return values_.data() + size_; }
+    // True when value i came after ':'.
+    bool isSub(std::size_t i) const { return sub_[i] != 0; }
+    // Parameter i's value without its sub-parameters; 0 when absent.
+    // (Callers index top-level parameters with `nth`.)
+    std::int32_t nth(std::size_t n) const {
+        for (std::size_t i = 0; i < size_; ++i) {
+            if (sub_[i]) continue;
+            if (n-- == 0) return values_[i];
+        }
+        return 0;
+    }
+    // Number of top-level parameters.
+    std::size_t count() const {
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < size_; ++i) n += sub_[i] ? 0 : 1;
+        return n;
+    }
+
+    void clear() {
+        size_ = 0;
+        value_ = 0;
+        nextIsSub_ = 0;
+    }
+    void digit(std::uint8_t d) {
+        value_ = value_ * 10 + (d - '0');
+        if (value_ > kMaxValue) value_ = kMaxValue;
+    }
+    // Ends the field being read; `sub`: the next one is a sub-parameter.
+    void separate(bool sub) {
+        push();
+        nextIsSub_ = sub ? 1 : 0;
+    }
+    void finish() { push(); }
 
 private:
+    // Fields beyond the capacity are dropped; the sequence still acts.
+    void push() {
+        if (size_ < kCapacity) {
+            values_[size_] = value_;
+            sub_[size_] = nextIsSub_;
+            ++size_;
+        }
+        value_ = 0;
+    }
+
     std::array<std::int32_t, kCapacity> values_;
+    std::array<std::uint8_t, kCapacity> sub_;
     std::size_t size_ = 0;
+    std::int32_t value_ = 0;
+    std::uint8_t nextIsSub_ = 0;
+};
+
+// A complete control sequence introduced by CSI.
+struct CsiSequence {
+    std::uint8_t marker = 0;         // '<', '=', '>' or '?' as the first byte; 0: none
+    std::uint32_t intermediates = 0;  // up to three bytes 0x20-0x2F, first in the high byte
+    std::uint8_t final = 0;
+    CsiParams params;
+
+    void clear() {
+        marker = 0;
+        intermediates = 0;
+        params.clear();
+    }
 };
 
 }  // namespace vtsnap

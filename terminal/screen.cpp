@@ -1,215 +1,307 @@
 #include "terminal/screen.hpp"
 
 #include <algorithm>
-#include <cstring>
-#include <utility>
 
 namespace vtsnap {
 
 namespace {
 
-// The default attribute is all one bits, so runs of it can be laid down by
-// memset, which the C library tunes for the machine it runs on.
-static_assert(sizeof(CellAttr) == 8 && kDefaultColor == 0xFFFFFFFFu);
-
-void fillAttrs(CellAttr* cells, std::int32_t count, CellAttr attr) {
-    if (count >= 16 && attr == CellAttr{}) {
-        std::memset(static_cast<void*>(cells), 0xFF, sizeof(CellAttr) * static_cast<std::size_t>(count));
-        return;
-    }
-    std::uint64_t pattern;
-    std::memcpy(&pattern, &attr, sizeof pattern);
-    auto* out = reinterpret_cast<unsigned char*>(cells);
-    for (std::int32_t i = 0; i < count; ++i) std::memcpy(out + 8 * i, &pattern, 8);
-}
+// DEC Special Graphics: the characters 0x60-0x7E stand for while it is invoked.
+constexpr char16_t kDecGraphics[31] = {
+    u'\u25C6', u'\u2592', u'\u2409', u'\u240C', u'\u240D', u'\u240A', u'\u00B0', u'\u00B1',
+    u'\u2424', u'\u240B', u'\u2518', u'\u2510', u'\u250C', u'\u2514', u'\u253C', u'\u23BA',
+    u'\u23BB', u'\u2500', u'\u23BC', u'\u23BD', u'\u251C', u'\u2524', u'\u2534', u'\u252C',
+    u'\u2502', u'\u2264', u'\u2265', u'\u03C0', u'\u2260', u'\u00A3', u'\u00B7',
+};
 
 }  // namespace
 
-Screen::Screen(std::int32_t cols_, std::int32_t rows_)
-    : rows(std::max(rows_, 1)),
-      cols(std::max(cols_, 1)),
-      chars(static_cast<std::size_t>(rows), std::vector<char16_t>(static_cast<std::size_t>(cols), u' ')),
-      attrs(static_cast<std::size_t>(rows), std::vector<CellAttr>(static_cast<std::size_t>(cols))),
-      scrollBottom(rows - 1),
-      plainRows(static_cast<std::size_t>(rows), 1) {}
+Screen::Screen(std::int32_t cols, std::int32_t rows) : grid_(cols, rows), scrollBottom_(grid_.rows() - 1) {}
 
-void Screen::clampCursor() {
-    cursorRow = std::clamp(cursorRow, 0, rows - 1);
-    cursorCol = std::clamp(cursorCol, 0, cols - 1);
+void Screen::feedBytes(const std::uint8_t* bytes, std::uint64_t length) {
+    decoder_.feed(bytes, bytes + length, *this);
 }
 
-void Screen::clearRow(std::int32_t row) {
-    if (row < 0 || row >= rows) return;
-    const std::size_t p = physicalRow(row);
-    std::fill_n(chars[p].data(), cols, u' ');
-    if (!plainRows[p]) {
-        fillAttrs(attrs[p].data(), cols, CellAttr{});
-        plainRows[p] = 1;
-    }
-}
-
-void Screen::blankChars(std::int32_t row, std::int32_t from, std::int32_t to) {
-    if (row < 0 || row >= rows) return;
-    from = std::max(from, 0);
-    to = std::min(to, cols - 1);
-    if (from > to) return;
-    std::fill(rowChars(row) + from, rowChars(row) + to + 1, u' ');
-}
-
-// On a tall screen the row that the next scroll brings in has long left the
-// caches; fetching it now hides the wait behind this line's work.
-void Screen::prefetchRow(std::int32_t row) const {
-    if (rows < kPrefetchRows) return;
-    const std::size_t p = physicalRow(row);
-    const auto* text = reinterpret_cast<const char*>(chars[p].data());
-    for (std::size_t at = 0; at < sizeof(char16_t) * static_cast<std::size_t>(cols); at += 64) __builtin_prefetch(text + at, 1);
-    if (plainRows[p]) return;  // its colours will not be touched
-    const auto* attr = reinterpret_cast<const char*>(attrs[p].data());
-    for (std::size_t at = 0; at < sizeof(CellAttr) * static_cast<std::size_t>(cols); at += 64) __builtin_prefetch(attr + at, 1);
-}
+// ---- Writing text --------------------------------------------------------
 
 // The deferred wrap of a character written into the last column.
 void Screen::wrapToNextLine() {
-    cursorCol = 0;
-    if (cursorRow < scrollBottom)
-        ++cursorRow;
+    cursorCol_ = 0;
+    if (cursorRow_ < scrollBottom_)
+        ++cursorRow_;
     else
         scrollUp(1);
-    wrapPending = false;
+    wrapPending_ = false;
 }
 
-// The same as putChar for each byte of a printable ASCII run, a row at a time.
+void Screen::putChar(char16_t unit) {
+    if (wrapPending_) {
+        if (autoWrap_)
+            wrapToNextLine();
+        else
+            wrapPending_ = false;
+    }
+    if (insertMode_) grid_.insertCells(cursorRow_, cursorCol_, 1, eraseAttr());
+    grid_.writeChars(cursorRow_)[cursorCol_] = unit;
+    grid_.fillAttrs(cursorRow_, cursorCol_, 1, currentAttr_);
+    if (cursorCol_ < cols() - 1)
+        ++cursorCol_;
+    else if (autoWrap_)
+        wrapPending_ = true;
+}
+
+// A character above U+FFFF takes two cells, one per UTF-16 unit.
+void Screen::putCodePoint(std::uint32_t codePoint) {
+    if (codePoint <= 0xFFFF) {
+        putChar(static_cast<char16_t>(codePoint));
+    } else {
+        const std::uint32_t v = codePoint - 0x10000;
+        putChar(static_cast<char16_t>(0xD800 + (v >> 10)));
+        putChar(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
+    }
+    lastChar_ = codePoint;
+}
+
+void Screen::print(std::uint32_t codePoint) { putCodePoint(codePoint); }
+
+// A run of printable ASCII, a row at a time: the same cells as putChar for
+// each byte, without its per-character tests.
 void Screen::putAsciiRun(const std::uint8_t* text, std::size_t count) {
+    const std::int32_t cols = this->cols();
     while (count > 0) {
-        if (wrapPending) wrapToNextLine();
-        if (cursorRow < 0 || cursorRow >= rows) return;
-        cursorCol = std::clamp(cursorCol, 0, cols - 1);
-        const auto n = static_cast<std::int32_t>(std::min<std::size_t>(count, static_cast<std::size_t>(cols - cursorCol)));
-        const std::size_t p = physicalRow(cursorRow);
-        char16_t* cell = chars[p].data() + cursorCol;
+        if (wrapPending_) wrapToNextLine();
+        const auto n = static_cast<std::int32_t>(std::min<std::size_t>(count, static_cast<std::size_t>(cols - cursorCol_)));
+        char16_t* cell = grid_.writeChars(cursorRow_) + cursorCol_;
         for (std::int32_t i = 0; i < n; ++i) cell[i] = text[i];
-        if (currentAttr != CellAttr{}) {
-            fillAttrs(attrs[p].data() + cursorCol, n, currentAttr);
-            plainRows[p] = 0;
-        } else if (!plainRows[p]) {
-            fillAttrs(attrs[p].data() + cursorCol, n, currentAttr);
-        }
-        cursorCol += n;
+        grid_.fillAttrs(cursorRow_, cursorCol_, n, currentAttr_);
+        cursorCol_ += n;
         text += n;
         count -= static_cast<std::size_t>(n);
-        if (cursorCol == cols) {
-            cursorCol = cols - 1;
-            wrapPending = true;
+        if (cursorCol_ == cols) {
+            cursorCol_ = cols - 1;
+            wrapPending_ = true;
         }
     }
 }
 
-void Screen::lineFeed() {
-    wrapPending = false;
-    if (cursorRow < scrollBottom)
-        ++cursorRow;
-    else
-        scrollUp(1);
-}
-
-void Screen::swapRows(std::int32_t a, std::int32_t b) {
-    std::swap(chars[physicalRow(a)], chars[physicalRow(b)]);
-    std::swap(attrs[physicalRow(a)], attrs[physicalRow(b)]);
-    std::swap(plainRows[physicalRow(a)], plainRows[physicalRow(b)]);
-}
-
-void Screen::reverseRows(std::int32_t first, std::int32_t last) {
-    while (first < last) swapRows(first++, last--);
-}
-
-// Rows first..last move up by n (row first + n becomes row first); the n rows
-// at the top come round to the bottom. Swaps row containers, copies no cells.
-void Screen::rotateRowsUp(std::int32_t first, std::int32_t last, std::int32_t n) {
-    if (n <= 0 || n > last - first) return;
-    reverseRows(first, first + n - 1);
-    reverseRows(first + n, last);
-    reverseRows(first, last);
-}
-
-void Screen::scrollUp(std::int32_t n) {
-    if (n < 1) return;
-    n = std::min(n, scrollBottom - scrollTop + 1);
-    if (scrollTop == 0 && scrollBottom == rows - 1) {
-        // The whole screen: move the ring's top instead of every row.
-        ringTop += n;
-        if (ringTop >= rows) ringTop -= rows;
-        prefetchRow(kPrefetchAhead);
-    } else {
-        rotateRowsUp(scrollTop, scrollBottom, n);
+void Screen::printAscii(const std::uint8_t* text, std::size_t count) {
+    if (invokedCharset() == Charset::Ascii && autoWrap_ && !insertMode_) {
+        putAsciiRun(text, count);
+        lastChar_ = text[count - 1];
+        return;
     }
-    for (std::int32_t r = scrollBottom - n + 1; r <= scrollBottom; ++r) clearRow(r);
-    cursorRow = std::max(scrollTop, std::min(cursorRow, scrollBottom));
-    wrapPending = false;
-}
-
-void Screen::scrollDown(std::int32_t n) {
-    if (n < 1) return;
-    const std::int32_t height = scrollBottom - scrollTop + 1;
-    n = std::min(n, height);
-    if (scrollTop == 0 && scrollBottom == rows - 1) {
-        ringTop -= n;
-        if (ringTop < 0) ringTop += rows;
-    } else {
-        rotateRowsUp(scrollTop, scrollBottom, height - n);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t b = text[i];
+        if (invokedCharset() == Charset::DecGraphics && b >= 0x60)
+            putCodePoint(kDecGraphics[b - 0x60]);
+        else
+            putCodePoint(b);
     }
-    for (std::int32_t r = scrollTop; r < scrollTop + n; ++r) clearRow(r);
-    wrapPending = false;
 }
 
-void Screen::insertLines(std::int32_t n) {
-    n = std::min(std::max(n, 1), scrollBottom - cursorRow + 1);
-    if (n <= 0) return;
-    // Rows from the cursor down move by n; the ones pushed past the region's
-    // bottom come round to the cursor row and are cleared there.
-    rotateRowsUp(cursorRow, scrollBottom, scrollBottom - cursorRow + 1 - n);
-    for (std::int32_t r = cursorRow; r < cursorRow + n; ++r) clearRow(r);
+void Screen::repeatLast(std::int32_t n) {
+    if (lastChar_ == 0) return;
+    const std::uint32_t c = lastChar_;
+    for (std::int32_t i = 0; i < n; ++i) putCodePoint(c);
 }
 
-void Screen::deleteLines(std::int32_t n) {
-    n = std::min(std::max(n, 1), scrollBottom - cursorRow + 1);
-    if (n <= 0) return;
-    rotateRowsUp(cursorRow, scrollBottom, n);
-    for (std::int32_t r = scrollBottom - n + 1; r <= scrollBottom; ++r) clearRow(r);
-}
+// ---- Controls --------------------------------------------------------------
 
-void Screen::eraseInDisplay(std::int32_t mode) {
-    switch (mode) {
-    case 0:
-        blankChars(cursorRow, cursorCol, cols - 1);
-        for (std::int32_t r = std::max(cursorRow + 1, 0); r < rows; ++r) clearRow(r);
+void Screen::execute(std::uint8_t control) {
+    lastChar_ = 0;
+    switch (control) {
+    case 0x08:  // BS
+        if (cursorCol_ > 0) --cursorCol_;
+        wrapPending_ = false;
         break;
-    case 1:
-        for (std::int32_t r = 0; r < std::min(cursorRow, rows); ++r) clearRow(r);
-        blankChars(cursorRow, 0, std::min(cursorCol, cols - 1));
+    case '\t':
+        cursorCol_ = std::min(cols() - 1, (cursorCol_ / 8) * 8 + 8);
+        wrapPending_ = false;
         break;
-    case 2:
-    case 3:
-        for (std::int32_t r = 0; r < rows; ++r) clearRow(r);
-        cursorRow = 0;
-        cursorCol = 0;
-        wrapPending = false;
+    case '\n':
+    case 0x0B:  // VT and FF move down like LF, as on every terminal
+    case 0x0C:
+        lineFeed();
+        break;
+    case '\r':
+        cursorCol_ = 0;
+        wrapPending_ = false;
+        break;
+    case 0x0E:  // SO
+        invoked_ = 1;
+        break;
+    case 0x0F:  // SI
+        invoked_ = 0;
+        break;
+    default:
+        break;  // NUL, BEL and the rest change nothing
+    }
+}
+
+void Screen::escDispatch(std::uint32_t intermediates, std::uint8_t final) {
+    lastChar_ = 0;
+    if (intermediates == '(' || intermediates == ')') {
+        // Designations of G0 and G1; other sets are not known here.
+        Charset& set = intermediates == '(' ? g0_ : g1_;
+        if (final == '0') set = Charset::DecGraphics;
+        if (final == 'B') set = Charset::Ascii;
+        return;
+    }
+    if (intermediates != 0) return;
+    switch (final) {
+    case '7':
+        saveCursor();
+        break;
+    case '8':
+        restoreCursor();
+        break;
+    case 'D':
+        lineFeed();
+        break;
+    case 'E':
+        lineFeed();
+        cursorCol_ = 0;
+        break;
+    case 'M':
+        reverseIndex();
+        break;
+    case 'c':
+        reset();
         break;
     default:
         break;
     }
 }
 
+// ---- Lines and scrolling -----------------------------------------------------
+
+void Screen::lineFeed() {
+    wrapPending_ = false;
+    if (cursorRow_ < scrollBottom_)
+        ++cursorRow_;
+    else
+        scrollUp(1);
+}
+
+void Screen::reverseIndex() {
+    if (cursorRow_ > scrollTop_)
+        --cursorRow_;
+    else
+        scrollDown(1);
+}
+
+void Screen::scrollUp(std::int32_t n) {
+    if (n < 1) return;
+    n = std::min(n, scrollBottom_ - scrollTop_ + 1);
+    if (scrollTop_ == 0 && rowSink_ != nullptr)
+        for (std::int32_t r = 0; r < n; ++r) rowSink_->rowScrolledOff(rowChars(r), rowAttrs(r), cols());
+    grid_.scrollRowsUp(scrollTop_, scrollBottom_, n, eraseAttr());
+    grid_.prefetch(4);
+    cursorRow_ = std::max(scrollTop_, std::min(cursorRow_, scrollBottom_));
+    wrapPending_ = false;
+}
+
+void Screen::scrollDown(std::int32_t n) {
+    if (n < 1) return;
+    n = std::min(n, scrollBottom_ - scrollTop_ + 1);
+    grid_.scrollRowsDown(scrollTop_, scrollBottom_, n, eraseAttr());
+    wrapPending_ = false;
+}
+
+// Lines from the cursor row to the region's bottom move; rows above the region
+// take part when the cursor is there.
+void Screen::insertLines(std::int32_t n) {
+    n = std::min(std::max(n, 1), scrollBottom_ - cursorRow_ + 1);
+    if (n <= 0) return;
+    grid_.scrollRowsDown(cursorRow_, scrollBottom_, n, eraseAttr());
+}
+
+void Screen::deleteLines(std::int32_t n) {
+    n = std::min(std::max(n, 1), scrollBottom_ - cursorRow_ + 1);
+    if (n <= 0) return;
+    if (cursorRow_ == 0 && scrollTop_ == 0 && rowSink_ != nullptr)
+        for (std::int32_t r = 0; r < n; ++r) rowSink_->rowScrolledOff(rowChars(r), rowAttrs(r), cols());
+    grid_.scrollRowsUp(cursorRow_, scrollBottom_, n, eraseAttr());
+}
+
+// ---- Erasing and editing -------------------------------------------------------
+
+void Screen::blankChars(std::int32_t row, std::int32_t from, std::int32_t to) {
+    grid_.blankCells(row, from, to, eraseAttr());
+}
+
+void Screen::eraseInDisplay(std::int32_t mode) {
+    switch (mode) {
+    case 0:
+        if (cursorRow_ == 0 && cursorCol_ == 0) {
+            grid_.clearAll(eraseAttr());
+            break;
+        }
+        blankChars(cursorRow_, cursorCol_, cols() - 1);
+        grid_.clearRows(cursorRow_ + 1, rows() - 1, eraseAttr());
+        break;
+    case 1:
+        grid_.clearRows(0, cursorRow_ - 1, eraseAttr());
+        blankChars(cursorRow_, 0, cursorCol_);
+        break;
+    case 2:
+        grid_.clearAll(eraseAttr());
+        break;
+    default:
+        break;  // 3 erases saved lines elsewhere; there are none here
+    }
+}
+
+void Screen::eraseInLine(std::int32_t mode) {
+    if (mode == 0)
+        blankChars(cursorRow_, cursorCol_, cols() - 1);
+    else if (mode == 1)
+        blankChars(cursorRow_, 0, cursorCol_);
+    else if (mode == 2)
+        blankChars(cursorRow_, 0, cols() - 1);
+}
+
+void Screen::insertChars(std::int32_t n) { grid_.insertCells(cursorRow_, cursorCol_, n, eraseAttr()); }
+
+void Screen::deleteChars(std::int32_t n) { grid_.deleteCells(cursorRow_, cursorCol_, n, eraseAttr()); }
+
+// ---- Cursor state ----------------------------------------------------------------
+
+void Screen::saveCursor() {
+    saved_ = {cursorRow_, cursorCol_, currentAttr_, g0_, g1_, invoked_, originMode_};
+}
+
+void Screen::restoreCursor() {
+    cursorRow_ = std::clamp(saved_.row, 0, rows() - 1);
+    cursorCol_ = std::clamp(saved_.col, 0, cols() - 1);
+    currentAttr_ = saved_.attr;
+    g0_ = saved_.g0;
+    g1_ = saved_.g1;
+    invoked_ = saved_.invoked;
+    originMode_ = saved_.originMode;
+    wrapPending_ = false;
+}
+
+void Screen::home() {
+    cursorRow_ = originMode_ ? scrollTop_ : 0;
+    cursorCol_ = 0;
+    wrapPending_ = false;
+}
+
 void Screen::reset() {
-    for (std::int32_t r = 0; r < rows; ++r) clearRow(r);
-    scrollTop = 0;
-    scrollBottom = rows - 1;
-    cursorRow = cursorCol = 0;
-    savedRow = savedCol = 0;
-    wrapPending = false;
-    paramBuffer.clear();
-    clearUtf8();
-    currentAttr = CellAttr{};
-    parserState = ParserState::Ground;
+    grid_.clearAll(CellAttr{});
+    currentAttr_ = CellAttr{};
+    cursorRow_ = cursorCol_ = 0;
+    scrollTop_ = 0;
+    scrollBottom_ = rows() - 1;
+    wrapPending_ = false;
+    autoWrap_ = true;
+    insertMode_ = false;
+    originMode_ = false;
+    g0_ = g1_ = Charset::Ascii;
+    invoked_ = 0;
+    saved_ = SavedState{};
+    lastChar_ = 0;
 }
 
 }  // namespace vtsnap

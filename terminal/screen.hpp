@@ -1,48 +1,55 @@
-// The emulated terminal: a fixed grid of UTF-16 cells with colours, a cursor,
-// a scroll region and the decoder's state, guarded by one lock.
+// The emulated terminal: the grid, the cursor, the scroll region, the modes
+// and the character sets, changed only through the operations below. The
+// decoder feeds it; it takes no lock: whoever shares a Screen between threads
+// decides how (the capture holds one mutex across each block and each snapshot).
 #pragma once
 
 #include <cstdint>
-#include <mutex>
-#include <vector>
 
 #include "terminal/csi_params.hpp"
+#include "terminal/decoder.hpp"
+#include "terminal/grid.hpp"
 
 namespace vtsnap {
 
-// 0xFFFFFFFF is the terminal's default colour, 0-255 a palette index (0-15 the
-// basic and bright colours), 0x01RRGGBB a direct colour.
-using ColorValue = std::uint32_t;
-inline constexpr ColorValue kDefaultColor = 0xFFFFFFFFu;
-inline constexpr ColorValue kDirectColorFlag = 0x01000000u;
+// Receives each row as it leaves the top of the screen, before it is cleared.
+class RowSink {
+public:
+    virtual void rowScrolledOff(const char16_t* chars, const CellAttr* attrs, std::int32_t cols) = 0;
 
-struct CellAttr {
-    ColorValue fg = kDefaultColor;
-    ColorValue bg = kDefaultColor;
-    friend bool operator==(const CellAttr&, const CellAttr&) = default;
+protected:
+    ~RowSink() = default;
 };
 
-enum class ParserState : std::int32_t {
-    Ground = 0,
-    Escape = 1,
-    CsiParam = 2,
-    OscString = 3,
-    OscEscape = 4,
-};
+enum class Charset : std::uint8_t { Ascii, DecGraphics };
 
 class Screen {
 public:
-    static constexpr std::size_t kMaxParamBytes = 256;
-
     Screen(std::int32_t cols, std::int32_t rows);
 
-    // Decodes one block of child output; takes `lock` for the whole block.
+    // Decodes one block of child output.
     void feedBytes(const std::uint8_t* bytes, std::uint64_t length);
 
-    // Primitives: the caller holds `lock`.
-    void clampCursor();
-    void clearRow(std::int32_t row);
-    void blankChars(std::int32_t row, std::int32_t from, std::int32_t to);
+    void setRowSink(RowSink* sink) { rowSink_ = sink; }
+
+    // Reading.
+    std::int32_t rows() const { return grid_.rows(); }
+    std::int32_t cols() const { return grid_.cols(); }
+    const char16_t* rowChars(std::int32_t row) const { return grid_.rowChars(row); }
+    const CellAttr* rowAttrs(std::int32_t row) const { return grid_.rowAttrs(row); }
+    CellAttr cellAttr(std::int32_t row, std::int32_t col) const { return grid_.cellAttr(row, col); }
+    bool rowIsBlank(std::int32_t row) const { return grid_.isBlank(row); }
+    std::int32_t usedRows() const { return grid_.usedRows(); }
+    std::int32_t cursorRow() const { return cursorRow_; }
+    std::int32_t cursorCol() const { return cursorCol_; }
+    bool wrapPending() const { return wrapPending_; }
+    std::int32_t scrollTop() const { return scrollTop_; }
+    std::int32_t scrollBottom() const { return scrollBottom_; }
+    CellAttr currentAttr() const { return currentAttr_; }
+    ParserState parserState() const { return decoder_.state(); }
+
+    // The terminal's operations. Cells they blank take the current background
+    // with the default foreground.
     void putChar(char16_t unit);
     void lineFeed();
     void scrollUp(std::int32_t n);
@@ -50,88 +57,70 @@ public:
     void insertLines(std::int32_t n);
     void deleteLines(std::int32_t n);
     void eraseInDisplay(std::int32_t mode);
+    void eraseInLine(std::int32_t mode);
+    void blankChars(std::int32_t row, std::int32_t from, std::int32_t to);
+    void insertChars(std::int32_t n);
+    void deleteChars(std::int32_t n);
+    void reverseIndex();
+    void saveCursor();
+    void restoreCursor();
     void reset();
-
-    // Control sequences: the caller holds `lock`.
-    ParamList parseParams() const;
-    void dispatchCsi(std::uint8_t final);
-    void selectGraphicRendition(const ParamList& list);
-
-    // Row `row` (0 = top of the screen) as `cols` cells. The grid is a ring,
-    // so these are the only correct way to reach a row by its screen index.
-    const char16_t* rowChars(std::int32_t row) const { return chars[physicalRow(row)].data(); }
-    const CellAttr* rowAttrs(std::int32_t row) const { return attrs[physicalRow(row)].data(); }
-    char16_t* rowChars(std::int32_t row) { return chars[physicalRow(row)].data(); }
-    // Whoever may write a row's colours makes it count as coloured.
-    CellAttr* rowAttrs(std::int32_t row) {
-        const std::size_t p = physicalRow(row);
-        plainRows[p] = 0;
-        return attrs[p].data();
-    }
-
-    std::int32_t rows;
-    std::int32_t cols;
-    // One container per row, stored as a ring whose screen row 0 sits at
-    // `ringTop`: a scroll of the whole screen moves `ringTop` instead of rows.
-    // Colours are written through rowAttrs(), which keeps `plainRows` right.
-    std::vector<std::vector<char16_t>> chars;
-    std::vector<std::vector<CellAttr>> attrs;
-    CellAttr currentAttr;
-    std::int32_t cursorRow = 0;
-    std::int32_t cursorCol = 0;
-    std::int32_t savedRow = 0;
-    std::int32_t savedCol = 0;
-    std::int32_t scrollTop = 0;
-    std::int32_t scrollBottom = 0;
-    bool wrapPending = false;
-    ParserState parserState = ParserState::Ground;
-    ParamBuffer paramBuffer;
-    std::uint32_t utf8Value = 0;
-    std::int32_t utf8Pending = 0;
-    std::mutex lock;
-    std::int32_t ringTop = 0;
-    // Per physical row: 1 when every colour in it is the default. Default
-    // colours are then not written again, so plain text never touches the
-    // colour grid, the bulk of the memory on a tall screen.
-    std::vector<std::uint8_t> plainRows;
+    void dispatchCsi(const CsiSequence& sequence);
+    void selectGraphicRendition(const CsiParams& params);
 
 private:
-    std::size_t physicalRow(std::int32_t row) const {
-        std::int32_t p = ringTop + row;
-        return static_cast<std::size_t>(p >= rows ? p - rows : p);
-    }
-    void swapRows(std::int32_t a, std::int32_t b);
-    void reverseRows(std::int32_t first, std::int32_t last);
-    void rotateRowsUp(std::int32_t first, std::int32_t last, std::int32_t n);
-    static constexpr std::int32_t kPrefetchRows = 1024;
-    static constexpr std::int32_t kPrefetchAhead = 4;
-    void prefetchRow(std::int32_t row) const;
-    void wrapToNextLine();
-    void putAsciiRun(const std::uint8_t* text, std::size_t count);
-    void clearUtf8() { utf8Value = 0; utf8Pending = 0; }
-    void feedControl(std::uint8_t b);
-    const std::uint8_t* feedText(const std::uint8_t* p, const std::uint8_t* end);
-    void feedEscape(std::uint8_t b);
-    void emitCodePoint(std::uint32_t v);
-};
+    friend class Decoder;
 
-// Inline: the decoder calls it for every character that is not plain ASCII.
-inline void Screen::putChar(char16_t unit) {
-    if (wrapPending) wrapToNextLine();
-    if (cursorRow < 0 || cursorRow >= rows) return;
-    if (cursorCol < 0 || cursorCol >= cols) cursorCol = cursorCol < 0 ? 0 : cols - 1;
-    const std::size_t row = physicalRow(cursorRow);
-    chars[row][static_cast<std::size_t>(cursorCol)] = unit;
-    if (currentAttr != CellAttr{}) {
-        attrs[row][static_cast<std::size_t>(cursorCol)] = currentAttr;
-        plainRows[row] = 0;
-    } else if (!plainRows[row]) {
-        attrs[row][static_cast<std::size_t>(cursorCol)] = currentAttr;
+    // What the cursor save keeps.
+    struct SavedState {
+        std::int32_t row = 0;
+        std::int32_t col = 0;
+        CellAttr attr;
+        Charset g0 = Charset::Ascii;
+        Charset g1 = Charset::Ascii;
+        std::uint8_t invoked = 0;
+        bool originMode = false;
+    };
+
+    // The decoder's handler.
+    void printAscii(const std::uint8_t* text, std::size_t count);
+    void print(std::uint32_t codePoint);
+    void execute(std::uint8_t control);
+    void escDispatch(std::uint32_t intermediates, std::uint8_t final);
+    void csiDispatch(const CsiSequence& sequence) {
+        dispatchCsi(sequence);
+        lastChar_ = 0;  // REP included: a second REP repeats nothing
     }
-    if (cursorCol == cols - 1)
-        wrapPending = true;
-    else
-        ++cursorCol;
-}
+    void noAction() { lastChar_ = 0; }
+
+    CellAttr eraseAttr() const { return CellAttr{kDefaultColor, currentAttr_.bg}; }
+    Charset invokedCharset() const { return invoked_ == 0 ? g0_ : g1_; }
+    void putCodePoint(std::uint32_t codePoint);
+    void putAsciiRun(const std::uint8_t* text, std::size_t count);
+    void wrapToNextLine();
+    void moveTo(std::int32_t row, std::int32_t col);
+    void setModes(const CsiSequence& sequence, bool on);
+    void repeatLast(std::int32_t n);
+    void home();
+
+    Grid grid_;
+    Decoder decoder_;
+    RowSink* rowSink_ = nullptr;
+    CellAttr currentAttr_;
+    std::int32_t cursorRow_ = 0;
+    std::int32_t cursorCol_ = 0;
+    std::int32_t scrollTop_ = 0;
+    std::int32_t scrollBottom_ = 0;
+    bool wrapPending_ = false;
+    bool autoWrap_ = true;
+    bool insertMode_ = false;
+    bool originMode_ = false;
+    Charset g0_ = Charset::Ascii;
+    Charset g1_ = Charset::Ascii;
+    std::uint8_t invoked_ = 0;  // 0: G0, 1: G1
+    SavedState saved_;
+    // The last graphic character, for REP; 0 once anything else came.
+    std::uint32_t lastChar_ = 0;
+};
 
 }  // namespace vtsnap

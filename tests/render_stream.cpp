@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <mutex>
 
 #include "snapshot/render.hpp"
 
@@ -15,7 +14,6 @@ void feed(Screen& screen, std::string_view bytes) {
 }
 
 std::string render(Screen& screen, bool color) {
-    std::lock_guard<std::mutex> guard(screen.lock);
     return renderSnapshot(screen, color);
 }
 

@@ -1,7 +1,6 @@
-// Control sequences: parameter parsing, then every action, seen in the file.
+// Control sequences: every action, seen in the file.
 // A marker character written after a sequence shows where the cursor went.
 #include <initializer_list>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,49 +9,6 @@
 
 namespace vtsnap::test {
 namespace {
-
-std::vector<std::int32_t> paramsOf(std::string_view bytes) {
-    Screen screen(10, 10);
-    std::lock_guard<std::mutex> guard(screen.lock);
-    for (char c : bytes) screen.paramBuffer.push(static_cast<std::uint8_t>(c));
-    const ParamList list = screen.parseParams();
-    return {list.begin(), list.end()};
-}
-
-TEST(CsiParams, SplitAtSemicolonsAndRead) {
-    const struct {
-        std::string bytes;
-        std::vector<std::int32_t> list;
-    } cases[] = {
-        {"", {0}},
-        {"5", {5}},
-        {"1;2", {1, 2}},
-        {";5", {0, 5}},
-        {"5;", {5, 0}},
-        {";;;", {0, 0, 0, 0}},
-        {"007", {7}},
-        {"?25", {25}},
-        {"?", {0}},
-        {"?1;2", {1, 2}},
-        {">;5", {0, 5}},
-        {">4;2", {4, 2}},
-        {"4:3", {43}},
-        {"1 2", {12}},
-        {"$", {0}},
-        {" ;7", {0, 7}},
-        {"38:5:196", {32767}},
-        {"38:2:10:20:30", {32767}},
-        {"32767", {32767}},
-        {"32768", {32767}},
-        {std::string(20, '9'), {32767}},
-        {std::string(200, '9') + ";3", {32767, 3}},
-    };
-    for (const auto& c : cases) EXPECT_EQ(paramsOf(c.bytes), c.list) << "bytes: " << c.bytes;
-}
-
-TEST(CsiParams, FullBufferOfSeparatorsGives257Zeros) {
-    EXPECT_EQ(paramsOf(std::string(256, ';')), std::vector<std::int32_t>(257, 0));
-}
 
 const std::string kA120(120, 'a');
 const std::string kA119(119, 'a');

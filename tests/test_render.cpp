@@ -20,12 +20,23 @@ constexpr CellAttr kDefault{};
 constexpr CellAttr kRed{1, kDefaultColor};
 constexpr CellAttr kOnBlue{kDefaultColor, 4};
 
+// SGR for exactly this pair of colours, so that cells are written through
+// the terminal's own operations.
+std::string sgrOf(CellAttr attr) {
+    auto one = [](bool fg, ColorValue v) -> std::string {
+        if (v == kDefaultColor) return fg ? "39" : "49";
+        const std::string lead = fg ? "38;" : "48;";
+        if (v & kDirectColorFlag)
+            return lead + "2;" + std::to_string((v >> 16) & 0xFF) + ";" + std::to_string((v >> 8) & 0xFF) + ";" +
+                   std::to_string(v & 0xFF);
+        return lead + "5;" + std::to_string(v);
+    };
+    return CSI + one(true, attr.fg) + ";" + one(false, attr.bg) + "m";
+}
+
 void put(Screen& screen, int row, int col, std::u16string_view text, CellAttr attr = kDefault) {
-    for (char16_t unit : text) {
-        screen.rowChars(row)[col] = unit;
-        screen.rowAttrs(row)[col] = attr;
-        ++col;
-    }
+    feed(screen, CSI + std::to_string(row + 1) + ";" + std::to_string(col + 1) + "H" + sgrOf(attr));
+    for (char16_t unit : text) screen.putChar(unit);
 }
 
 std::string renderColor(Screen& screen) { return render(screen, true); }

@@ -2,11 +2,8 @@
 // offset, and the Screen state that the file cannot show.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "snapshot/render.hpp"
@@ -20,8 +17,8 @@ namespace {
 // included: the file cannot show the empty rows above the first written one.
 std::vector<std::string> rowTexts(const Screen& screen) {
     std::vector<std::string> rows;
-    for (int r = 0; r < screen.rows; ++r) {
-        std::string text(screen.rowChars(r), screen.rowChars(r) + screen.cols);
+    for (int r = 0; r < screen.rows(); ++r) {
+        std::string text(screen.rowChars(r), screen.rowChars(r) + screen.cols());
         text.erase(text.find_last_not_of(' ') + 1);
         rows.push_back(text);
     }
@@ -31,7 +28,6 @@ std::vector<std::string> rowTexts(const Screen& screen) {
 std::vector<std::string> rowTextsAfter(std::string_view bytes, int cols, int rows) {
     Screen screen(cols, rows);
     feed(screen, bytes);
-    std::lock_guard<std::mutex> guard(screen.lock);
     return rowTexts(screen);
 }
 
@@ -105,138 +101,72 @@ TEST(ScreenRotated, RegionAfterManyScrollsThenWholeScreenAgain) {
 // State that only shows later, if at all.
 TEST(ScreenState, ConstructionRaisesDimensionsToOne) {
     Screen screen(0, -5);
-    EXPECT_EQ(screen.rows, 1);
-    EXPECT_EQ(screen.cols, 1);
-    EXPECT_EQ(screen.scrollTop, 0);
-    EXPECT_EQ(screen.scrollBottom, 0);
-    EXPECT_EQ(screen.parserState, ParserState::Ground);
+    EXPECT_EQ(screen.rows(), 1);
+    EXPECT_EQ(screen.cols(), 1);
+    EXPECT_EQ(screen.scrollTop(), 0);
+    EXPECT_EQ(screen.scrollBottom(), 0);
+    EXPECT_EQ(screen.parserState(), ParserState::Ground);
 }
 
 TEST(ScreenState, FullRowSetsWrapPendingInLastColumn) {
     Screen screen(120, 3);
     feed(screen, std::string(120, 'a'));
-    EXPECT_EQ(screen.cursorRow, 0);
-    EXPECT_EQ(screen.cursorCol, 119);
-    EXPECT_TRUE(screen.wrapPending);
-    std::lock_guard<std::mutex> guard(screen.lock);
+    EXPECT_EQ(screen.cursorRow(), 0);
+    EXPECT_EQ(screen.cursorCol(), 119);
+    EXPECT_TRUE(screen.wrapPending());
     screen.scrollUp(0);
     screen.scrollDown(-1);
-    EXPECT_TRUE(screen.wrapPending) << "a count below 1 changes nothing";
+    EXPECT_TRUE(screen.wrapPending()) << "a count below 1 changes nothing";
     screen.scrollDown(1);
-    EXPECT_FALSE(screen.wrapPending);
+    EXPECT_FALSE(screen.wrapPending());
 }
 
 TEST(ScreenState, LineCountsBelowOneMeanOne) {
     Screen screen(4, 3);
     feed(screen, "a\r\nb\r\nc" CSI "2H");
-    {
-        std::lock_guard<std::mutex> guard(screen.lock);
-        screen.insertLines(0);
-    }
+    screen.insertLines(0);
     EXPECT_EQ(render(screen), fileOf({"a", "", "b"}));
-    {
-        std::lock_guard<std::mutex> guard(screen.lock);
-        screen.deleteLines(-2);
-    }
+    screen.deleteLines(-2);
     EXPECT_EQ(render(screen), fileOf({"a", "b"}));
 }
 
 TEST(ScreenState, ScrollUpPullsCursorIntoRegion) {
     Screen screen(10, 20);
-    feed(screen, CSI "6;15r" CSI "19;1H");
-    EXPECT_EQ(screen.cursorRow, 19) << "row 23 counted from the region, clamped to the screen";
-    std::lock_guard<std::mutex> guard(screen.lock);
+    feed(screen, CSI "6;15r" CSI "20;1H");
+    EXPECT_EQ(screen.cursorRow(), 19) << "rows count from the top of the screen";
     screen.scrollUp(1000);
-    EXPECT_EQ(screen.cursorRow, 14);
-    screen.cursorRow = 2;
+    EXPECT_EQ(screen.cursorRow(), 14);
+    feed(screen, CSI "3H");
     screen.scrollUp(1);
-    EXPECT_EQ(screen.cursorRow, 5);
+    EXPECT_EQ(screen.cursorRow(), 5);
 }
 
-TEST(ScreenState, EraseModesAndCursor) {
+TEST(ScreenState, EraseLeavesTheCursor) {
     Screen screen(10, 5);
     feed(screen, "abc\r\ndef");
-    std::lock_guard<std::mutex> guard(screen.lock);
     screen.eraseInDisplay(5);
-    EXPECT_EQ(screen.cursorRow, 1);
-    EXPECT_EQ(screen.cursorCol, 3);
     screen.eraseInDisplay(2);
-    EXPECT_EQ(screen.cursorRow, 0);
-    EXPECT_EQ(screen.cursorCol, 0);
+    EXPECT_EQ(screen.cursorRow(), 1);
+    EXPECT_EQ(screen.cursorCol(), 3);
     EXPECT_EQ(renderSnapshot(screen, false), std::string(kBom));
-}
-
-TEST(ScreenState, DecoderStateSurvivesTheBlockEnd) {
-    Screen screen(10, 5);
-    feed(screen, CSI "?25");
-    EXPECT_EQ(screen.parserState, ParserState::CsiParam);
-    EXPECT_EQ(screen.paramBuffer.view(), "?25");
-    feed(screen, "l");
-    EXPECT_EQ(screen.parserState, ParserState::Ground);
-    EXPECT_TRUE(screen.paramBuffer.empty());
-
-    feed(screen, "\xF0\x9F");
-    EXPECT_EQ(screen.utf8Pending, 2);
-    EXPECT_EQ(screen.utf8Value, 0x1Fu);
-    feed(screen, ESC);
-    EXPECT_EQ(screen.parserState, ParserState::Escape);
-    EXPECT_EQ(screen.utf8Pending, 0);
-    EXPECT_EQ(screen.utf8Value, 0u);
-
-    feed(screen, "]0;title" ESC);
-    EXPECT_EQ(screen.parserState, ParserState::OscEscape);
-    feed(screen, "x");
-    EXPECT_EQ(screen.parserState, ParserState::OscString);
-    feed(screen, "\x07");
-    EXPECT_EQ(screen.parserState, ParserState::Ground);
-}
-
-TEST(ScreenState, ParameterBufferHoldsAtMost256Bytes) {
-    Screen screen(10, 5);
-    feed(screen, CSI + std::string(300, '1'));
-    EXPECT_EQ(screen.paramBuffer.size(), 256u);
-    EXPECT_EQ(screen.parserState, ParserState::CsiParam);
 }
 
 TEST(ScreenState, ResetKeepsDimensionsAndClearsTheRest) {
     Screen screen(10, 5);
-    feed(screen, "abc" CSI "31m" CSI "2;4r" CSI "3;3H" CSI "s" CSI "4;5H" CSI "12");
-    {
-        std::lock_guard<std::mutex> guard(screen.lock);
-        screen.reset();
-    }
-    EXPECT_EQ(screen.rows, 5);
-    EXPECT_EQ(screen.cols, 10);
-    EXPECT_EQ(screen.scrollTop, 0);
-    EXPECT_EQ(screen.scrollBottom, 4);
-    EXPECT_EQ(screen.cursorRow, 0);
-    EXPECT_EQ(screen.cursorCol, 0);
-    EXPECT_EQ(screen.savedRow, 0);
-    EXPECT_EQ(screen.savedCol, 0);
-    EXPECT_EQ(screen.currentAttr, CellAttr{});
-    EXPECT_EQ(screen.parserState, ParserState::Ground);
-    EXPECT_TRUE(screen.paramBuffer.empty());
+    feed(screen, "abc" CSI "31m" CSI "2;4r" CSI "?6h" CSI "3;3H" CSI "s" CSI "4;5H" ESC "(0" CSI "12");
+    feed(screen, "m" ESC "c");
+    EXPECT_EQ(screen.rows(), 5);
+    EXPECT_EQ(screen.cols(), 10);
+    EXPECT_EQ(screen.scrollTop(), 0);
+    EXPECT_EQ(screen.scrollBottom(), 4);
+    EXPECT_EQ(screen.cursorRow(), 0);
+    EXPECT_EQ(screen.cursorCol(), 0);
+    EXPECT_EQ(screen.currentAttr(), CellAttr{});
+    EXPECT_EQ(screen.parserState(), ParserState::Ground);
     EXPECT_EQ(render(screen, true), std::string(kBom));
-}
-
-TEST(ScreenState, EmptyBlockChangesNothing) {
-    Screen screen(10, 5);
-    feed(screen, CSI "3");
-    screen.feedBytes(nullptr, 0);
-    EXPECT_EQ(screen.parserState, ParserState::CsiParam);
-    EXPECT_EQ(screen.paramBuffer.view(), "3");
-}
-
-// The reader thread must wait while a snapshot holds the lock.
-TEST(ScreenState, FeedWaitsForTheLock) {
-    Screen screen(10, 5);
-    std::unique_lock<std::mutex> held(screen.lock);
-    std::thread reader([&] { feed(screen, "x"); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(screen.rowChars(0)[0], u' ');
-    held.unlock();
-    reader.join();
-    EXPECT_EQ(render(screen), fileOf({"x"}));
+    // Saved state, modes and character sets are back to their start too.
+    feed(screen, CSI "u" CSI "3Hq");
+    EXPECT_EQ(render(screen, true), fileOf({"", "", "q"}));
 }
 
 }  // namespace

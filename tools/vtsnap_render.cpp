@@ -18,7 +18,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <string>
 #include <string_view>
@@ -160,7 +159,6 @@ int run(int argc, char** argv) {
             const std::size_t length = std::min(options.chunk, input.size() - at);
             screen.feedBytes(input.data() + at, length);
         }
-        std::lock_guard<std::mutex> guard(screen.lock);
         file = renderSnapshot(screen, options.color);
     } catch (const std::bad_alloc&) {
         std::fputs("vtsnap-render: out of memory for a screen of that size\n", stderr);

@@ -84,7 +84,6 @@ void feed(Screen& screen, std::string_view bytes) {
 }
 
 std::string render(Screen& screen) {
-    std::lock_guard<std::mutex> guard(screen.lock);
     return renderSnapshot(screen, false);
 }
 

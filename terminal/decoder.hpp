@@ -1,0 +1,401 @@
+// The byte-stream decoder: a small table-driven state machine that turns the
+// child's bytes into text, controls and complete sequences for a handler. It
+// knows nothing of the grid, never allocates, and keeps all of its state here,
+// so that any sequence or character may be split across blocks.
+//
+// A handler provides:
+//   void printAscii(const std::uint8_t* text, std::size_t count);  // 0x20-0x7E
+//   void print(std::uint32_t codePoint);     // a valid character from U+00A0 up
+//   void execute(std::uint8_t control);      // a C0 control other than ESC
+//   void escDispatch(std::uint32_t intermediates, std::uint8_t final);
+//   void csiDispatch(const CsiSequence& sequence);
+//   void noAction();   // a C1 control, a string, or an invalid sequence ended
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "terminal/csi_params.hpp"
+
+namespace vtsnap {
+
+enum class ParserState : std::uint8_t {
+    Ground,
+    Escape,
+    EscapeIntermediate,
+    CsiEntry,
+    CsiParam,
+    CsiIntermediate,
+    CsiIgnore,
+    OscString,
+    String,  // DCS, SOS, PM and APC: skipped like OSC, but BEL does not end them
+};
+inline constexpr int kParserStates = 9;
+
+namespace decoder_detail {
+
+// What a byte does in a state other than Ground, besides moving to the next state.
+enum class Action : std::uint8_t {
+    None,         // the byte is dropped
+    Execute,      // a C0 control carried out inside a sequence
+    Clear,        // a new sequence begins
+    Collect,      // an intermediate byte
+    Marker,       // a private marker as the first byte of a CSI sequence
+    Digit,
+    Separator,    // ';'
+    SubSeparator, // ':'
+    EscDispatch,
+    CsiDispatch,
+    Abandon,      // the sequence or string ends without an action
+};
+
+struct Transition {
+    Action action;
+    ParserState next;
+};
+
+using Table = std::array<std::array<Transition, 256>, kParserStates>;
+
+constexpr std::uint8_t kEsc = 0x1B;
+constexpr std::uint8_t kBel = 0x07;
+constexpr std::uint8_t kCan = 0x18;
+constexpr std::uint8_t kSub = 0x1A;
+constexpr std::uint8_t kDel = 0x7F;
+
+constexpr bool isC0(unsigned b) { return b < 0x20; }
+
+constexpr Table makeTable() {
+    Table t{};
+    using S = ParserState;
+    using A = Action;
+    for (int s = 0; s < kParserStates; ++s) {
+        const auto state = static_cast<S>(s);
+        for (unsigned b = 0; b < 256; ++b) {
+            Transition& x = t[static_cast<std::size_t>(s)][b];
+            x = {A::None, state};  // DEL, and what a state does not name, is dropped
+            // Everywhere: ESC starts a new sequence, abandoning any other;
+            // CAN and SUB abandon it.
+            if (b == kEsc) {
+                x = {A::Clear, S::Escape};
+                continue;
+            }
+            if (b == kCan || b == kSub) {
+                x = {A::Abandon, S::Ground};
+                continue;
+            }
+            if (b == kDel) continue;
+            switch (state) {
+            case S::Ground:
+                break;  // decoded in code, not through the table
+            case S::Escape:
+                // A C0 control or a byte from 0x80 up ends the escape and is
+                // dropped with it.
+                if (isC0(b) || b >= 0x80) x = {A::Abandon, S::Ground};
+                else if (b <= 0x2F) x = {A::Collect, S::EscapeIntermediate};
+                else if (b == '[') x = {A::Clear, S::CsiEntry};
+                else if (b == ']') x = {A::None, S::OscString};
+                else if (b == 'P' || b == 'X' || b == '^' || b == '_') x = {A::None, S::String};
+                else x = {A::EscDispatch, S::Ground};
+                break;
+            case S::EscapeIntermediate:
+                if (isC0(b)) x = {A::Execute, state};
+                else if (b <= 0x2F) x = {A::Collect, state};
+                else if (b <= 0x7E) x = {A::EscDispatch, S::Ground};
+                else x = {A::Abandon, S::Ground};
+                break;
+            case S::CsiEntry:
+            case S::CsiParam:
+                if (isC0(b)) x = {A::Execute, state};
+                else if (b >= '0' && b <= '9') x = {A::Digit, S::CsiParam};
+                else if (b == ';') x = {A::Separator, S::CsiParam};
+                else if (b == ':') x = {A::SubSeparator, S::CsiParam};
+                // A marker counts only as the first byte.
+                else if (b >= '<' && b <= '?') x = state == S::CsiEntry ? Transition{A::Marker, S::CsiParam}
+                                                                        : Transition{A::None, S::CsiIgnore};
+                else if (b <= 0x2F) x = {A::Collect, S::CsiIntermediate};
+                else if (b <= 0x7E) x = {A::CsiDispatch, S::Ground};
+                else x = {A::Abandon, S::Ground};
+                break;
+            case S::CsiIntermediate:
+                if (isC0(b)) x = {A::Execute, state};
+                else if (b <= 0x2F) x = {A::Collect, state};
+                else if (b <= 0x3F) x = {A::None, S::CsiIgnore};  // a parameter after an intermediate
+                else if (b <= 0x7E) x = {A::CsiDispatch, S::Ground};
+                else x = {A::Abandon, S::Ground};
+                break;
+            case S::CsiIgnore:
+                // Consumed up to its final byte, then nothing happens.
+                if (isC0(b)) x = {A::Execute, state};
+                else if (b >= 0x40 && b <= 0x7E) x = {A::Abandon, S::Ground};
+                else if (b >= 0x80) x = {A::Abandon, S::Ground};
+                break;
+            case S::OscString:
+                if (b == kBel) x = {A::Abandon, S::Ground};
+                break;
+            case S::String:
+                break;
+            }
+        }
+    }
+    return t;
+}
+
+inline constexpr Table kTable = makeTable();
+
+}  // namespace decoder_detail
+
+class Decoder {
+public:
+    ParserState state() const { return state_; }
+    // Back to Ground with nothing pending.
+    void reset() { *this = Decoder{}; }
+
+    template <class Handler>
+    void feed(const std::uint8_t* p, const std::uint8_t* end, Handler& handler);
+
+private:
+    template <class Handler>
+    const std::uint8_t* ground(const std::uint8_t* p, const std::uint8_t* end, Handler& handler);
+    template <class Handler>
+    void sequenceByte(std::uint8_t b, Handler& handler);
+    template <class Handler>
+    void emit(std::uint32_t codePoint, Handler& handler);
+    template <class Handler>
+    bool continueUtf8(std::uint8_t b, Handler& handler);
+    void startUtf8(std::uint8_t lead);
+
+    ParserState state_ = ParserState::Ground;
+    CsiSequence csi_;
+    std::uint32_t intermediates_ = 0;
+    // A UTF-8 character in progress: its bits so far, the continuation bytes
+    // still due, and the range the next one must lie in (which rules out
+    // overlong forms, surrogates and values beyond U+10FFFF).
+    std::uint32_t utf8Value_ = 0;
+    std::uint8_t utf8Pending_ = 0;
+    std::uint8_t utf8Low_ = 0x80;
+    std::uint8_t utf8High_ = 0xBF;
+};
+
+namespace decoder_detail {
+
+// The end of a run of printable ASCII starting at `p`, eight bytes at a time:
+// a word holds only 0x20-0x7E when no byte is below 0x20, none is 0x7F and
+// none has its top bit.
+inline const std::uint8_t* asciiTextEnd(const std::uint8_t* p, const std::uint8_t* end) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    while (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        // A byte's top bit ends up set when it is below 0x20, when it is 0x7F
+        // (adding 1 carries into the top bit), or when it had it already.
+        if (((word - kOnes * 0x20) | (word + kOnes) | word) & kHigh) break;
+        p += 8;
+    }
+    while (p < end && *p >= 0x20 && *p < 0x7F) ++p;
+    return p;
+}
+
+// Lead bytes of well-formed UTF-8: the continuation bytes that follow, and the
+// range the first of them must lie in. 0 continuations: not a lead byte.
+struct Utf8Lead {
+    std::uint8_t continuations;
+    std::uint8_t low;
+    std::uint8_t high;
+};
+
+constexpr Utf8Lead utf8Lead(std::uint8_t b) {
+    if (b >= 0xC2 && b <= 0xDF) return {1, 0x80, 0xBF};
+    if (b == 0xE0) return {2, 0xA0, 0xBF};
+    if (b == 0xED) return {2, 0x80, 0x9F};  // no surrogates
+    if (b >= 0xE1 && b <= 0xEF) return {2, 0x80, 0xBF};
+    if (b == 0xF0) return {3, 0x90, 0xBF};
+    if (b >= 0xF1 && b <= 0xF3) return {3, 0x80, 0xBF};
+    if (b == 0xF4) return {3, 0x80, 0x8F};  // nothing beyond U+10FFFF
+    return {0, 0, 0};  // continuation bytes, C0, C1 (overlong) and F5-FF
+}
+
+}  // namespace decoder_detail
+
+template <class Handler>
+void Decoder::feed(const std::uint8_t* p, const std::uint8_t* end, Handler& handler) {
+    while (p < end) {
+        if (state_ == ParserState::Ground) {
+            p = ground(p, end, handler);
+            continue;
+        }
+        // Sequences are short: one table lookup per byte.
+        sequenceByte(*p++, handler);
+    }
+}
+
+// Text and controls until the block ends or a sequence begins.
+template <class Handler>
+const std::uint8_t* Decoder::ground(const std::uint8_t* p, const std::uint8_t* end, Handler& handler) {
+    using namespace decoder_detail;
+    if (utf8Pending_ != 0) {
+        // The rest of a character cut by the end of the last block.
+        while (p < end && utf8Pending_ != 0)
+            if (continueUtf8(*p, handler)) ++p;
+        if (p == end) return p;
+    }
+    while (p < end) {
+        const std::uint8_t b = *p;
+        if (b >= 0x20 && b < 0x7F) {
+            const std::uint8_t* runEnd = asciiTextEnd(p + 1, end);
+            handler.printAscii(p, static_cast<std::size_t>(runEnd - p));
+            p = runEnd;
+            continue;
+        }
+        if (b < 0x20) {
+            ++p;
+            if (b == kEsc) {
+                state_ = ParserState::Escape;
+                intermediates_ = 0;
+                return p;
+            }
+            handler.execute(b);
+            continue;
+        }
+        if (b == kDel) {
+            ++p;
+            continue;
+        }
+        // A multi-byte character. When it lies whole in the block, it is
+        // checked and decoded here without the byte-at-a-time state.
+        const Utf8Lead lead = utf8Lead(b);
+        if (lead.continuations == 0) {
+            ++p;  // stray or invalid: dropped
+            continue;
+        }
+        if (end - p > lead.continuations) {
+            const std::uint8_t c1 = p[1];
+            if (c1 >= lead.low && c1 <= lead.high) {
+                std::uint32_t v = c1 & 0x3Fu;
+                if (lead.continuations == 1) {
+                    emit(((b & 0x1Fu) << 6) | v, handler);
+                    p += 2;
+                    continue;
+                }
+                const std::uint8_t c2 = p[2];
+                if ((c2 & 0xC0) == 0x80) {
+                    v = (v << 6) | (c2 & 0x3Fu);
+                    if (lead.continuations == 2) {
+                        emit(((b & 0x0Fu) << 12) | v, handler);
+                        p += 3;
+                        continue;
+                    }
+                    const std::uint8_t c3 = p[3];
+                    if ((c3 & 0xC0) == 0x80) {
+                        emit(((b & 0x07u) << 18) | (v << 6) | (c3 & 0x3Fu), handler);
+                        p += 4;
+                        continue;
+                    }
+                }
+            }
+        }
+        // Broken, or cut by the end of the block: byte by byte. A byte that
+        // breaks the character ends it and is decoded afresh.
+        startUtf8(b);
+        ++p;
+        while (p < end && utf8Pending_ != 0)
+            if (continueUtf8(*p, handler)) ++p;
+    }
+    return p;
+}
+
+inline void Decoder::startUtf8(std::uint8_t lead) {
+    const decoder_detail::Utf8Lead l = decoder_detail::utf8Lead(lead);
+    utf8Pending_ = l.continuations;
+    utf8Low_ = l.low;
+    utf8High_ = l.high;
+    utf8Value_ = lead & (0x7Fu >> (l.continuations + 1));
+}
+
+// Takes `b` as the next byte of the pending character. False when `b` does
+// not belong to it: the character is dropped and `b` must be decoded afresh.
+template <class Handler>
+bool Decoder::continueUtf8(std::uint8_t b, Handler& handler) {
+    if (b < utf8Low_ || b > utf8High_) {
+        utf8Pending_ = 0;
+        utf8Value_ = 0;
+        return false;
+    }
+    utf8Low_ = 0x80;
+    utf8High_ = 0xBF;
+    utf8Value_ = (utf8Value_ << 6) | (b & 0x3Fu);
+    if (--utf8Pending_ == 0) {
+        emit(utf8Value_, handler);
+        utf8Value_ = 0;
+    }
+    return true;
+}
+
+// C1 controls are never written: as text they could smuggle a control into
+// the file.
+template <class Handler>
+inline void Decoder::emit(std::uint32_t codePoint, Handler& handler) {
+    if (codePoint < 0xA0)
+        handler.noAction();
+    else
+        handler.print(codePoint);
+}
+
+template <class Handler>
+void Decoder::sequenceByte(std::uint8_t b, Handler& handler) {
+    using namespace decoder_detail;
+    const Transition t = kTable[static_cast<std::size_t>(state_)][b];
+    const ParserState from = state_;
+    state_ = t.next;
+    switch (t.action) {
+    case Action::None:
+        break;
+    case Action::Execute:
+        handler.execute(b);
+        break;
+    case Action::Clear:
+        // ESC inside a string ends it; inside a sequence it abandons it.
+        if (from != ParserState::Escape && b == kEsc) handler.noAction();
+        intermediates_ = 0;
+        csi_.clear();
+        break;
+    case Action::Collect:
+        // Up to three intermediates are told apart; more make the sequence
+        // one that matches nothing.
+        if (intermediates_ < 0x10000u)
+            intermediates_ = (intermediates_ << 8) | b;
+        else
+            intermediates_ = kTooManyIntermediates;
+        break;
+    case Action::Marker:
+        csi_.marker = b;
+        break;
+    case Action::Digit:
+        csi_.params.digit(b);
+        break;
+    case Action::Separator:
+        csi_.params.separate(false);
+        break;
+    case Action::SubSeparator:
+        csi_.params.separate(true);
+        break;
+    case Action::EscDispatch:
+        handler.escDispatch(intermediates_, b);
+        break;
+    case Action::CsiDispatch:
+        csi_.params.finish();
+        csi_.intermediates = intermediates_;
+        csi_.final = b;
+        handler.csiDispatch(csi_);
+        csi_.clear();
+        break;
+    case Action::Abandon:
+        csi_.clear();
+        handler.noAction();
+        break;
+    }
+}
+
+}  // namespace vtsnap

@@ -1,0 +1,200 @@
+#include "terminal/grid.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace vtsnap {
+
+namespace {
+
+// The default attribute is all one bits, so runs of it can be laid down by
+// memset, which the C library tunes for the machine it runs on.
+static_assert(sizeof(CellAttr) == 8 && kDefaultColor == 0xFFFFFFFFu);
+
+void setAttrs(CellAttr* cells, std::int32_t count, CellAttr attr) {
+    if (count >= 16 && attr == CellAttr{}) {
+        std::memset(static_cast<void*>(cells), 0xFF, sizeof(CellAttr) * static_cast<std::size_t>(count));
+        return;
+    }
+    std::fill_n(cells, count, attr);
+}
+
+}  // namespace
+
+Grid::Grid(std::int32_t cols, std::int32_t rows)
+    : rows_(std::max(rows, 1)),
+      cols_(std::max(cols, 1)),
+      lines_(static_cast<std::size_t>(rows_)),
+      spaces_(static_cast<std::size_t>(cols_), u' '),
+      defaults_(static_cast<std::size_t>(cols_)) {
+    // Every row starts blank (an old generation), its cells already spaces.
+    for (Row& r : lines_) {
+        r.chars.assign(static_cast<std::size_t>(cols_), u' ');
+        r.attrs.assign(static_cast<std::size_t>(cols_), CellAttr{});
+        r.generation = 0;
+    }
+}
+
+// The cells of a blank row, laid down before the first write into it.
+Grid::Row& Grid::layDown(std::int32_t row) {
+    Row& r = at(row);
+    const CellAttr fill = fillOf(r);
+    std::fill_n(r.chars.data(), cols_, u' ');
+    if (fill != CellAttr{}) {
+        setAttrs(r.attrs.data(), cols_, fill);
+        r.plain = false;
+    } else if (!r.plain) {
+        setAttrs(r.attrs.data(), cols_, fill);
+        r.plain = true;
+    }
+    r.generation = generation_;
+    r.blank = false;
+    usedRows_ = std::max(usedRows_, row + 1);
+    return r;
+}
+
+void Grid::fillAttrs(std::int32_t row, std::int32_t col, std::int32_t count, CellAttr attr) {
+    Row& r = materialize(row);
+    if (attr == CellAttr{}) {
+        if (r.plain) return;  // default colours on default colours
+    } else {
+        r.plain = false;
+    }
+    setAttrs(r.attrs.data() + col, count, attr);
+}
+
+void Grid::insertCells(std::int32_t row, std::int32_t col, std::int32_t n, CellAttr fill) {
+    n = std::min(n, cols_ - col);
+    if (n <= 0) return;
+    Row& r = materialize(row);
+    const auto moved = static_cast<std::size_t>(cols_ - col - n);
+    std::memmove(r.chars.data() + col + n, r.chars.data() + col, sizeof(char16_t) * moved);
+    if (!r.plain) std::memmove(r.attrs.data() + col + n, r.attrs.data() + col, sizeof(CellAttr) * moved);
+    std::fill_n(r.chars.data() + col, n, u' ');
+    fillAttrs(row, col, n, fill);
+}
+
+void Grid::deleteCells(std::int32_t row, std::int32_t col, std::int32_t n, CellAttr fill) {
+    n = std::min(n, cols_ - col);
+    if (n <= 0) return;
+    Row& r = materialize(row);
+    const auto moved = static_cast<std::size_t>(cols_ - col - n);
+    std::memmove(r.chars.data() + col, r.chars.data() + col + n, sizeof(char16_t) * moved);
+    if (!r.plain) std::memmove(r.attrs.data() + col, r.attrs.data() + col + n, sizeof(CellAttr) * moved);
+    std::fill_n(r.chars.data() + cols_ - n, n, u' ');
+    fillAttrs(row, cols_ - n, n, fill);
+}
+
+void Grid::blankCells(std::int32_t row, std::int32_t from, std::int32_t to, CellAttr fill) {
+    if (row < 0 || row >= rows_) return;
+    from = std::max(from, 0);
+    to = std::min(to, cols_ - 1);
+    if (from > to) return;
+    if (from == 0 && to == cols_ - 1) {
+        clearRow(row, fill);
+        return;
+    }
+    Row& r = at(row);
+    // Blanking part of a row that is blank in the same colours changes nothing.
+    if (blank(r) && fillOf(r) == fill) return;
+    std::fill(materialize(row).chars.data() + from, r.chars.data() + to + 1, u' ');
+    fillAttrs(row, from, to - from + 1, fill);
+}
+
+// Marks rows first..last blank in `fill`, whatever they held.
+void Grid::markBlank(std::int32_t first, std::int32_t last, CellAttr fill) {
+    for (std::int32_t row = first; row <= last; ++row) {
+        Row& r = at(row);
+        r.generation = generation_;
+        r.blank = true;
+        r.fill = fill;
+    }
+    if (fill != wipeFill_ && first <= last) usedRows_ = std::max(usedRows_, last + 1);
+}
+
+void Grid::clearRow(std::int32_t row, CellAttr fill) {
+    if (row < 0 || row >= rows_) return;
+    markBlank(row, row, fill);
+}
+
+void Grid::clearRows(std::int32_t first, std::int32_t last, CellAttr fill) {
+    first = std::max(first, 0);
+    last = std::min(last, rows_ - 1);
+    if (first > last) return;
+    if (first == 0 && last == rows_ - 1) {
+        clearAll(fill);
+        return;
+    }
+    if (fill == wipeFill_ && last == rows_ - 1) {
+        // Rows from usedRows_ down are blank in this fill already.
+        markBlank(first, std::min(last, usedRows_ - 1), fill);
+        usedRows_ = std::min(usedRows_, first);
+        return;
+    }
+    markBlank(first, last, fill);
+}
+
+void Grid::clearAll(CellAttr fill) {
+    if (++generation_ == 0) {
+        // After four billion full clears the stamps would repeat: renumber.
+        for (Row& r : lines_) r.generation = 0;
+        generation_ = 1;
+    }
+    wipeFill_ = fill;
+    usedRows_ = 0;
+}
+
+void Grid::reverse(std::int32_t first, std::int32_t last) {
+    while (first < last) std::swap(at(first++), at(last--));
+}
+
+void Grid::moveRing(std::int32_t n) {
+    top_ += n;
+    if (top_ >= rows_) top_ -= rows_;
+    if (top_ < 0) top_ += rows_;
+}
+
+void Grid::scrollRowsUp(std::int32_t first, std::int32_t last, std::int32_t n, CellAttr fill) {
+    if (first == 0 && last == rows_ - 1) {
+        // The whole screen: the ring turns instead of every row moving.
+        moveRing(n);
+        usedRows_ = std::max(usedRows_ - n, 0);
+    } else {
+        // Three reversals rotate the rows in place, swapping containers.
+        reverse(first, first + n - 1);
+        reverse(first + n, last);
+        reverse(first, last);
+    }
+    markBlank(last - n + 1, last, fill);
+}
+
+void Grid::scrollRowsDown(std::int32_t first, std::int32_t last, std::int32_t n, CellAttr fill) {
+    const std::int32_t used = usedRows_;
+    if (first == 0 && last == rows_ - 1) {
+        moveRing(-n);
+    } else {
+        reverse(first, last - n);
+        reverse(last - n + 1, last);
+        reverse(first, last);
+    }
+    // What was written above the region's bottom moved down by n.
+    if (used > first) usedRows_ = std::max(used, std::min(used + n, last + 1));
+    markBlank(first, first + n - 1, fill);
+}
+
+// On a tall screen the row that a scroll brings in has long left the caches;
+// fetching its cells a few lines early hides the wait behind that work.
+void Grid::prefetch(std::int32_t row) const {
+    if (rows_ < kPrefetchRows) return;
+    const Row& r = at(row);
+    const auto* text = reinterpret_cast<const char*>(r.chars.data());
+    for (std::size_t offset = 0; offset < sizeof(char16_t) * static_cast<std::size_t>(cols_); offset += 64)
+        __builtin_prefetch(text + offset, 1);
+    if (r.plain) return;  // its colours will not be touched
+    const auto* attr = reinterpret_cast<const char*>(r.attrs.data());
+    for (std::size_t offset = 0; offset < sizeof(CellAttr) * static_cast<std::size_t>(cols_); offset += 64)
+        __builtin_prefetch(attr + offset, 1);
+}
+
+}  // namespace vtsnap

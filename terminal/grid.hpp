@@ -1,0 +1,141 @@
+// The screen's storage: rows of UTF-16 cells and their colours, kept so that
+// no operation costs time in proportion to the screen's height unless it
+// really changes that many rows.
+//
+// - The rows form a ring: scrolling the whole screen moves the ring's top.
+// - A cleared row is only marked blank, with the colours its cells would
+//   have; its cells are laid down when something is first written into it.
+// - Clearing every row is one step: a new generation begins, and every row
+//   stamped with an older one counts as blank.
+// - Rows from `usedRows()` down are known to be blank in the colours of the
+//   last full clear, so erasing them again costs nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace vtsnap {
+
+// 0xFFFFFFFF is the terminal's default colour, 0-255 a palette index (0-15 the
+// basic and bright colours), 0x01RRGGBB a direct colour.
+using ColorValue = std::uint32_t;
+inline constexpr ColorValue kDefaultColor = 0xFFFFFFFFu;
+inline constexpr ColorValue kDirectColorFlag = 0x01000000u;
+
+struct CellAttr {
+    ColorValue fg = kDefaultColor;
+    ColorValue bg = kDefaultColor;
+    friend bool operator==(const CellAttr&, const CellAttr&) = default;
+};
+
+class Grid {
+public:
+    Grid(std::int32_t cols, std::int32_t rows);
+
+    std::int32_t rows() const { return rows_; }
+    std::int32_t cols() const { return cols_; }
+
+    // Reading. A blank row reads as spaces in default colours: its cells hold
+    // no character, so no file can show their colours; cellAttr() tells them.
+    bool isBlank(std::int32_t row) const;
+    const char16_t* rowChars(std::int32_t row) const;
+    const CellAttr* rowAttrs(std::int32_t row) const;
+    CellAttr cellAttr(std::int32_t row, std::int32_t col) const;
+    // Rows from here to the bottom are blank; the renderer need not look.
+    std::int32_t usedRows() const { return usedRows_; }
+
+    // Writing: the row's cells, laid down first if it was blank. Whoever
+    // takes the colours may write any colour into them.
+    char16_t* writeChars(std::int32_t row);
+    CellAttr* writeAttrs(std::int32_t row);
+    // Writes `count` copies of `attr` from `col`, leaving a row of default
+    // colours untouched by default ones.
+    void fillAttrs(std::int32_t row, std::int32_t col, std::int32_t count, CellAttr attr);
+
+    // Editing within a row: cells from `col` move right (the last ones fall
+    // off) or left by n, and the cells left empty are blank in `fill`.
+    void insertCells(std::int32_t row, std::int32_t col, std::int32_t n, CellAttr fill);
+    void deleteCells(std::int32_t row, std::int32_t col, std::int32_t n, CellAttr fill);
+
+    // Erasing, with the colours the erased cells take.
+    void blankCells(std::int32_t row, std::int32_t from, std::int32_t to, CellAttr fill);
+    void clearRow(std::int32_t row, CellAttr fill);
+    void clearRows(std::int32_t first, std::int32_t last, CellAttr fill);
+    void clearAll(CellAttr fill);
+
+    // Moving rows within first..last by n (1 to the height): up moves row
+    // first + n to first and leaves the last n rows blank in `fill`; down
+    // moves row first to first + n and leaves the first n rows blank.
+    void scrollRowsUp(std::int32_t first, std::int32_t last, std::int32_t n, CellAttr fill);
+    void scrollRowsDown(std::int32_t first, std::int32_t last, std::int32_t n, CellAttr fill);
+
+    // Starts fetching a row that a coming scroll will bring in.
+    void prefetch(std::int32_t row) const;
+
+private:
+    struct Row {
+        std::vector<char16_t> chars;
+        std::vector<CellAttr> attrs;
+        std::uint32_t generation = 0;  // older than generation_: blank in wipeFill_
+        bool blank = false;            // blank in `fill`; the cells are stale
+        bool plain = true;             // every colour in `attrs` is the default
+        CellAttr fill;
+    };
+
+    std::size_t physical(std::int32_t row) const {
+        const std::int32_t p = top_ + row;
+        return static_cast<std::size_t>(p >= rows_ ? p - rows_ : p);
+    }
+    Row& at(std::int32_t row) { return lines_[physical(row)]; }
+    const Row& at(std::int32_t row) const { return lines_[physical(row)]; }
+    bool blank(const Row& r) const { return r.generation != generation_ || r.blank; }
+    CellAttr fillOf(const Row& r) const { return r.generation != generation_ ? wipeFill_ : r.fill; }
+    Row& materialize(std::int32_t row) {
+        Row& r = at(row);
+        return blank(r) ? layDown(row) : r;
+    }
+    Row& layDown(std::int32_t row);
+    void markBlank(std::int32_t first, std::int32_t last, CellAttr fill);
+    void reverse(std::int32_t first, std::int32_t last);
+    void moveRing(std::int32_t n);
+
+    std::int32_t rows_;
+    std::int32_t cols_;
+    std::vector<Row> lines_;
+    std::int32_t top_ = 0;
+    std::uint32_t generation_ = 1;
+    CellAttr wipeFill_;
+    std::int32_t usedRows_ = 0;
+    std::vector<char16_t> spaces_;
+    std::vector<CellAttr> defaults_;
+
+    static constexpr std::int32_t kPrefetchRows = 1024;
+};
+
+inline bool Grid::isBlank(std::int32_t row) const { return blank(at(row)); }
+
+inline const char16_t* Grid::rowChars(std::int32_t row) const {
+    const Row& r = at(row);
+    return blank(r) ? spaces_.data() : r.chars.data();
+}
+
+inline const CellAttr* Grid::rowAttrs(std::int32_t row) const {
+    const Row& r = at(row);
+    return blank(r) ? defaults_.data() : r.attrs.data();
+}
+
+inline CellAttr Grid::cellAttr(std::int32_t row, std::int32_t col) const {
+    const Row& r = at(row);
+    return blank(r) ? fillOf(r) : r.attrs[static_cast<std::size_t>(col)];
+}
+
+inline char16_t* Grid::writeChars(std::int32_t row) { return materialize(row).chars.data(); }
+
+inline CellAttr* Grid::writeAttrs(std::int32_t row) {
+    Row& r = materialize(row);
+    r.plain = false;
+    return r.attrs.data();
+}
+
+}  // namespace vtsnap
