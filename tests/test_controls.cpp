@@ -31,7 +31,7 @@ const StreamCase kControlCases[] = {
     {"ReverseIndexMovesUp", "a\r\nb" ESC "Mc", fileOf({"ac", "b"})},
     {"ReverseIndexKeepsWrap", "x\r\n" + kA120 + ESC "MZ", fileOf({"x", "Z" + kA119})},
     {"ReverseIndexAtTopScrollsDown", "a\r\nb" CSI "H" ESC "Mc", fileOf({"c", "a", "b"})},
-    {"ReverseIndexAtRegionTop", "r0\r\nr1\r\nr2\r\nr3" CSI "2;3r" ESC "Mx", fileOf({"r0", "x", "r1", "r3"})},
+    {"ReverseIndexAtRegionTop", "r0\r\nr1\r\nr2\r\nr3" CSI "2;3r" CSI "2H" ESC "Mx", fileOf({"r0", "x", "r1", "r3"})},
     {"ReverseIndexAboveRegionScrollsRegion",
      "r0\r\nr1\r\nr2\r\nr3" CSI "H" ESC "7" CSI "2;3r" ESC "8" ESC "Mx", fileOf({"x0", "", "r1", "r3"})},
 
@@ -41,23 +41,23 @@ const StreamCase kControlCases[] = {
     {"ResetForgetsColourRegionAndSavedPosition",
      "abc" ESC "7" CSI "31m" CSI "2;3r" ESC "cx" ESC "8y" CSI "3Hz", fileOf({"y", "", "z"}), {.color = true}},
 
-    // Only the byte after ESC is consumed by an unknown sequence.
-    {"CharsetDesignationWritesItsLastByte", ESC "(Bx", fileOf({"Bx"})},
+    // An escape sequence is consumed whole, known or not.
+    {"CharsetDesignationIsConsumed", ESC "(Bx", fileOf({"x"})},
     {"UnknownEscapeDropsOneByte", ESC "xy", fileOf({"y"})},
-    {"EscapeEscapeConsumesSecond", ESC ESC "[31m", fileOf({"[31m"}), {.color = true}},
+    {"EscapeEscapeStartsAfresh", ESC ESC "[31mx", fileOf({CSI "31mx" CSI "0m"}), {.color = true}},
 
-    // A CSI broken off by a byte outside its syntax is abandoned together
-    // with that byte.
-    {"CsiBrokenByEscape", CSI "31" CSI "0m", fileOf({"[0m"}), {.color = true}},
-    {"CsiBrokenByCarriageReturn", "ab" CSI "3\rc", fileOf({"abc"})},
-    {"CsiBrokenByLineFeed", "ab" CSI "\ncd", fileOf({"abcd"})},
+    // ESC abandons a CSI and starts afresh; other controls act inside it;
+    // DEL is ignored; a byte from 0x80 up abandons it and is dropped.
+    {"CsiBrokenByEscape", CSI "31" CSI "32mx", fileOf({CSI "32mx" CSI "0m"}), {.color = true}},
+    {"CarriageReturnInsideCsi", "abcdef" CSI "\r2Cx", fileOf({"abxdef"})},
+    {"LineFeedInsideCsi", "ab" CSI "\n1Cd", fileOf({"ab", "   d"})},
     {"CsiBrokenByUtf8", "ab" CSI "3\xC3\xA9" "c", fileOf({"abc"})},
-    {"CsiBrokenByDelete", "ab" CSI "2\x7F" "D", fileOf({"abD"})},
+    {"DeleteInsideCsiIsIgnored", "ab" CSI "2\x7F" "Dx", fileOf({"xb"})},
 
     {"OscEndedByBell", "a" ESC "]0;title\x07" "b", fileOf({"ab"})},
     {"OscEndedByStringTerminator", "a" ESC "]0;title" ESC "\\b", fileOf({"ab"})},
-    {"OscContentDoesNothing", "a" ESC "]0;\r\n\xC3\xA9\b" CSI "2J\x07" "b", fileOf({"ab"})},
-    {"OscEscapeEscapeBackslashDoesNotEnd", "a" ESC "]0;t" ESC ESC "\\x\x07" "b", fileOf({"ab"})},
+    {"OscContentDoesNothing", "a" ESC "]0;\r\n\xC3\xA9\b\x9b" "2J\x07" "b", fileOf({"ab"})},
+    {"EscapeEndsOscAndStartsAfresh", "a" ESC "]0;t" ESC ESC "\\x\x07" "b", fileOf({"axb"})},
     {"OscUnterminatedSwallowsTheRest", "a" ESC "]0;t\r\nbcd" CSI "31m", fileOf({"a"})},
 };
 

@@ -55,18 +55,18 @@ TEST(ScreenRotated, RegionOperationsAtEveryOffset) {
         {"region scroll up beyond height", CSI "2;4r" CSI "9S", {"a", "", "", "", "e"}},
         {"region at top", CSI "1;4r" CSI "S", {"b", "c", "d", "", "e"}},
         {"region at bottom", CSI "2;5r" CSI "T", {"a", "", "b", "c", "d"}},
-        {"insert line in region", CSI "2;4r" CSI "2H" CSI "L", {"a", "b", "", "c", "e"}},
-        {"delete line in region", CSI "2;4r" CSI "2H" CSI "M", {"a", "b", "d", "", "e"}},
-        {"insert many in region", CSI "2;4r" CSI "2H" CSI "99L", {"a", "b", "", "", "e"}},
+        {"insert line in region", CSI "2;4r" CSI "3H" CSI "L", {"a", "b", "", "c", "e"}},
+        {"delete line in region", CSI "2;4r" CSI "3H" CSI "M", {"a", "b", "d", "", "e"}},
+        {"insert many in region", CSI "2;4r" CSI "3H" CSI "99L", {"a", "b", "", "", "e"}},
         {"delete many clears to bottom", CSI "2H" CSI "100M", {"a", "", "", "", ""}},
         {"insert above region", CSI "H" ESC "7" CSI "3;4r" ESC "8" CSI "L", {"", "a", "b", "c", "e"}},
         {"delete above region", CSI "H" ESC "7" CSI "3;4r" ESC "8" CSI "2M", {"c", "d", "", "", "e"}},
         {"insert and delete below region", CSI "1;2r" CSI "4H" CSI "L" CSI "M", {"a", "b", "c", "d", "e"}},
-        {"line feed at region bottom", CSI "2;4r" CSI "3H\nx", {"a", "c", "d", "x", "e"}},
+        {"line feed at region bottom", CSI "2;4r" CSI "4H\nx", {"a", "c", "d", "x", "e"}},
         {"line feed below region", CSI "1;2r" CSI "5H\nx", {"b", "x", "c", "d", "e"}},
-        {"wrap at region bottom", CSI "2;3r" CSI "2;4Hyz", {"a", "c  y", "z", "d", "e"}},
-        {"long text in region", CSI "2;3r" CSI "2H" "0123456789ABCDEFGHIJ", {"a", "CDEF", "GHIJ", "d", "e"}},
-        {"reverse index at region top", CSI "2;4r" ESC "Mx", {"a", "x", "b", "c", "e"}},
+        {"wrap at region bottom", CSI "2;3r" CSI "3;4Hyz", {"a", "c  y", "z", "d", "e"}},
+        {"long text in region", CSI "2;3r" CSI "3H" "0123456789ABCDEFGHIJ", {"a", "CDEF", "GHIJ", "d", "e"}},
+        {"reverse index at region top", CSI "2;4r" CSI "2H" ESC "Mx", {"a", "x", "b", "c", "e"}},
         {"erase below", CSI "3;2H" CSI "J", {"a", "b", "c", "", ""}},
         {"erase above", CSI "4;1H" CSI "1J", {"", "", "", "", "e"}},
         {"insert characters", CSI "2;1H" CSI "@", {"a", " b", "c", "d", "e"}},
@@ -165,8 +165,8 @@ TEST(ScreenState, ResetKeepsDimensionsAndClearsTheRest) {
     EXPECT_EQ(screen.parserState(), ParserState::Ground);
     EXPECT_EQ(render(screen, true), std::string(kBom));
     // Saved state, modes and character sets are back to their start too.
-    feed(screen, CSI "u" CSI "3Hq");
-    EXPECT_EQ(render(screen, true), fileOf({"", "", "q"}));
+    feed(screen, CSI "uq" CSI "3Hx");
+    EXPECT_EQ(render(screen, true), fileOf({"q", "", "x"}));
 }
 
 }  // namespace

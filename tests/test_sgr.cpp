@@ -50,8 +50,8 @@ const StreamCase kSgrCases[] = {
     sgr("ExtendedUnknownKind", "38;3;5", "x"),
     sgr("ExtendedAlone", "48", "x"),
     sgr("ExtendedThenMore", "38;5;196;48;2;1;2;3;4", colored(CSI "38;5;196m" CSI "48;2;1;2;3m" )),
-    sgr("ColonFormIsOneBigCode", "38:5:196", "x"),
-    sgr("ColonDigitsJoin", "4:3", colored(CSI "43m")),
+    sgr("ColonPalette", "38:5:196", colored(CSI "38;5;196m")),
+    sgr("CurlyUnderlineIsNoColour", "4:3", "x"),
 
     {"EmptySgrResets", CSI "31;41m" CSI "mx", fileOf({"x"}), {.color = true}},
     {"WrittenCellsKeepTheirColour", CSI "31ma" CSI "32mb" CSI "0mc",
