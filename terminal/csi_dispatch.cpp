@@ -37,6 +37,10 @@ void Screen::setModes(const CsiSequence& sequence, bool on) {
 void Screen::dispatchCsi(const CsiSequence& sequence) {
     if (sequence.intermediates != 0) return;
     const CsiParams& params = sequence.params;
+    if (sequence.final == 'm' && sequence.marker == 0) {
+        selectGraphicRendition(params);  // the most frequent by far
+        return;
+    }
     const std::int32_t first = params.nth(0);
     if (sequence.marker == '?') {
         switch (sequence.final) {

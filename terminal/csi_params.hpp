@@ -2,6 +2,7 @@
 // bytes arrive, in fixed-capacity storage so that decoding never allocates.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -54,6 +55,34 @@ public:
         nextIsSub_ = sub ? 1 : 0;
     }
     void finish() { push(); }
+
+    // Reads a run of digits and ';' at p, the bulk of nearly every sequence,
+    // with the field being read kept in registers; returns where it stopped.
+    const std::uint8_t* readNumbers(const std::uint8_t* p, const std::uint8_t* end) {
+        std::int32_t value = value_;
+        std::size_t size = size_;
+        std::uint8_t nextIsSub = nextIsSub_;
+        for (; p < end; ++p) {
+            const unsigned d = static_cast<unsigned>(*p - '0');
+            if (d < 10) {
+                value = std::min(value * 10 + static_cast<std::int32_t>(d), kMaxValue);
+            } else if (*p == ';') {
+                if (size < kCapacity) {
+                    values_[size] = value;
+                    sub_[size] = nextIsSub;
+                    ++size;
+                }
+                value = 0;
+                nextIsSub = 0;
+            } else {
+                break;
+            }
+        }
+        value_ = value;
+        size_ = size;
+        nextIsSub_ = nextIsSub;
+        return p;
+    }
 
 private:
     // Fields beyond the capacity are dropped; the sequence still acts.

@@ -5,6 +5,7 @@
 //
 // A handler provides:
 //   void printAscii(const std::uint8_t* text, std::size_t count);  // 0x20-0x7E
+//   void printUnits(const char16_t* units, std::size_t count);  // text as UTF-16
 //   void print(std::uint32_t codePoint);     // a valid character from U+00A0 up
 //   void execute(std::uint8_t control);      // a C0 control other than ESC
 //   void escDispatch(std::uint32_t intermediates, std::uint8_t final);
@@ -161,7 +162,11 @@ private:
     template <class Handler>
     void sequenceByte(std::uint8_t b, Handler& handler);
     template <class Handler>
+    const std::uint8_t* csiParams(const std::uint8_t* p, const std::uint8_t* end, Handler& handler);
+    template <class Handler>
     void emit(std::uint32_t codePoint, Handler& handler);
+    template <class Handler>
+    const std::uint8_t* utf8Run(const std::uint8_t* p, const std::uint8_t* end, Handler& handler);
     template <class Handler>
     bool continueUtf8(std::uint8_t b, Handler& handler);
     void startUtf8(std::uint8_t lead);
@@ -222,13 +227,30 @@ constexpr Utf8Lead utf8Lead(std::uint8_t b) {
 template <class Handler>
 void Decoder::feed(const std::uint8_t* p, const std::uint8_t* end, Handler& handler) {
     while (p < end) {
-        if (state_ == ParserState::Ground) {
+        switch (state_) {
+        case ParserState::Ground:
             p = ground(p, end, handler);
-            continue;
+            break;
+        case ParserState::CsiEntry:
+        case ParserState::CsiParam:
+            p = csiParams(p, end, handler);
+            break;
+        default:
+            // Other sequences are short and rare: one table lookup per byte.
+            sequenceByte(*p++, handler);
+            break;
         }
-        // Sequences are short: one table lookup per byte.
-        sequenceByte(*p++, handler);
     }
+}
+
+// Digits and ';' make up nearly every CSI sequence (SGR above all): they are
+// read in one tight loop, and the byte that ends the run goes to the table.
+template <class Handler>
+const std::uint8_t* Decoder::csiParams(const std::uint8_t* p, const std::uint8_t* end, Handler& handler) {
+    const std::uint8_t* stop = csi_.params.readNumbers(p, end);
+    if (stop != p) state_ = ParserState::CsiParam;
+    if (stop < end) sequenceByte(*stop++, handler);
+    return stop;
 }
 
 // Text and controls until the block ends or a sequence begins.
@@ -252,8 +274,14 @@ const std::uint8_t* Decoder::ground(const std::uint8_t* p, const std::uint8_t* e
         if (b < 0x20) {
             ++p;
             if (b == kEsc) {
-                state_ = ParserState::Escape;
                 intermediates_ = 0;
+                // ESC [ is by far the most common: straight into the sequence.
+                if (p < end && *p == '[') {
+                    csi_.clear();
+                    state_ = ParserState::CsiEntry;
+                    return p + 1;
+                }
+                state_ = ParserState::Escape;
                 return p;
             }
             handler.execute(b);
@@ -263,46 +291,81 @@ const std::uint8_t* Decoder::ground(const std::uint8_t* p, const std::uint8_t* e
             ++p;
             continue;
         }
-        // A multi-byte character. When it lies whole in the block, it is
-        // checked and decoded here without the byte-at-a-time state.
-        const Utf8Lead lead = utf8Lead(b);
-        if (lead.continuations == 0) {
+        const std::uint8_t* runEnd = utf8Run(p, end, handler);
+        if (runEnd != p) {
+            p = runEnd;
+            continue;
+        }
+        // A character broken, or cut by the end of the block: byte by byte.
+        // A byte that breaks it ends it and is decoded afresh.
+        if (utf8Lead(b).continuations == 0) {
             ++p;  // stray or invalid: dropped
             continue;
         }
-        if (end - p > lead.continuations) {
-            const std::uint8_t c1 = p[1];
-            if (c1 >= lead.low && c1 <= lead.high) {
-                std::uint32_t v = c1 & 0x3Fu;
-                if (lead.continuations == 1) {
-                    emit(((b & 0x1Fu) << 6) | v, handler);
-                    p += 2;
-                    continue;
-                }
-                const std::uint8_t c2 = p[2];
-                if ((c2 & 0xC0) == 0x80) {
-                    v = (v << 6) | (c2 & 0x3Fu);
-                    if (lead.continuations == 2) {
-                        emit(((b & 0x0Fu) << 12) | v, handler);
-                        p += 3;
-                        continue;
-                    }
-                    const std::uint8_t c3 = p[3];
-                    if ((c3 & 0xC0) == 0x80) {
-                        emit(((b & 0x07u) << 18) | (v << 6) | (c3 & 0x3Fu), handler);
-                        p += 4;
-                        continue;
-                    }
-                }
-            }
-        }
-        // Broken, or cut by the end of the block: byte by byte. A byte that
-        // breaks the character ends it and is decoded afresh.
         startUtf8(b);
         ++p;
         while (p < end && utf8Pending_ != 0)
             if (continueUtf8(*p, handler)) ++p;
     }
+    return p;
+}
+
+// Text that holds characters beyond ASCII, from `p` up to the first control,
+// DEL, or a character that is broken or cut by the end of the block. Whole
+// characters are checked and decoded here without the byte-at-a-time state,
+// into UTF-16 handed on in runs. Returns where it stopped.
+template <class Handler>
+const std::uint8_t* Decoder::utf8Run(const std::uint8_t* p, const std::uint8_t* end, Handler& handler) {
+    using namespace decoder_detail;
+    constexpr std::size_t kRunUnits = 256;
+    char16_t units[kRunUnits];
+    std::size_t n = 0;
+    while (p < end) {
+        const std::uint8_t b = *p;
+        if (b >= 0x20 && b < 0x7F) {
+            units[n++] = b;
+            ++p;
+        } else if (b < 0x80) {
+            break;  // a control or DEL
+        } else {
+            const Utf8Lead lead = utf8Lead(b);
+            if (lead.continuations == 0 || end - p <= lead.continuations) break;
+            const std::uint8_t c1 = p[1];
+            if (c1 < lead.low || c1 > lead.high) break;
+            std::uint32_t v;
+            if (lead.continuations == 1) {
+                v = ((b & 0x1Fu) << 6) | (c1 & 0x3Fu);
+            } else {
+                const std::uint8_t c2 = p[2];
+                if ((c2 & 0xC0) != 0x80) break;
+                if (lead.continuations == 2) {
+                    v = ((b & 0x0Fu) << 12) | ((c1 & 0x3Fu) << 6) | (c2 & 0x3Fu);
+                } else {
+                    const std::uint8_t c3 = p[3];
+                    if ((c3 & 0xC0) != 0x80) break;
+                    v = ((b & 0x07u) << 18) | ((c1 & 0x3Fu) << 12) | ((c2 & 0x3Fu) << 6) | (c3 & 0x3Fu);
+                }
+            }
+            p += lead.continuations + 1;
+            if (v < 0xA0) {
+                // A C1 control: the text before it is written first.
+                if (n > 0) handler.printUnits(units, n);
+                n = 0;
+                handler.noAction();
+            } else if (v <= 0xFFFF) {
+                units[n++] = static_cast<char16_t>(v);
+            } else {
+                v -= 0x10000;
+                units[n++] = static_cast<char16_t>(0xD800 + (v >> 10));
+                units[n++] = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+            }
+        }
+        if (n + 2 > kRunUnits) {
+            handler.printUnits(units, n);
+            n = 0;
+        }
+    }
+    if (n > 0) handler.printUnits(units, n);
     return p;
 }
 

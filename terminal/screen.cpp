@@ -64,9 +64,10 @@ void Screen::putCodePoint(std::uint32_t codePoint) {
 
 void Screen::print(std::uint32_t codePoint) { putCodePoint(codePoint); }
 
-// A run of printable ASCII, a row at a time: the same cells as putChar for
-// each byte, without its per-character tests.
-void Screen::putAsciiRun(const std::uint8_t* text, std::size_t count) {
+// A run of text, a row at a time: the same cells as putChar for each unit,
+// without its per-character tests.
+template <class Unit>
+void Screen::putRun(const Unit* text, std::size_t count) {
     const std::int32_t cols = this->cols();
     while (count > 0) {
         if (wrapPending_) wrapToNextLine();
@@ -84,20 +85,28 @@ void Screen::putAsciiRun(const std::uint8_t* text, std::size_t count) {
     }
 }
 
-void Screen::printAscii(const std::uint8_t* text, std::size_t count) {
-    if (invokedCharset() == Charset::Ascii && autoWrap_ && !insertMode_) {
-        putAsciiRun(text, count);
-        lastChar_ = text[count - 1];
-        return;
+// Text in the invoked character set, with the modes' effects.
+template <class Unit>
+void Screen::printText(const Unit* text, std::size_t count) {
+    const bool graphics = invokedCharset() == Charset::DecGraphics;
+    auto shown = [graphics](char16_t unit) {
+        return graphics && unit >= 0x60 && unit <= 0x7E ? kDecGraphics[unit - 0x60] : unit;
+    };
+    if (!graphics && autoWrap_ && !insertMode_) {
+        putRun(text, count);
+    } else {
+        for (std::size_t i = 0; i < count; ++i) putChar(shown(text[i]));
     }
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t b = text[i];
-        if (invokedCharset() == Charset::DecGraphics && b >= 0x60)
-            putCodePoint(kDecGraphics[b - 0x60]);
-        else
-            putCodePoint(b);
-    }
+    // For REP: the last character, a pair of surrogate halves being one.
+    const char16_t last = shown(text[count - 1]);
+    lastChar_ = last;
+    if (count >= 2 && last >= 0xDC00 && last <= 0xDFFF && text[count - 2] >= 0xD800 && text[count - 2] <= 0xDBFF)
+        lastChar_ = 0x10000 + ((static_cast<std::uint32_t>(text[count - 2]) - 0xD800) << 10) + (last - 0xDC00u);
 }
+
+void Screen::printAscii(const std::uint8_t* text, std::size_t count) { printText(text, count); }
+
+void Screen::printUnits(const char16_t* units, std::size_t count) { printText(units, count); }
 
 void Screen::repeatLast(std::int32_t n) {
     if (lastChar_ == 0) return;

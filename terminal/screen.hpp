@@ -84,6 +84,7 @@ private:
 
     // The decoder's handler.
     void printAscii(const std::uint8_t* text, std::size_t count);
+    void printUnits(const char16_t* units, std::size_t count);
     void print(std::uint32_t codePoint);
     void execute(std::uint8_t control);
     void escDispatch(std::uint32_t intermediates, std::uint8_t final);
@@ -96,7 +97,10 @@ private:
     CellAttr eraseAttr() const { return CellAttr{kDefaultColor, currentAttr_.bg}; }
     Charset invokedCharset() const { return invoked_ == 0 ? g0_ : g1_; }
     void putCodePoint(std::uint32_t codePoint);
-    void putAsciiRun(const std::uint8_t* text, std::size_t count);
+    template <class Unit>
+    void putRun(const Unit* text, std::size_t count);
+    template <class Unit>
+    void printText(const Unit* text, std::size_t count);
     void wrapToNextLine();
     void moveTo(std::int32_t row, std::int32_t col);
     void setModes(const CsiSequence& sequence, bool on);
