@@ -196,7 +196,11 @@ inline const std::uint8_t* asciiTextEnd(const std::uint8_t* p, const std::uint8_
         std::memcpy(&word, p, 8);
         // A byte's top bit ends up set when it is below 0x20, when it is 0x7F
         // (adding 1 carries into the top bit), or when it had it already.
-        if (((word - kOnes * 0x20) | (word + kOnes) | word) & kHigh) break;
+        // (Bytes are read little-endian, as on every machine we build for.)
+        const std::uint64_t stops = ((word - kOnes * 0x20) | (word + kOnes) | word) & kHigh;
+        // Borrows and carries only run upwards from a byte that is flagged
+        // anyway, so the lowest flagged byte is the first one that ends the run.
+        if (stops != 0) return p + __builtin_ctzll(stops) / 8;
         p += 8;
     }
     while (p < end && *p >= 0x20 && *p < 0x7F) ++p;
@@ -211,7 +215,7 @@ struct Utf8Lead {
     std::uint8_t high;
 };
 
-constexpr Utf8Lead utf8Lead(std::uint8_t b) {
+constexpr Utf8Lead classifyLead(unsigned b) {
     if (b >= 0xC2 && b <= 0xDF) return {1, 0x80, 0xBF};
     if (b == 0xE0) return {2, 0xA0, 0xBF};
     if (b == 0xED) return {2, 0x80, 0x9F};  // no surrogates
@@ -221,6 +225,16 @@ constexpr Utf8Lead utf8Lead(std::uint8_t b) {
     if (b == 0xF4) return {3, 0x80, 0x8F};  // nothing beyond U+10FFFF
     return {0, 0, 0};  // continuation bytes, C0, C1 (overlong) and F5-FF
 }
+
+constexpr std::array<Utf8Lead, 256> makeLeadTable() {
+    std::array<Utf8Lead, 256> table{};
+    for (unsigned b = 0; b < 256; ++b) table[b] = classifyLead(b);
+    return table;
+}
+
+inline constexpr std::array<Utf8Lead, 256> kUtf8Leads = makeLeadTable();
+
+inline Utf8Lead utf8Lead(std::uint8_t b) { return kUtf8Leads[b]; }
 
 }  // namespace decoder_detail
 
@@ -317,12 +331,16 @@ const std::uint8_t* Decoder::ground(const std::uint8_t* p, const std::uint8_t* e
 template <class Handler>
 const std::uint8_t* Decoder::utf8Run(const std::uint8_t* p, const std::uint8_t* end, Handler& handler) {
     using namespace decoder_detail;
-    constexpr std::size_t kRunUnits = 256;
-    char16_t units[kRunUnits];
+    // A character never takes more UTF-16 units than bytes, so a run that
+    // starts at most kRunBytes before `stop` fits with room for the last
+    // character's bytes beyond it.
+    constexpr std::ptrdiff_t kRunBytes = 256;
+    char16_t units[kRunBytes + 4];
     std::size_t n = 0;
-    while (p < end) {
+    const std::uint8_t* const stop = end - p > kRunBytes ? p + kRunBytes : end;
+    while (p < stop) {
         const std::uint8_t b = *p;
-        if (b >= 0x20 && b < 0x7F) {
+        if (static_cast<std::uint8_t>(b - 0x20) < 0x5F) {  // 0x20-0x7E
             units[n++] = b;
             ++p;
         } else if (b < 0x80) {
@@ -359,10 +377,6 @@ const std::uint8_t* Decoder::utf8Run(const std::uint8_t* p, const std::uint8_t* 
                 units[n++] = static_cast<char16_t>(0xD800 + (v >> 10));
                 units[n++] = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
             }
-        }
-        if (n + 2 > kRunUnits) {
-            handler.printUnits(units, n);
-            n = 0;
         }
     }
     if (n > 0) handler.printUnits(units, n);

@@ -54,16 +54,6 @@ Grid::Row& Grid::layDown(std::int32_t row) {
     return r;
 }
 
-void Grid::fillAttrs(std::int32_t row, std::int32_t col, std::int32_t count, CellAttr attr) {
-    Row& r = materialize(row);
-    if (attr == CellAttr{}) {
-        if (r.plain) return;  // default colours on default colours
-    } else {
-        r.plain = false;
-    }
-    setAttrs(r.attrs.data() + col, count, attr);
-}
-
 void Grid::insertCells(std::int32_t row, std::int32_t col, std::int32_t n, CellAttr fill) {
     n = std::min(n, cols_ - col);
     if (n <= 0) return;

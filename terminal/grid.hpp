@@ -132,6 +132,18 @@ inline CellAttr Grid::cellAttr(std::int32_t row, std::int32_t col) const {
 
 inline char16_t* Grid::writeChars(std::int32_t row) { return materialize(row).chars.data(); }
 
+// Inline: every run of text ends here.
+inline void Grid::fillAttrs(std::int32_t row, std::int32_t col, std::int32_t count, CellAttr attr) {
+    Row& r = materialize(row);
+    if (attr == CellAttr{}) {
+        if (r.plain) return;  // default colours on default colours
+    } else {
+        r.plain = false;
+    }
+    CellAttr* cells = r.attrs.data() + col;
+    for (std::int32_t i = 0; i < count; ++i) cells[i] = attr;
+}
+
 inline CellAttr* Grid::writeAttrs(std::int32_t row) {
     Row& r = materialize(row);
     r.plain = false;
