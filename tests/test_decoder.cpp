@@ -1,0 +1,120 @@
+// The decoder on its own: bytes in, what it hands on out, in one block and
+// cut at every place. Text is gathered into one event so that the way a run
+// is cut does not show.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "terminal/decoder.hpp"
+
+#define ESC "\x1b"
+#define CSI "\x1b["
+
+namespace vtsnap::test {
+namespace {
+
+class Recorder {
+public:
+    std::string log;
+
+    void printAscii(const std::uint8_t* text, std::size_t count) { addText(std::string(text, text + count)); }
+    void printUnits(const char16_t* units, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) addText(units[i] < 0x80 ? std::string(1, char(units[i])) : hex(units[i]));
+    }
+    // As UTF-16, as text runs are handed on.
+    void print(std::uint32_t cp) {
+        if (cp <= 0xFFFF) return addText(hex(cp));
+        addText(hex(0xD800 + ((cp - 0x10000) >> 10)));
+        addText(hex(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    }
+    void execute(std::uint8_t control) { add("^" + hex(control)); }
+    void escDispatch(std::uint32_t intermediates, std::uint8_t final) {
+        add("esc:" + chars(intermediates) + std::string(1, char(final)));
+    }
+    void csiDispatch(const CsiSequence& s) {
+        std::string e = "csi:";
+        if (s.marker) e += char(s.marker);
+        for (std::size_t i = 0; i < s.params.size(); ++i) {
+            if (i > 0) e += s.params.isSub(i) ? ':' : ';';
+            e += std::to_string(s.params[i]);
+        }
+        add(e + chars(s.intermediates) + char(s.final));
+    }
+    void noAction() { add("none"); }
+
+private:
+    static std::string hex(std::uint32_t v) {
+        char b[16];
+        std::snprintf(b, sizeof b, "<%X>", v);
+        return b;
+    }
+    static std::string chars(std::uint32_t packed) {
+        std::string s;
+        for (int shift = 16; shift >= 0; shift -= 8)
+            if (packed >> shift & 0xFF) s += char(packed >> shift & 0xFF);
+        return s;
+    }
+    void add(const std::string& e) {
+        if (!log.empty()) log += ' ';
+        log += e;
+        inText = false;
+    }
+    void addText(const std::string& t) {
+        if (!inText) {
+            if (!log.empty()) log += ' ';
+            log += '"';
+            inText = true;
+        } else {
+            log.pop_back();
+        }
+        log += t + '"';
+    }
+    bool inText = false;
+};
+
+std::string decode(std::string_view bytes, std::size_t chunk) {
+    Decoder decoder;
+    Recorder recorder;
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    for (std::size_t at = 0; at < bytes.size(); at += chunk)
+        decoder.feed(p + at, p + std::min(bytes.size(), at + chunk), recorder);
+    return recorder.log;
+}
+
+TEST(Decoder, HandsOnWhatItRecognises) {
+    const struct {
+        std::string bytes;
+        std::string events;
+    } cases[] = {
+        // Text and UTF-8: whole characters only; a breaking byte starts afresh.
+        {"ab\xC3\xA9\xE2\x94\x80\xF0\x9F\x98\x80", "\"ab<E9><2500><D83D><DE00>\""},
+        {"\xC3" "A\xE2\x94" "B\xF0\x9F\x98\x1b" "c", "\"AB\" esc:c"},
+        {"\xC0\x80\xC1\xBF\xE0\x9F\xBF\xED\xA0\x80\xF4\x90\x80\x80\xF5\x80\xFF\x80x", "\"x\""},
+        {"a\xC2\x9B" "b\xC2\x80", "\"a\" none \"b\" none"},
+        {"a\x7F" "b\x07\r\n\x0B\x0C\x0E\x0F", "\"ab\" ^<7> ^<D> ^<A> ^<B> ^<C> ^<E> ^<F>"},
+        // Escape sequences, with intermediates, C0 inside, and abandoned.
+        {ESC "7" ESC "(0" ESC ")B" ESC "#8" ESC " F", "esc:7 esc:(0 esc:)B esc:#8 esc: F"},
+        {ESC "(\r0" ESC "(\x18" ESC "\r" ESC ESC "D" ESC "\x80", "^<D> esc:(0 none none esc:D none"},
+        // CSI: numbers, sub-parameters, markers, intermediates, invalid forms.
+        {CSI "m" CSI "1;;38:2::1:2:3m" CSI "?25;1049l" CSI ">4;1m" CSI "2 q" CSI "1$r",
+         "csi:0m csi:1;0;38:2:0:1:2:3m csi:?25;1049l csi:>4;1m csi:2 q csi:1$r"},
+        {CSI "1?2H" CSI "1 2H" CSI "?1?2h" "x", "none none none \"x\""},
+        {CSI "2\r\nA" CSI "3\x7F" "B" CSI "4\x18" "C" CSI "5" ESC "[6D" CSI "7\xC3" "E",
+         "^<D> ^<A> csi:2A csi:3B none \"C\" none csi:6D none \"E\""},
+        {CSI "99999;" + std::string(300, '1') + ";7H", "csi:32767;32767;7H"},
+        // Strings: OSC ends at BEL or ESC \; the others only at ESC; CAN and
+        // SUB end all; ESC followed by anything else starts a new sequence.
+        {ESC "]0;t\x07" "a" ESC "]2;t" ESC "\\b" ESC "P1$r\x07" "x" ESC "\\c", "none \"a\" none esc:\\ \"b\" none esc:\\ \"c\""},
+        {ESC "_x\x18" "a" ESC "^x\x1A" "b" ESC "Xx" CSI "1m", "none \"a\" none \"b\" none csi:1m"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(decode(c.bytes, c.bytes.size()), c.events) << "bytes: " << c.bytes;
+        for (std::size_t chunk = 1; chunk < c.bytes.size(); ++chunk)
+            ASSERT_EQ(decode(c.bytes, chunk), c.events) << "in blocks of " << chunk << ", bytes: " << c.bytes;
+    }
+}
+
+}  // namespace
+}  // namespace vtsnap::test
