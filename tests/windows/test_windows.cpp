@@ -163,7 +163,8 @@ struct Pipe {
 TEST(OutputPipe, TheReaderDecodesEveryBlockUntilThePipeBreaks) {
     Pipe pipe;
     Screen screen(120, 30);
-    ReaderContext context{pipe.read, &screen};
+    std::mutex lock;
+    ReaderContext context{pipe.read, &screen, &lock};
     const HANDLE reader = CreateThread(nullptr, 0, readerThread, &context, 0, nullptr);
     ASSERT_NE(reader, nullptr);
     pipe.send("\x1b[31");  // a sequence split across two blocks
@@ -183,13 +184,14 @@ TEST(OutputPipe, TheReaderDecodesEveryBlockUntilThePipeBreaks) {
 TEST(OutputPipe, DrainingWithoutAThreadTakesWhatIsThereAndNeverBlocks) {
     Pipe pipe;
     Screen screen(120, 10);
-    EXPECT_TRUE(drainPipe(pipe.read, screen));  // empty: returns at once
+    std::mutex lock;
+    EXPECT_TRUE(drainPipe(pipe.read, screen, lock));  // empty: returns at once
     pipe.send("first ");
     pipe.send("second");
-    EXPECT_TRUE(drainPipe(pipe.read, screen));
+    EXPECT_TRUE(drainPipe(pipe.read, screen, lock));
     EXPECT_EQ(test::render(screen), fileOf({"first second"}));
     pipe.closeWriteEnd();
-    EXPECT_FALSE(drainPipe(pipe.read, screen));
+    EXPECT_FALSE(drainPipe(pipe.read, screen, lock));
 }
 
 }  // namespace
