@@ -150,8 +150,6 @@ inline constexpr Table kTable = makeTable();
 class Decoder {
 public:
     ParserState state() const { return state_; }
-    // Back to Ground with nothing pending.
-    void reset() { *this = Decoder{}; }
 
     template <class Handler>
     void feed(const std::uint8_t* p, const std::uint8_t* end, Handler& handler);
