@@ -126,6 +126,17 @@ public:
         }
     }
 
+    // The bytes so far end inside a multi-byte character.
+    bool endsUnfinished() const {
+        for (std::size_t back = 1; back <= 4 && back <= out_.size(); ++back) {
+            const auto b = static_cast<unsigned char>(out_[out_.size() - back]);
+            if ((b & 0xC0) == 0x80) continue;
+            const std::size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+            return length > back;
+        }
+        return false;
+    }
+
     // Clears a pending wrap the same way on both sides.
     void fence() { put('\b'); }
 
@@ -191,7 +202,11 @@ void writeItem(const Item& item, State& s, std::string& out) {
             "\xF8",         "\xFF\xFE",     "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF5\x80",     "\xC3\xA9\xA9"};
         const int n = 1 + pick(0, 3);
         for (int i = 0; i < n; ++i) {
-            w.put(kBroken[pick(1 + i, 18)]);
+            const std::string_view piece = kBroken[pick(1 + i, 18)];
+            // Stray continuation bytes after an unfinished character would
+            // finish it, as some character outside the ranges above.
+            if ((static_cast<unsigned char>(piece[0]) & 0xC0) == 0x80 && w.endsUnfinished()) w.put('x');
+            w.put(piece);
             // What interrupts it: text, another lead byte, a control, a sequence.
             switch (pick(5 + i, 6)) {
             case 0: w.put('x'); break;
@@ -236,7 +251,12 @@ void writeItem(const Item& item, State& s, std::string& out) {
         switch (pick(0, 5)) {
         case 0: w.put("\x1b" "D"); break;
         case 1: w.put("\x1b" "E"); break;
-        case 2: w.put("\x1b" "M"); break;  // the cursor is in the region: RI above it differs
+        case 2:
+            // RI above the region differs (the cursor stays inside it), and
+            // so does RI with a pending wrap.
+            w.fence();
+            w.put("\x1b" "M");
+            break;
         case 3: {
             // Two-byte sequences both ignore. Not ESC H (tab stops), ESC n/o
             // and ESC N/O (G2/G3), ESC # 8 (DECALN): xterm.js acts on those.
