@@ -14,7 +14,7 @@
 // still keeps every rule below.
 //
 // The grammar leaves out what the two emulators are allowed to disagree on
-// (the tests/differential/README.md lists them); each exclusion below says
+// (docs/fidelity.md lists them); each exclusion below says
 // which difference it avoids. Guards used throughout:
 //   - the cursor never leaves the scroll region while one is set: xterm.js
 //     and vtsnap differ for line feeds, wraps, RI, relative moves, IL and DL
@@ -394,8 +394,9 @@ void writeItem(const Item& item, State& s, std::string& out) {
         break;
     }
     case Kind::Region: {
-        // Only top < bottom: one parameter, or top >= bottom, stays as the
-        // old rules had it. A bottom beyond the screen is cut to it.
+        // Only top < bottom: with one parameter, or top >= bottom, the screen
+        // resets the region where xterm.js ignores the sequence. A bottom
+        // beyond the screen is cut to it on both.
         w.csi();
         if (pick(0, 6) == 0 || s.rows < 2) {
             s.top = 0;
@@ -533,7 +534,8 @@ void writeItem(const Item& item, State& s, std::string& out) {
     }
     case Kind::InvalidCsi: {
         // Consumed without effect, or abandoned. The last byte of an item is
-        // never a bare ESC: ESC followed by a C0 control keeps the old rule.
+        // never a bare ESC: the screen drops a C0 control right after ESC,
+        // xterm.js executes it.
         static constexpr std::string_view kSeqs[] = {
             "\x1b[1?J", "\x1b[?1?J", "\x1b[2>J", "\x1b[1 1J", "\x1b[1$1K", "\x1b[31\x18" "mx", "\x1b[32\x1A" "my",
             "\x1b[31\x1b[33m", "\x1b[3\xC3\xA9m", "\x1b[1;2\xE2\x94\x80H", "\x1b[ J", "\x1b[=1;2H"};
