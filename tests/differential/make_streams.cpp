@@ -93,7 +93,7 @@ struct State {
     bool savedOrigin = false;
     Charsets savedCharsets;
     int savedEpoch = -1;
-    bool repBlocked = false;  // the last item was an invalid sequence or ended in DEL
+    bool repBlocked = false;  // the last item was an invalid sequence
     bool fullRegion() const { return top == 0 && bottom == rows - 1; }
 };
 
@@ -179,7 +179,6 @@ void writeItem(const Item& item, State& s, std::string& out) {
     Writer w(s, out);
     const auto& r = item.r;
     auto pick = [&](int i, int n) { return static_cast<int>(r[i] % static_cast<std::uint32_t>(n)); };
-    const std::size_t before = out.size();
     bool invalid = false;
 
     switch (item.kind) {
@@ -436,8 +435,7 @@ void writeItem(const Item& item, State& s, std::string& out) {
         break;
     }
     case Kind::Rep: {
-        // xterm.js repeats across an invalid sequence (and across DEL); the
-        // screen does not.
+        // xterm.js repeats across an invalid sequence; the screen does not.
         if (s.repBlocked || pick(0, 3) == 0) w.put(pick(1, 3) ? kPrintable[pick(4, 95)] : 'q');
         w.csi();
         if (pick(2, 4)) w.num(pick(3, 4) ? pick(5, 6) : pick(5, 260));
@@ -587,7 +585,7 @@ void writeItem(const Item& item, State& s, std::string& out) {
     case Kind::Count:
         break;
     }
-    s.repBlocked = invalid || (out.size() > before && out.back() == '\x7F');
+    s.repBlocked = invalid;
 }
 
 Item drawItem(Random& random) {
