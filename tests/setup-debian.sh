@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine wine64
   bsdutils procps
+  nodejs npm
 )
 
 missing=()

@@ -1,0 +1,19 @@
+# The differential test against xterm.js headless: a stream generator built
+# here, and a node script that compares vtsnap-render with xterm.js on its
+# streams and on the recordings in tests/recordings/.
+if(CMAKE_CROSSCOMPILING)
+  return()
+endif()
+
+add_executable(vtsnap-diffgen ${CMAKE_CURRENT_LIST_DIR}/make_streams.cpp)
+
+# A slice that takes seconds: 300 generated streams and every recording in
+# several block sizes. docs/fidelity.md has the long run.
+add_test(NAME differential.xterm_js
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/run.sh
+                 --render $<TARGET_FILE:vtsnap-render> --gen $<TARGET_FILE:vtsnap-diffgen>
+                 --count 300 --recordings ${PROJECT_SOURCE_DIR}/tests/recordings --show 5)
+set_tests_properties(differential.xterm_js PROPERTIES
+  ENVIRONMENT "VTSNAP_BUILD=${CMAKE_BINARY_DIR}"
+  SKIP_RETURN_CODE 77
+  TIMEOUT 600)
