@@ -95,6 +95,14 @@ void Screen::dispatchCsi(const CsiSequence& sequence) {
         cursorCol_ = std::min(n, cols()) - 1;
         wrapPending_ = false;
         break;
+    case 'I':  // CHT and CBT: tab stops every 8 columns, as HT uses
+        cursorCol_ = std::min(cols() - 1, (cursorCol_ / 8 + std::min(n, cols())) * 8);
+        wrapPending_ = false;
+        break;
+    case 'Z':
+        cursorCol_ = std::max(0, ((cursorCol_ + 7) / 8 - std::min(n, cols())) * 8);
+        wrapPending_ = false;
+        break;
     case 'H':
     case 'f':
         moveTo(n - 1, m() - 1);

@@ -63,6 +63,10 @@ const StreamCase kFidelityCases[] = {
     {"RestoreBringsCharsetsBack", ESC "(0" ESC "7" ESC "(B" ESC "8q" CSI "s" ESC "(B" CSI "uq", fileOf({kLine + kLine})},
     {"RestoreWithoutSaveGivesDefaults", ESC "(0" CSI "31m" ESC "8q", fileOf({"q"}), kColor},
 
+    // Tab forward and back by count, over stops every 8 columns.
+    {"TabForwardAndBack", CSI "5GA" CSI "1ZB" CSI "2IC" CSI "9ZD" CSI "999IE",
+     fileOf({"D   A" + std::string(11, ' ') + "C" + std::string(102, ' ') + "E"})},
+
     // REP repeats the last graphic character, and only right after it.
     {"RepeatLastCharacter", "a" CSI "3b" "\r\n" "b" CSI "0b" "\r\n" "c\r" CSI "2b" "\r\n" "d" CSI "b" CSI "b",
      fileOf({"aaaa", "bb", "c", "dd"})},

@@ -317,9 +317,10 @@ void writeItem(const Item& item, State& s, std::string& out) {
             w.put(pick(0, 2) ? '\r' : '\b');
             break;
         }
-        static constexpr char kFinals[] = {'A', 'B', 'C', 'D', 'E', 'F', 'G', '`', 'a', 'e'};
-        char final = kFinals[pick(0, 10)];
+        static constexpr char kFinals[] = {'A', 'B', 'C', 'D', 'E', 'F', 'G', '`', 'a', 'e', 'I', 'Z'};
+        char final = kFinals[pick(0, 12)];
         if (final == 'e' && !s.fullRegion()) final = 'B';
+        if (final == 'I' || final == 'Z') w.fence();  // tabs keep a pending wrap in xterm.js
         w.csi();
         switch (pick(1, 4)) {
         case 0: break;
