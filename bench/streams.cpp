@@ -1,5 +1,6 @@
 #include "bench/streams.hpp"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace vtsnap::bench {
@@ -110,6 +111,22 @@ void progress(std::string& out, Rng& rng) {
     out += "\r\n";
 }
 
+// What `clear`-based TUIs and conhost send for each new screen: home, erase
+// the whole screen, then the 100 lines of a default-height screen, each cut to
+// the width so that nothing scrolls. The erase costs more the taller the
+// screen; the text does not.
+void clearedScreen(std::string& out, Rng& rng, std::uint64_t& lineNo) {
+    out += "\x1b[H\x1b[2J";
+    std::string line;
+    for (int row = 0; row < 100; ++row) {
+        line.clear();
+        plainLine(line, rng, lineNo++);
+        line.resize(std::min<std::size_t>(line.size() - 2, 120));
+        out += line;
+        if (row < 99) out += "\r\n";
+    }
+}
+
 }  // namespace
 
 std::string_view streamClassName(StreamClass c) {
@@ -119,6 +136,7 @@ std::string_view streamClassName(StreamClass c) {
     case StreamClass::Redraws: return "redraw";
     case StreamClass::Utf8Mix: return "utf8";
     case StreamClass::ProgressBars: return "progress";
+    case StreamClass::ClearScreens: return "clear";
     }
     return "?";
 }
@@ -134,6 +152,7 @@ std::string makeStream(StreamClass c, std::size_t size) {
         case StreamClass::Redraws: redraw(out, rng); break;
         case StreamClass::Utf8Mix: utf8Line(out, rng); break;
         case StreamClass::ProgressBars: progress(out, rng); break;
+        case StreamClass::ClearScreens: clearedScreen(out, rng, n); break;
         }
     }
     return out;

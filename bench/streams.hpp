@@ -14,11 +14,12 @@ enum class StreamClass {
     Redraws,      // cursor-addressed full-screen redraws with erase
     Utf8Mix,      // 2-, 3- and 4-byte characters among ASCII
     ProgressBars, // CR-redrawn progress lines
+    ClearScreens, // full-screen clear (ESC[H ESC[2J), then a screenful of lines
 };
 
 inline constexpr StreamClass kAllStreamClasses[] = {
     StreamClass::PlainText, StreamClass::SgrHeavy, StreamClass::Redraws,
-    StreamClass::Utf8Mix, StreamClass::ProgressBars,
+    StreamClass::Utf8Mix, StreamClass::ProgressBars, StreamClass::ClearScreens,
 };
 
 std::string_view streamClassName(StreamClass c);
