@@ -32,6 +32,8 @@ struct CellAttr {
 class Grid {
 public:
     Grid(std::int32_t cols, std::int32_t rows);
+    Grid(const Grid&) = delete;
+    Grid& operator=(const Grid&) = delete;
 
     std::int32_t rows() const { return rows_; }
     std::int32_t cols() const { return cols_; }
@@ -70,13 +72,12 @@ public:
     void scrollRowsUp(std::int32_t first, std::int32_t last, std::int32_t n, CellAttr fill);
     void scrollRowsDown(std::int32_t first, std::int32_t last, std::int32_t n, CellAttr fill);
 
-    // Starts fetching a row that a coming scroll will bring in.
-    void prefetch(std::int32_t row) const;
-
 private:
+    // A row's cells live in the two stores below and never move; scrolling
+    // and the ring permute these records.
     struct Row {
-        std::vector<char16_t> chars;
-        std::vector<CellAttr> attrs;
+        char16_t* chars = nullptr;
+        CellAttr* attrs = nullptr;
         std::uint32_t generation = 0;  // older than generation_: blank in wipeFill_
         bool blank = false;            // blank in `fill`; the cells are stale
         bool plain = true;             // every colour in `attrs` is the default
@@ -102,6 +103,8 @@ private:
 
     std::int32_t rows_;
     std::int32_t cols_;
+    std::vector<char16_t> charStore_;
+    std::vector<CellAttr> attrStore_;
     std::vector<Row> lines_;
     std::int32_t top_ = 0;
     std::uint32_t generation_ = 1;
@@ -109,20 +112,18 @@ private:
     std::int32_t usedRows_ = 0;
     std::vector<char16_t> spaces_;
     std::vector<CellAttr> defaults_;
-
-    static constexpr std::int32_t kPrefetchRows = 1024;
 };
 
 inline bool Grid::isBlank(std::int32_t row) const { return blank(at(row)); }
 
 inline const char16_t* Grid::rowChars(std::int32_t row) const {
     const Row& r = at(row);
-    return blank(r) ? spaces_.data() : r.chars.data();
+    return blank(r) ? spaces_.data() : r.chars;
 }
 
 inline const CellAttr* Grid::rowAttrs(std::int32_t row) const {
     const Row& r = at(row);
-    return blank(r) ? defaults_.data() : r.attrs.data();
+    return blank(r) ? defaults_.data() : r.attrs;
 }
 
 inline CellAttr Grid::cellAttr(std::int32_t row, std::int32_t col) const {
@@ -130,7 +131,7 @@ inline CellAttr Grid::cellAttr(std::int32_t row, std::int32_t col) const {
     return blank(r) ? fillOf(r) : r.attrs[static_cast<std::size_t>(col)];
 }
 
-inline char16_t* Grid::writeChars(std::int32_t row) { return materialize(row).chars.data(); }
+inline char16_t* Grid::writeChars(std::int32_t row) { return materialize(row).chars; }
 
 // Inline: every run of text ends here.
 inline void Grid::fillAttrs(std::int32_t row, std::int32_t col, std::int32_t count, CellAttr attr) {
@@ -140,14 +141,14 @@ inline void Grid::fillAttrs(std::int32_t row, std::int32_t col, std::int32_t cou
     } else {
         r.plain = false;
     }
-    CellAttr* cells = r.attrs.data() + col;
+    CellAttr* cells = r.attrs + col;
     for (std::int32_t i = 0; i < count; ++i) cells[i] = attr;
 }
 
 inline CellAttr* Grid::writeAttrs(std::int32_t row) {
     Row& r = materialize(row);
     r.plain = false;
-    return r.attrs.data();
+    return r.attrs;
 }
 
 }  // namespace vtsnap

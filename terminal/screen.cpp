@@ -205,7 +205,6 @@ void Screen::scrollUp(std::int32_t n) {
     if (scrollTop_ == 0 && rowSink_ != nullptr)
         for (std::int32_t r = 0; r < n; ++r) rowSink_->rowScrolledOff(rowChars(r), rowAttrs(r), cols());
     grid_.scrollRowsUp(scrollTop_, scrollBottom_, n, eraseAttr());
-    grid_.prefetch(4);
     cursorRow_ = std::max(scrollTop_, std::min(cursorRow_, scrollBottom_));
     wrapPending_ = false;
 }
