@@ -260,8 +260,23 @@ void Decoder::feed(const std::uint8_t* p, const std::uint8_t* end, Handler& hand
 template <class Handler>
 const std::uint8_t* Decoder::csiParams(const std::uint8_t* p, const std::uint8_t* end, Handler& handler) {
     const std::uint8_t* stop = csi_.params.readNumbers(p, end);
-    if (stop != p) state_ = ParserState::CsiParam;
-    if (stop < end) sequenceByte(*stop++, handler);
+    if (stop == end) {
+        if (stop != p) state_ = ParserState::CsiParam;
+        return stop;
+    }
+    const std::uint8_t b = *stop++;
+    if (b >= 0x40 && b <= 0x7E) {
+        // The final byte, straight after the numbers: no table needed.
+        state_ = ParserState::Ground;
+        csi_.params.finish();
+        csi_.intermediates = 0;
+        csi_.final = b;
+        handler.csiDispatch(csi_);
+        csi_.clear();
+        return stop;
+    }
+    if (stop - 1 != p) state_ = ParserState::CsiParam;
+    sequenceByte(b, handler);
     return stop;
 }
 
