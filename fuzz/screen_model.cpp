@@ -575,12 +575,12 @@ std::string Terminal::differences(const Screen& s) const {
     for (std::int32_t r = 0; r < rows; ++r) {
         const Row& row = grid[at(r)];
         const char16_t* chars = s.rowChars(r);
+        auto where = [&](std::int32_t c) { return "row " + std::to_string(r) + ", column " + std::to_string(c); };
         for (std::int32_t c = 0; c < cols; ++c) {
-            const std::string where = "row " + std::to_string(r) + ", column " + std::to_string(c);
             if (chars[c] != row[at(c)].ch)
-                return "text of " + where + ": " + hex(chars[c]) + ", the rules give " + hex(row[at(c)].ch);
+                return "text of " + where(c) + ": " + hex(chars[c]) + ", the rules give " + hex(row[at(c)].ch);
             if (s.cellAttr(r, c) != row[at(c)].attr)
-                return "colours of " + where + ": " + describe(s.cellAttr(r, c)) + ", the rules give " +
+                return "colours of " + where(c) + ": " + describe(s.cellAttr(r, c)) + ", the rules give " +
                        describe(row[at(c)].attr);
         }
     }
