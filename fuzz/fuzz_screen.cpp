@@ -318,9 +318,9 @@ void feed(Screen& s, std::string_view bytes) {
     s.feedBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
-// A blank screen whose ring starts `turn` rows in and whose rows still hold
-// stale text and colours under their lazy clearing: whatever came before a
-// full reset must never show, nor where the ring starts.
+// Leaves a blank screen whose ring is turned by 1 + `turn` rows (modulo the
+// height) and whose rows still hold stale text and colours under their lazy
+// clearing: neither may ever show after the full reset.
 void turnRing(Screen& s, std::uint8_t turn) {
     std::string stream = "\x1b[41;33m";
     for (std::int32_t r = 0; r < s.rows(); ++r) stream += "\x1b[" + std::to_string(r + 1) + "Hstale\x1b[44m\x1b[K";
