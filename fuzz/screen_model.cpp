@@ -1,61 +1,468 @@
 #include "fuzz/screen_model.hpp"
 
 #include <algorithm>
+#include <utility>
 
 namespace vtsnap::model {
 
 namespace {
 
-constexpr ColorValue kDefault = 0xFFFFFFFFu;
+constexpr std::uint8_t kEsc = 0x1B;
+constexpr std::uint8_t kBel = 0x07;
+constexpr std::uint8_t kCan = 0x18;
+constexpr std::uint8_t kSub = 0x1A;
+constexpr std::uint8_t kDel = 0x7F;
 
-Row blankRow(std::int32_t cols) {
-    return Row{std::vector<char16_t>(static_cast<std::size_t>(cols), u' '),
-               std::vector<CellAttr>(static_cast<std::size_t>(cols))};
+// A control sequence keeps its first 256 parameter and intermediate bytes.
+constexpr std::size_t kSequenceBytes = 256;
+constexpr std::int32_t kMaxParam = 32767;
+
+// DEC Special Graphics, for ` a b c ... ~ in that order.
+constexpr char16_t kDecGraphics[] =
+    u"\u25C6\u2592\u2409\u240C\u240D\u240A\u00B0\u00B1\u2424\u240B\u2518\u2510\u250C\u2514\u253C\u23BA"
+    u"\u23BB\u2500\u23BC\u23BD\u251C\u2524\u2534\u252C\u2502\u2264\u2265\u03C0\u2260\u00A3\u00B7";
+
+std::size_t at(std::int32_t i) { return static_cast<std::size_t>(i); }
+
+bool isMarker(std::uint8_t b) { return b >= '<' && b <= '?'; }
+
+ColorValue channel(std::int32_t v) { return static_cast<ColorValue>(std::min(v, 255)); }
+
+ColorValue direct(std::int32_t r, std::int32_t g, std::int32_t b) {
+    return kDirectColorFlag + channel(r) * 65536 + channel(g) * 256 + channel(b);
 }
+
+std::string hex(std::uint32_t v) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    do {
+        s.insert(s.begin(), digits[v % 16]);
+        v /= 16;
+    } while (v != 0);
+    return "0x" + s;
+}
+
+std::string describe(CellAttr a) { return "(" + hex(a.fg) + ", " + hex(a.bg) + ")"; }
 
 }  // namespace
 
 Terminal::Terminal(std::int32_t cols_, std::int32_t rows_)
-    : rows(std::max(rows_, 1)), cols(std::max(cols_, 1)), grid(static_cast<std::size_t>(rows), blankRow(cols)),
-      scrollBottom(rows - 1) {}
+    : rows(std::max(rows_, 1)), cols(std::max(cols_, 1)), grid(at(rows), Row(at(cols))), scrollBottom(rows - 1) {}
 
-void Terminal::clampCursor() {
-    if (cursorRow < 0) cursorRow = 0;
-    if (cursorRow >= rows) cursorRow = rows - 1;
-    if (cursorCol < 0) cursorCol = 0;
-    if (cursorCol >= cols) cursorCol = cols - 1;
+// ---- Decoding, one byte at a time ---------------------------------------------------
+
+void Terminal::feed(const std::uint8_t* bytes, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) byte(bytes[i]);
 }
 
-void Terminal::clearRow(std::int32_t row) {
-    if (row < 0 || row >= rows) return;
-    grid[static_cast<std::size_t>(row)] = blankRow(cols);
+void Terminal::byte(std::uint8_t b) {
+    switch (state) {
+    case ParserState::Ground: ground(b); break;
+    case ParserState::Escape:
+    case ParserState::EscapeIntermediate: escapeByte(b); break;
+    case ParserState::CsiEntry:
+    case ParserState::CsiParam:
+    case ParserState::CsiIntermediate:
+    case ParserState::CsiIgnore: csiByte(b); break;
+    case ParserState::OscString:
+    case ParserState::String: stringByte(b); break;
+    }
 }
 
-void Terminal::blankChars(std::int32_t row, std::int32_t from, std::int32_t to) {
-    if (row < 0 || row >= rows) return;
-    from = std::max(from, 0);
-    to = std::min(to, cols - 1);
-    for (std::int32_t c = from; c <= to; ++c) grid[static_cast<std::size_t>(row)].chars[static_cast<std::size_t>(c)] = u' ';
+void Terminal::ground(std::uint8_t b) {
+    if (utf8Length > 0) {
+        if (b >= 0x80 && b <= 0xBF) {
+            utf8Value = (utf8Value << 6) | (b & 0x3Fu);
+            if (++utf8Seen < utf8Length) return;
+            // Complete: only the shortest form of a Unicode scalar value counts.
+            static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+            const std::uint32_t v = utf8Value;
+            const bool valid = v >= kLeast[utf8Length] && (v < 0xD800 || v > 0xDFFF) && v <= 0x10FFFF;
+            utf8Length = 0;
+            if (!valid) return;
+            if (v < 0xA0)
+                sequenceEnded();  // a C1 control: never written
+            else
+                printCodePoint(v);
+            return;
+        }
+        // Broken off: the character is dropped, and this byte decoded afresh.
+        utf8Length = 0;
+    }
+    if (b == kEsc) {
+        startEscape();
+    } else if (b == kDel) {
+    } else if (b < 0x20) {
+        control(b);
+    } else if (b < 0x7F) {
+        text(b);
+    } else if (b >= 0xC0 && b <= 0xF7) {
+        utf8Length = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        utf8Seen = 1;
+        utf8Value = b & (0x7Fu >> utf8Length);
+    }
+    // Anything else (a continuation byte alone, F8-FF) is dropped.
+}
+
+void Terminal::text(std::uint8_t b) {
+    char16_t ch = b;
+    if (g[invoked] == Set::DecGraphics && b >= 0x60 && b <= 0x7E) ch = kDecGraphics[b - 0x60];
+    putChar(ch);
+    lastGraphic = ch;
+}
+
+void Terminal::printCodePoint(std::uint32_t v) {
+    if (v <= 0xFFFF) {
+        putChar(static_cast<char16_t>(v));
+    } else {
+        putChar(static_cast<char16_t>(0xD800 + ((v - 0x10000) >> 10)));
+        putChar(static_cast<char16_t>(0xDC00 + ((v - 0x10000) & 0x3FF)));
+    }
+    lastGraphic = v;
+}
+
+void Terminal::control(std::uint8_t b) {
+    lastGraphic = 0;
+    switch (b) {
+    case 0x08:
+        if (cursorCol > 0) --cursorCol;
+        wrapPending = false;
+        break;
+    case 0x09:
+        cursorCol = std::min(cols - 1, (cursorCol / 8) * 8 + 8);
+        wrapPending = false;
+        break;
+    case 0x0A:
+    case 0x0B:
+    case 0x0C: lineFeed(); break;
+    case 0x0D:
+        cursorCol = 0;
+        wrapPending = false;
+        break;
+    case 0x0E: invoked = 1; break;
+    case 0x0F: invoked = 0; break;
+    default: break;
+    }
+}
+
+void Terminal::startEscape() {
+    state = ParserState::Escape;
+    intermediates.clear();
+}
+
+void Terminal::escapeByte(std::uint8_t b) {
+    if (b == kEsc) {
+        sequenceEnded();
+        startEscape();
+    } else if (b == kCan || b == kSub || b >= 0x80) {
+        sequenceEnded();
+        state = ParserState::Ground;
+    } else if (b == kDel) {
+    } else if (b < 0x20) {
+        if (state == ParserState::Escape) {
+            // Right after ESC a control is dropped with the escape.
+            sequenceEnded();
+            state = ParserState::Ground;
+        } else {
+            control(b);
+        }
+    } else if (b <= 0x2F) {
+        intermediates += static_cast<char>(b);
+        state = ParserState::EscapeIntermediate;
+    } else if (state == ParserState::Escape && b == '[') {
+        sequence.clear();
+        state = ParserState::CsiEntry;
+    } else if (state == ParserState::Escape && b == ']') {
+        state = ParserState::OscString;
+    } else if (state == ParserState::Escape && (b == 'P' || b == 'X' || b == '^' || b == '_')) {
+        state = ParserState::String;
+    } else {
+        state = ParserState::Ground;
+        escDispatch(b);
+        sequenceEnded();
+    }
+}
+
+void Terminal::csiByte(std::uint8_t b) {
+    if (b == kEsc) {
+        sequenceEnded();
+        startEscape();
+    } else if (b == kCan || b == kSub || b >= 0x80) {
+        sequenceEnded();
+        state = ParserState::Ground;
+    } else if (b == kDel) {
+    } else if (b < 0x20) {
+        control(b);
+    } else if (b >= 0x40) {
+        const bool valid = state != ParserState::CsiIgnore;
+        state = ParserState::Ground;
+        if (valid) csiDispatch(b);
+        sequenceEnded();
+    } else if (sequence.size() < kSequenceBytes) {
+        sequence += static_cast<char>(b);
+        if (state == ParserState::CsiIgnore) return;
+        if (b <= 0x2F)
+            state = ParserState::CsiIntermediate;
+        else if (state == ParserState::CsiIntermediate)
+            state = ParserState::CsiIgnore;  // a parameter byte after an intermediate
+        else if (isMarker(b))
+            state = state == ParserState::CsiEntry ? ParserState::CsiParam : ParserState::CsiIgnore;
+        else
+            state = ParserState::CsiParam;
+    }
+}
+
+void Terminal::stringByte(std::uint8_t b) {
+    if (b == kEsc) {
+        sequenceEnded();
+        startEscape();  // ends the string; the next byte acts as after ESC
+    } else if (b == kCan || b == kSub || (b == kBel && state == ParserState::OscString)) {
+        sequenceEnded();
+        state = ParserState::Ground;
+    }
+}
+
+void Terminal::escDispatch(std::uint8_t final) {
+    if (intermediates == "(" || intermediates == ")") {
+        Set& set = g[intermediates == "(" ? 0 : 1];
+        if (final == '0') set = Set::DecGraphics;
+        if (final == 'B') set = Set::Ascii;
+        return;
+    }
+    if (!intermediates.empty()) return;
+    switch (final) {
+    case '7': save(); break;
+    case '8': restore(); break;
+    case 'D': lineFeed(); break;
+    case 'E':
+        lineFeed();
+        cursorCol = 0;
+        break;
+    case 'M':
+        if (cursorRow > scrollTop)
+            --cursorRow;
+        else
+            scrollDown(1);
+        break;
+    case 'c': reset(); break;
+    default: break;
+    }
+}
+
+// The sequence's parameters: ';' separates them, ':' their sub-parameters.
+std::vector<Terminal::Param> Terminal::params() const {
+    std::vector<Param> list(1);
+    bool inSub = false;
+    for (std::size_t i = 0; i < sequence.size(); ++i) {
+        const auto ch = static_cast<std::uint8_t>(sequence[i]);
+        if (ch == ';') {
+            list.emplace_back();
+            inSub = false;
+        } else if (ch == ':') {
+            list.back().subs.push_back(0);
+            inSub = true;
+        } else if (ch >= '0' && ch <= '9') {
+            std::int32_t& v = inSub ? list.back().subs.back() : list.back().value;
+            v = std::min(v * 10 + (ch - '0'), kMaxParam);
+        }
+    }
+    return list;
+}
+
+void Terminal::csiDispatch(std::uint8_t final) {
+    const std::uint8_t marker =
+        !sequence.empty() && isMarker(static_cast<std::uint8_t>(sequence[0])) ? static_cast<std::uint8_t>(sequence[0]) : 0;
+    for (char ch : sequence)
+        if (ch >= 0x20 && ch <= 0x2F) return;  // intermediates: a sequence not known here
+    const std::vector<Param> list = params();
+    const std::int32_t first = list[0].value;
+
+    if (marker == '?') {
+        if (final == 'J') eraseInDisplay(first);
+        if (final == 'K') eraseInLine(first);
+        if (final == 'h' || final == 'l')
+            for (const Param& p : list) {
+                if (p.value == 6) {
+                    originMode = final == 'h';
+                    home();
+                }
+                if (p.value == 7) autoWrap = final == 'h';
+            }
+        return;
+    }
+    if (marker != 0) return;
+
+    const std::int32_t n = std::max(first, 1);
+    const std::int32_t m = list.size() > 1 ? std::max(list[1].value, 1) : 1;
+    Row& row = grid[at(cursorRow)];
+    switch (final) {
+    case '@': {
+        const std::int32_t k = std::min(n, cols);
+        for (std::int32_t c = cols - 1; c >= cursorCol + k; --c) row[at(c)] = row[at(c - k)];
+        for (std::int32_t c = cursorCol; c < std::min(cursorCol + k, cols); ++c) row[at(c)] = Cell{u' ', eraseAttr()};
+        break;
+    }
+    case 'P': {
+        const std::int32_t k = std::min(n, cols - cursorCol);
+        for (std::int32_t c = cursorCol; c <= cols - k - 1; ++c) row[at(c)] = row[at(c + k)];
+        for (std::int32_t c = cols - k; c < cols; ++c) row[at(c)] = Cell{u' ', eraseAttr()};
+        break;
+    }
+    case 'A':
+        cursorRow = std::max(cursorRow - n, scrollTop);
+        wrapPending = false;
+        break;
+    case 'B':
+    case 'e':
+        cursorRow = std::min(cursorRow + n, scrollBottom);
+        wrapPending = false;
+        break;
+    case 'C':
+    case 'a':
+        cursorCol = std::min(cursorCol + n, cols - 1);
+        wrapPending = false;
+        break;
+    case 'D':
+        cursorCol = std::max(cursorCol - n, 0);
+        wrapPending = false;
+        break;
+    case 'E':
+        cursorRow = std::min(cursorRow + n, scrollBottom);
+        cursorCol = 0;
+        wrapPending = false;
+        break;
+    case 'F':
+        cursorRow = std::max(cursorRow - n, scrollTop);
+        cursorCol = 0;
+        wrapPending = false;
+        break;
+    case 'G':
+    case '`':
+        cursorCol = std::min(n, cols) - 1;
+        wrapPending = false;
+        break;
+    case 'H':
+    case 'f':
+        moveToRow(n - 1);
+        cursorCol = std::min(m, cols) - 1;
+        wrapPending = false;
+        break;
+    case 'd':
+        moveToRow(n - 1);
+        wrapPending = false;
+        break;
+    case 'J': eraseInDisplay(first); break;
+    case 'K': eraseInLine(first); break;
+    case 'L': insertLines(n); break;
+    case 'M': deleteLines(n); break;
+    case 'S': scrollUp(n); break;
+    case 'T': scrollDown(n); break;
+    case 'X': blank(cursorRow, cursorCol, cursorCol + n - 1); break;
+    case 'b':
+        if (lastGraphic != 0) {
+            const std::uint32_t c = lastGraphic;
+            for (std::int32_t i = 0; i < n; ++i) printCodePoint(c);
+        }
+        break;
+    case 'h':
+    case 'l':
+        for (const Param& p : list)
+            if (p.value == 4) insertMode = final == 'h';
+        break;
+    case 'm': graphicRendition(list); break;
+    case 'r': {
+        const std::int32_t top = std::min(n, rows);
+        const std::int32_t bottom = std::min(std::max(n, m), rows);
+        if (top < bottom) {
+            scrollTop = top - 1;
+            scrollBottom = bottom - 1;
+        } else {
+            scrollTop = 0;
+            scrollBottom = rows - 1;
+        }
+        home();
+        break;
+    }
+    case 's': save(); break;
+    case 'u': restore(); break;
+    default: break;
+    }
+}
+
+// A colour in the ';' form takes the parameters after its code only when they
+// have no sub-parameters; a parameter with sub-parameters is a colour of its
+// own (38 and 48) or changes no colour.
+void Terminal::graphicRendition(const std::vector<Param>& list) {
+    const std::size_t count = list.size();
+    auto plain = [&](std::size_t k) { return k < count && list[k].subs.empty(); };
+    std::size_t i = 0;
+    while (i < count) {
+        const Param& p = list[i];
+        ColorValue* target = p.value == 38 ? &currentAttr.fg : p.value == 48 ? &currentAttr.bg : nullptr;
+        if (!p.subs.empty()) {
+            const std::vector<std::int32_t>& s = p.subs;
+            if (target != nullptr) {
+                if (s.size() == 2 && s[0] == 5) *target = channel(s[1]);
+                if (s.size() == 4 && s[0] == 2) *target = direct(s[1], s[2], s[3]);
+                if (s.size() == 5 && s[0] == 2) *target = direct(s[2], s[3], s[4]);
+            }
+            i += 1;
+            continue;
+        }
+        const std::int32_t code = p.value;
+        if (code == 38 || code == 48 || code == 58) {
+            // 58, the underline colour, is read the same way and not kept.
+            if (plain(i + 1) && list[i + 1].value == 5 && plain(i + 2)) {
+                if (target) *target = channel(list[i + 2].value);
+                i += 3;
+            } else if (plain(i + 1) && list[i + 1].value == 2 && plain(i + 2) && plain(i + 3) && plain(i + 4)) {
+                if (target) *target = direct(list[i + 2].value, list[i + 3].value, list[i + 4].value);
+                i += 5;
+            } else {
+                i += 1;
+            }
+            continue;
+        }
+        if (code == 0) currentAttr = CellAttr{};
+        if (code >= 30 && code <= 37) currentAttr.fg = static_cast<ColorValue>(code - 30);
+        if (code == 39) currentAttr.fg = kDefaultColor;
+        if (code >= 40 && code <= 47) currentAttr.bg = static_cast<ColorValue>(code - 40);
+        if (code == 49) currentAttr.bg = kDefaultColor;
+        if (code >= 90 && code <= 97) currentAttr.fg = static_cast<ColorValue>(code - 82);
+        if (code >= 100 && code <= 107) currentAttr.bg = static_cast<ColorValue>(code - 92);
+        i += 1;
+    }
+}
+
+// ---- The terminal's operations ----------------------------------------------------------
+
+void Terminal::clearRow(std::int32_t row, CellAttr fill) {
+    for (Cell& cell : grid[at(row)]) cell = Cell{u' ', fill};
+}
+
+void Terminal::blank(std::int32_t row, std::int32_t from, std::int32_t to) {
+    for (std::int32_t c = std::max(from, 0); c <= std::min(to, cols - 1); ++c) grid[at(row)][at(c)] = Cell{u' ', eraseAttr()};
 }
 
 void Terminal::putChar(char16_t unit) {
     if (wrapPending) {
-        cursorCol = 0;
-        if (cursorRow < scrollBottom)
-            ++cursorRow;
-        else
-            scrollUp(1);
         wrapPending = false;
+        if (autoWrap) {
+            cursorCol = 0;
+            if (cursorRow < scrollBottom)
+                ++cursorRow;
+            else
+                scrollUp(1);
+        }
     }
-    if (cursorRow < 0 || cursorRow >= rows) return;
-    cursorCol = std::clamp(cursorCol, 0, cols - 1);
-    Row& row = grid[static_cast<std::size_t>(cursorRow)];
-    row.chars[static_cast<std::size_t>(cursorCol)] = unit;
-    row.attrs[static_cast<std::size_t>(cursorCol)] = currentAttr;
-    if (cursorCol == cols - 1)
-        wrapPending = true;
-    else
+    Row& row = grid[at(cursorRow)];
+    if (insertMode)
+        for (std::int32_t c = cols - 1; c > cursorCol; --c) row[at(c)] = row[at(c - 1)];
+    row[at(cursorCol)] = Cell{unit, currentAttr};
+    if (cursorCol < cols - 1)
         ++cursorCol;
+    else if (autoWrap)
+        wrapPending = true;
 }
 
 void Terminal::lineFeed() {
@@ -70,13 +477,10 @@ void Terminal::scrollUp(std::int32_t n) {
     if (n < 1) return;
     n = std::min(n, scrollBottom - scrollTop + 1);
     for (std::int32_t k = 0; k < n; ++k) {
-        Row top = grid[static_cast<std::size_t>(scrollTop)];
-        for (std::int32_t r = scrollTop; r < scrollBottom; ++r)
-            grid[static_cast<std::size_t>(r)] = grid[static_cast<std::size_t>(r + 1)];
-        grid[static_cast<std::size_t>(scrollBottom)] = top;
-        clearRow(scrollBottom);
+        for (std::int32_t r = scrollTop; r < scrollBottom; ++r) std::swap(grid[at(r)], grid[at(r + 1)]);
+        clearRow(scrollBottom, eraseAttr());
     }
-    cursorRow = std::max(scrollTop, std::min(cursorRow, scrollBottom));
+    cursorRow = std::clamp(cursorRow, scrollTop, scrollBottom);
     wrapPending = false;
 }
 
@@ -84,318 +488,112 @@ void Terminal::scrollDown(std::int32_t n) {
     if (n < 1) return;
     n = std::min(n, scrollBottom - scrollTop + 1);
     for (std::int32_t k = 0; k < n; ++k) {
-        Row bottom = grid[static_cast<std::size_t>(scrollBottom)];
-        for (std::int32_t r = scrollBottom; r > scrollTop; --r)
-            grid[static_cast<std::size_t>(r)] = grid[static_cast<std::size_t>(r - 1)];
-        grid[static_cast<std::size_t>(scrollTop)] = bottom;
-        clearRow(scrollTop);
+        for (std::int32_t r = scrollBottom; r > scrollTop; --r) std::swap(grid[at(r)], grid[at(r - 1)]);
+        clearRow(scrollTop, eraseAttr());
     }
     wrapPending = false;
 }
 
 void Terminal::insertLines(std::int32_t n) {
     n = std::min(std::max(n, 1), scrollBottom - cursorRow + 1);
-    if (n <= 0) return;
     for (std::int32_t k = 0; k < n; ++k) {
-        for (std::int32_t j = scrollBottom; j > cursorRow; --j)
-            grid[static_cast<std::size_t>(j)] = grid[static_cast<std::size_t>(j - 1)];
-        clearRow(cursorRow);
+        for (std::int32_t j = scrollBottom; j > cursorRow; --j) std::swap(grid[at(j)], grid[at(j - 1)]);
+        clearRow(cursorRow, eraseAttr());
     }
 }
 
 void Terminal::deleteLines(std::int32_t n) {
     n = std::min(std::max(n, 1), scrollBottom - cursorRow + 1);
-    if (n <= 0) return;
     for (std::int32_t k = 0; k < n; ++k) {
-        for (std::int32_t j = cursorRow; j < scrollBottom; ++j)
-            grid[static_cast<std::size_t>(j)] = grid[static_cast<std::size_t>(j + 1)];
-        clearRow(scrollBottom);
+        for (std::int32_t j = cursorRow; j < scrollBottom; ++j) std::swap(grid[at(j)], grid[at(j + 1)]);
+        clearRow(scrollBottom, eraseAttr());
     }
 }
 
 void Terminal::eraseInDisplay(std::int32_t mode) {
     if (mode == 0) {
-        blankChars(cursorRow, cursorCol, cols - 1);
-        for (std::int32_t r = cursorRow + 1; r < rows; ++r) clearRow(r);
+        blank(cursorRow, cursorCol, cols - 1);
+        for (std::int32_t r = cursorRow + 1; r < rows; ++r) clearRow(r, eraseAttr());
     } else if (mode == 1) {
-        for (std::int32_t r = 0; r < cursorRow; ++r) clearRow(r);
-        if (cursorRow >= 0 && cursorRow < rows) blankChars(cursorRow, 0, std::min(cursorCol, cols - 1));
-    } else if (mode == 2 || mode == 3) {
-        for (std::int32_t r = 0; r < rows; ++r) clearRow(r);
-        cursorRow = cursorCol = 0;
-        wrapPending = false;
+        for (std::int32_t r = 0; r < cursorRow; ++r) clearRow(r, eraseAttr());
+        blank(cursorRow, 0, cursorCol);
+    } else if (mode == 2) {
+        for (std::int32_t r = 0; r < rows; ++r) clearRow(r, eraseAttr());
     }
+}
+
+void Terminal::eraseInLine(std::int32_t mode) {
+    if (mode == 0) blank(cursorRow, cursorCol, cols - 1);
+    if (mode == 1) blank(cursorRow, 0, cursorCol);
+    if (mode == 2) blank(cursorRow, 0, cols - 1);
+}
+
+// Rows count from the screen's top, or in origin mode from the region's,
+// which then keeps the cursor.
+void Terminal::moveToRow(std::int32_t n) {
+    cursorRow = originMode ? std::clamp(scrollTop + n, scrollTop, scrollBottom) : std::clamp(n, 0, rows - 1);
+}
+
+void Terminal::home() {
+    cursorRow = originMode ? scrollTop : 0;
+    cursorCol = 0;
+    wrapPending = false;
+}
+
+void Terminal::save() { saved = Saved{cursorRow, cursorCol, currentAttr, g[0], g[1], invoked, originMode}; }
+
+void Terminal::restore() {
+    cursorRow = std::clamp(saved.row, 0, rows - 1);
+    cursorCol = std::clamp(saved.col, 0, cols - 1);
+    currentAttr = saved.attr;
+    g[0] = saved.g0;
+    g[1] = saved.g1;
+    invoked = saved.invoked;
+    originMode = saved.originMode;
+    wrapPending = false;
 }
 
 void Terminal::reset() {
-    for (std::int32_t r = 0; r < rows; ++r) clearRow(r);
+    for (std::int32_t r = 0; r < rows; ++r) clearRow(r, CellAttr{});
+    currentAttr = CellAttr{};
+    cursorRow = cursorCol = 0;
+    wrapPending = false;
     scrollTop = 0;
     scrollBottom = rows - 1;
-    cursorRow = cursorCol = savedRow = savedCol = 0;
-    wrapPending = false;
-    paramBytes.clear();
-    clearUtf8();
-    currentAttr = CellAttr{};
-    state = ParserState::Ground;
+    autoWrap = true;
+    insertMode = originMode = false;
+    g[0] = g[1] = Set::Ascii;
+    invoked = 0;
+    saved = Saved{};
+    lastGraphic = 0;
 }
 
-void Terminal::feed(const std::uint8_t* bytes, std::size_t length) {
-    for (std::size_t i = 0; i < length; ++i) {
-        const std::uint8_t b = bytes[i];
-        switch (state) {
-        case ParserState::Ground: ground(b); break;
-        case ParserState::Escape: escape(b); break;
-        case ParserState::CsiParam:
-            if (b >= 0x40 && b <= 0x7E) {
-                dispatch(b);
-                state = ParserState::Ground;
-                paramBytes.clear();
-            } else if (b >= 0x20 && b <= 0x3F) {
-                if (paramBytes.size() < 256) paramBytes += static_cast<char>(b);
-            } else {
-                state = ParserState::Ground;
-                paramBytes.clear();
-            }
-            break;
-        case ParserState::OscString:
-            if (b == 0x07) state = ParserState::Ground;
-            if (b == 0x1B) state = ParserState::OscEscape;
-            break;
-        case ParserState::OscEscape:
-            state = b == '\\' ? ParserState::Ground : ParserState::OscString;
-            break;
-        }
-    }
-}
-
-void Terminal::ground(std::uint8_t b) {
-    if (b == 0x1B) {
-        clearUtf8();
-        state = ParserState::Escape;
-    } else if (b == 0x07) {
-    } else if (b == 0x08) {
-        clearUtf8();
-        if (cursorCol > 0) --cursorCol;
-        wrapPending = false;
-    } else if (b == 0x0D) {
-        clearUtf8();
-        cursorCol = 0;
-        wrapPending = false;
-    } else if (b == 0x0A) {
-        clearUtf8();
-        lineFeed();
-    } else if (b == 0x09) {
-        clearUtf8();
-        cursorCol = std::min(cols - 1, (cursorCol / 8) * 8 + 8);
-        wrapPending = false;
-    } else if (b < 0x20) {
-        clearUtf8();
-    } else if (utf8Pending > 0) {
-        if ((b & 0xC0) == 0x80) {
-            utf8Value = (utf8Value << 6) | (b & 0x3Fu);
-            if (--utf8Pending == 0) {
-                const std::uint32_t v = utf8Value;
-                utf8Value = 0;
-                emit(v);
-            }
-        } else {
-            clearUtf8();
-        }
-    } else if (b <= 0x7F) {
-        putChar(b);
-    } else if ((b & 0xE0) == 0xC0) {
-        utf8Value = b & 0x1Fu;
-        utf8Pending = 1;
-    } else if ((b & 0xF0) == 0xE0) {
-        utf8Value = b & 0x0Fu;
-        utf8Pending = 2;
-    } else if ((b & 0xF8) == 0xF0) {
-        utf8Value = b & 0x07u;
-        utf8Pending = 3;
-    }
-}
-
-void Terminal::emit(std::uint32_t v) {
-    if (v < 0xD800 || (v >= 0xE000 && v <= 0xFFFF)) {
-        putChar(static_cast<char16_t>(v));
-    } else if (v >= 0x10000 && v <= 0x10FFFF) {
-        putChar(static_cast<char16_t>(0xD800 + ((v - 0x10000) >> 10)));
-        putChar(static_cast<char16_t>(0xDC00 + ((v - 0x10000) & 0x3FF)));
-    }
-}
-
-void Terminal::escape(std::uint8_t b) {
-    state = ParserState::Ground;
-    switch (b) {
-    case '7': savedRow = cursorRow, savedCol = cursorCol; break;
-    case '8':
-        cursorRow = savedRow, cursorCol = savedCol;
-        clampCursor();
-        wrapPending = false;
-        break;
-    case 'D': lineFeed(); break;
-    case 'E': lineFeed(), cursorCol = 0; break;
-    case 'M':
-        if (cursorRow > scrollTop)
-            --cursorRow;
-        else
-            scrollDown(1);
-        break;
-    case '[': paramBytes.clear(), state = ParserState::CsiParam; break;
-    case ']': state = ParserState::OscString; break;
-    case 'c': reset(); break;
-    default: break;
-    }
-}
-
-std::vector<std::int32_t> Terminal::params() const {
-    std::vector<std::int32_t> list{0};
-    bool full = false;
-    for (char ch : paramBytes) {
-        if (ch == ';') {
-            list.push_back(0);
-            full = false;
-        } else if (ch >= '0' && ch <= '9' && !full) {
-            list.back() = list.back() * 10 + (ch - '0');
-            if (list.back() > 32767) list.back() = 32767, full = true;
-        }
-    }
-    return list;
-}
-
-void Terminal::dispatch(std::uint8_t final) {
-    const std::vector<std::int32_t> list = params();
-    const std::int32_t mode = list[0];
-    const std::int32_t n = list[0] == 0 ? 1 : list[0];
-    const std::int32_t m = list.size() < 2 || list[1] == 0 ? 1 : list[1];
-    Row& row = grid[static_cast<std::size_t>(std::clamp(cursorRow, 0, rows - 1))];
-    auto at = [](std::int32_t c) { return static_cast<std::size_t>(c); };
-    switch (final) {
-    case '@': {
-        const std::int32_t k = std::min(n, cols);
-        for (std::int32_t c = cols - 1; c >= cursorCol + k; --c) {
-            row.chars[at(c)] = row.chars[at(c - k)];
-            row.attrs[at(c)] = row.attrs[at(c - k)];
-        }
-        for (std::int32_t c = cursorCol; c < std::min(cursorCol + k, cols); ++c) {
-            row.chars[at(c)] = u' ';
-            row.attrs[at(c)] = CellAttr{};
-        }
-        break;
-    }
-    case 'P': {
-        const std::int32_t k = std::min(n, cols - cursorCol);
-        for (std::int32_t c = cursorCol; c <= cols - k - 1; ++c) {
-            row.chars[at(c)] = row.chars[at(c + k)];
-            row.attrs[at(c)] = row.attrs[at(c + k)];
-        }
-        for (std::int32_t c = cols - k; c < cols; ++c) {
-            row.chars[at(c)] = u' ';
-            row.attrs[at(c)] = CellAttr{};
-        }
-        break;
-    }
-    case 'A': cursorRow = std::max(cursorRow - n, scrollTop), wrapPending = false; break;
-    case 'B':
-    case 'e': cursorRow = std::min(cursorRow + n, scrollBottom), wrapPending = false; break;
-    case 'C':
-    case 'a': cursorCol = std::min(cursorCol + n, cols - 1), wrapPending = false; break;
-    case 'D': cursorCol = std::max(cursorCol - n, 0), wrapPending = false; break;
-    case 'E': cursorRow = std::min(cursorRow + n, scrollBottom), cursorCol = 0, wrapPending = false; break;
-    case 'F': cursorRow = std::max(cursorRow - n, scrollTop), cursorCol = 0, wrapPending = false; break;
-    case 'G':
-    case '`': cursorCol = std::min(n, cols) - 1, wrapPending = false; break;
-    case 'H':
-    case 'f':
-    case 'd':
-        cursorRow = scrollTop + n - 1, cursorCol = m - 1;
-        clampCursor();
-        wrapPending = false;
-        break;
-    case 'J': eraseInDisplay(mode); break;
-    case 'K':
-        if (mode == 0) blankChars(cursorRow, cursorCol, cols - 1);
-        if (mode == 1) blankChars(cursorRow, 0, cursorCol);
-        if (mode == 2) clearRow(cursorRow);
-        break;
-    case 'L': insertLines(n); break;
-    case 'M': deleteLines(n); break;
-    case 'S': scrollUp(n); break;
-    case 'T': scrollDown(n); break;
-    case 'X': blankChars(cursorRow, cursorCol, cursorCol + n - 1); break;
-    case 'm': graphicRendition(list); break;
-    case 'r': {
-        std::int32_t top = n;
-        std::int32_t bottom = std::max(top, m);
-        top = std::min(top, rows);
-        bottom = std::min(bottom, rows);
-        if (top < bottom)
-            scrollTop = top - 1, scrollBottom = bottom - 1;
-        else
-            scrollTop = 0, scrollBottom = rows - 1;
-        cursorRow = scrollTop, cursorCol = 0, wrapPending = false;
-        break;
-    }
-    case 's': savedRow = cursorRow, savedCol = cursorCol; break;
-    case 'u':
-        cursorRow = savedRow, cursorCol = savedCol;
-        clampCursor();
-        wrapPending = false;
-        break;
-    default: break;
-    }
-}
-
-void Terminal::graphicRendition(const std::vector<std::int32_t>& list) {
-    const std::size_t count = list.size();
-    std::size_t i = 0;
-    while (i < count) {
-        const std::int32_t code = list[i];
-        if (code == 38 || code == 48) {
-            ColorValue& target = code == 38 ? currentAttr.fg : currentAttr.bg;
-            auto limited = [&](std::size_t k) { return static_cast<ColorValue>(std::min(list[k], 255)); };
-            if (i + 1 < count && list[i + 1] == 5 && i + 2 < count) {
-                target = limited(i + 2);
-                i += 3;
-            } else if (i + 1 < count && list[i + 1] == 2 && i + 4 < count) {
-                target = 0x01000000u + limited(i + 2) * 65536 + limited(i + 3) * 256 + limited(i + 4);
-                i += 5;
-            } else {
-                i += 1;
-            }
-            continue;
-        }
-        if (code == 0) currentAttr = CellAttr{};
-        if (code >= 30 && code <= 37) currentAttr.fg = static_cast<ColorValue>(code - 30);
-        if (code == 39) currentAttr.fg = kDefault;
-        if (code >= 40 && code <= 47) currentAttr.bg = static_cast<ColorValue>(code - 40);
-        if (code == 49) currentAttr.bg = kDefault;
-        if (code >= 90 && code <= 97) currentAttr.fg = static_cast<ColorValue>(code - 82);
-        if (code >= 100 && code <= 107) currentAttr.bg = static_cast<ColorValue>(code - 92);
-        i += 1;
-    }
-}
+// ---- Comparison -------------------------------------------------------------------------
 
 std::string Terminal::differences(const Screen& s) const {
-    if (s.rows != rows || s.cols != cols) return "dimensions";
+    if (s.rows() != rows || s.cols() != cols) return "dimensions";
     for (std::int32_t r = 0; r < rows; ++r) {
-        const Row& row = grid[static_cast<std::size_t>(r)];
+        const Row& row = grid[at(r)];
+        const char16_t* chars = s.rowChars(r);
+        auto where = [&](std::int32_t c) { return "row " + std::to_string(r) + ", column " + std::to_string(c); };
         for (std::int32_t c = 0; c < cols; ++c) {
-            const auto at = static_cast<std::size_t>(c);
-            if (s.rowChars(r)[c] != row.chars[at])
-                return "text of row " + std::to_string(r) + ", column " + std::to_string(c);
-            if (!(s.rowAttrs(r)[c] == row.attrs[at]))
-                return "colours of row " + std::to_string(r) + ", column " + std::to_string(c);
+            if (chars[c] != row[at(c)].ch)
+                return "text of " + where(c) + ": " + hex(chars[c]) + ", the rules give " + hex(row[at(c)].ch);
+            if (s.cellAttr(r, c) != row[at(c)].attr)
+                return "colours of " + where(c) + ": " + describe(s.cellAttr(r, c)) + ", the rules give " +
+                       describe(row[at(c)].attr);
         }
     }
-    if (!(s.currentAttr == currentAttr)) return "currentAttr";
-    if (s.cursorRow != cursorRow || s.cursorCol != cursorCol) return "cursor";
-    if (s.savedRow != savedRow || s.savedCol != savedCol) return "saved position";
-    if (s.scrollTop != scrollTop || s.scrollBottom != scrollBottom) return "scroll region";
-    if (s.wrapPending != wrapPending) return "wrapPending";
-    if (s.parserState != state) return "parser state";
-    if (s.paramBuffer.view() != paramBytes) return "paramBuffer";
-    if (s.utf8Value != utf8Value || s.utf8Pending != utf8Pending) return "UTF-8 state";
+    if (s.currentAttr() != currentAttr)
+        return "currentAttr: " + describe(s.currentAttr()) + ", the rules give " + describe(currentAttr);
+    if (s.cursorRow() != cursorRow || s.cursorCol() != cursorCol)
+        return "cursor: (" + std::to_string(s.cursorRow()) + ", " + std::to_string(s.cursorCol()) +
+               "), the rules give (" + std::to_string(cursorRow) + ", " + std::to_string(cursorCol) + ")";
+    if (s.wrapPending() != wrapPending) return "wrapPending";
+    if (s.scrollTop() != scrollTop || s.scrollBottom() != scrollBottom) return "scroll region";
+    if (s.parserState() != state)
+        return "decoder state: " + std::to_string(static_cast<int>(s.parserState())) + ", the rules give " +
+               std::to_string(static_cast<int>(state));
     return {};
 }
 

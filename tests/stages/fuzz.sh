@@ -34,7 +34,9 @@ for t in "${targets[@]}"; do
   rm -rf "$work" "$artifacts"
   mkdir -p "$work" "$artifacts"
   log=$build/fuzz-$t.log
-  if "$bin" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=8192 \
+  dict=()
+  [[ -f fuzz/$t.dict ]] && dict=(-dict="fuzz/$t.dict")
+  if "$bin" "${dict[@]}" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=8192 \
       -entropic_scale_per_exec_time=1 -print_final_stats=1 -artifact_prefix="$artifacts" \
       "$work" "fuzz/corpus/$t" "fuzz/regressions/$t" >"$log" 2>&1; then
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
