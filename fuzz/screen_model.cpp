@@ -341,6 +341,15 @@ void Terminal::csiDispatch(std::uint8_t final) {
         cursorCol = std::min(n, cols) - 1;
         wrapPending = false;
         break;
+    case 'I':  // CHT: n tab stops forward, one at a time, stops every 8 columns
+        for (std::int32_t i = 0; i < n && i < cols; ++i) cursorCol = std::min(cols - 1, (cursorCol / 8) * 8 + 8);
+        wrapPending = false;
+        break;
+    case 'Z':  // CBT: n tab stops back
+        for (std::int32_t i = 0; i < n && i < cols; ++i)
+            cursorCol = cursorCol % 8 != 0 ? cursorCol - cursorCol % 8 : std::max(cursorCol - 8, 0);
+        wrapPending = false;
+        break;
     case 'H':
     case 'f':
         moveToRow(n - 1);

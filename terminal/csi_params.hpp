@@ -14,10 +14,12 @@ inline constexpr std::uint32_t kTooManyIntermediates = 0xFFFFFFFFu;
 
 // The numbers of one sequence in order. ';' starts a parameter, ':' a
 // sub-parameter of the one before it. Never empty: no digits give one 0.
-// Each value is 0 to 32767; an empty field is 0.
+// Each value is 0 to 32767; an empty field is 0. Only the first 256 bytes of
+// parameters, markers and intermediates count; the rest are read and dropped.
 class CsiParams {
 public:
-    static constexpr std::size_t kCapacity = 256;
+    static constexpr std::size_t kMaxBytes = 256;
+    static constexpr std::size_t kCapacity = kMaxBytes + 1;
     static constexpr std::int32_t kMaxValue = 32767;
 
     std::size_t size() const { return size_; }
@@ -44,13 +46,22 @@ public:
         size_ = 0;
         value_ = 0;
         nextIsSub_ = 0;
+        bytes_ = 0;
+    }
+    // Counts a byte of the sequence; false once the first 256 are taken.
+    bool take() {
+        if (bytes_ == kMaxBytes) return false;
+        ++bytes_;
+        return true;
     }
     void digit(std::uint8_t d) {
+        if (!take()) return;
         value_ = value_ * 10 + (d - '0');
         if (value_ > kMaxValue) value_ = kMaxValue;
     }
     // Ends the field being read; `sub`: the next one is a sub-parameter.
     void separate(bool sub) {
+        if (!take()) return;
         push();
         nextIsSub_ = sub ? 1 : 0;
     }
@@ -62,22 +73,26 @@ public:
         std::int32_t value = value_;
         std::size_t size = size_;
         std::uint8_t nextIsSub = nextIsSub_;
-        for (; p < end; ++p) {
+        // Bytes past the first 256 are still read, but change nothing.
+        const std::uint8_t* const counted = end - p > std::ptrdiff_t(kMaxBytes - bytes_) ? p + (kMaxBytes - bytes_) : end;
+        const std::uint8_t* const start = p;
+        for (; p < counted; ++p) {
             const unsigned d = static_cast<unsigned>(*p - '0');
             if (d < 10) {
                 value = std::min(value * 10 + static_cast<std::int32_t>(d), kMaxValue);
             } else if (*p == ';') {
-                if (size < kCapacity) {
-                    values_[size] = value;
-                    sub_[size] = nextIsSub;
-                    ++size;
-                }
+                values_[size] = value;  // at most 256 separators: always room
+                sub_[size] = nextIsSub;
+                ++size;
                 value = 0;
                 nextIsSub = 0;
             } else {
                 break;
             }
         }
+        bytes_ += static_cast<std::size_t>(p - start);
+        if (p == counted)
+            while (p < end && (static_cast<unsigned>(*p - '0') < 10 || *p == ';')) ++p;
         value_ = value;
         size_ = size;
         nextIsSub_ = nextIsSub;
@@ -85,13 +100,11 @@ public:
     }
 
 private:
-    // Fields beyond the capacity are dropped; the sequence still acts.
+    // 256 bytes hold at most 256 separators, so there is always room.
     void push() {
-        if (size_ < kCapacity) {
-            values_[size_] = value_;
-            sub_[size_] = nextIsSub_;
-            ++size_;
-        }
+        values_[size_] = value_;
+        sub_[size_] = nextIsSub_;
+        ++size_;
         value_ = 0;
     }
 
@@ -100,6 +113,7 @@ private:
     std::size_t size_ = 0;
     std::int32_t value_ = 0;
     std::uint8_t nextIsSub_ = 0;
+    std::size_t bytes_ = 0;
 };
 
 // A complete control sequence introduced by CSI.

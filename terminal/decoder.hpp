@@ -446,20 +446,23 @@ void Decoder::sequenceByte(std::uint8_t b, Handler& handler) {
         handler.execute(b);
         break;
     case Action::Clear:
-        // ESC inside a string ends it; inside a sequence it abandons it.
-        if (from != ParserState::Escape && b == kEsc) handler.noAction();
+        // ESC inside a string ends it; inside a sequence (a lone ESC
+        // included) it abandons it.
+        if (b == kEsc) handler.noAction();
         intermediates_ = 0;
         csi_.clear();
         break;
     case Action::Collect:
         // Up to three intermediates are told apart; more make the sequence
         // one that matches nothing.
+        if (from != ParserState::Escape && from != ParserState::EscapeIntermediate && !csi_.params.take()) break;
         if (intermediates_ < 0x10000u)
             intermediates_ = (intermediates_ << 8) | b;
         else
             intermediates_ = kTooManyIntermediates;
         break;
     case Action::Marker:
+        csi_.params.take();
         csi_.marker = b;
         break;
     case Action::Digit:

@@ -14,15 +14,23 @@ ColorValue direct(std::int32_t r, std::int32_t g, std::int32_t b) {
     return kDirectColorFlag | (channel(r) << 16) | (channel(g) << 8) | channel(b);
 }
 
-// 38, 48 or 58 at params[i] in the ';' form: 5;index or 2;r;g;b. Returns how
-// many values it used; with too few it sets nothing and uses only the code.
+// True when params[first..last] are parameters without sub-parameters.
+bool plainParams(const CsiParams& params, std::size_t first, std::size_t last) {
+    if (last >= params.size()) return false;
+    for (std::size_t i = first; i <= last + 1 && i < params.size(); ++i)
+        if (params.isSub(i)) return false;
+    return true;
+}
+
+// 38, 48 or 58 at params[i] in the ';' form: 5;index or 2;r;g;b, from
+// parameters that carry no sub-parameters. Returns how many values it used;
+// otherwise it sets nothing and uses only the code.
 std::size_t extendedColor(const CsiParams& params, std::size_t i, ColorValue* color) {
-    const std::size_t count = params.size();
-    if (i + 2 < count && params[i + 1] == 5) {
+    if (plainParams(params, i + 1, i + 2) && params[i + 1] == 5) {
         if (color) *color = channel(params[i + 2]);
         return 3;
     }
-    if (i + 4 < count && params[i + 1] == 2) {
+    if (plainParams(params, i + 1, i + 4) && params[i + 1] == 2) {
         if (color) *color = direct(params[i + 2], params[i + 3], params[i + 4]);
         return 5;
     }

@@ -96,14 +96,14 @@ TEST(Decoder, HandsOnWhatItRecognises) {
         {"a\x7F" "b\x07\r\n\x0B\x0C\x0E\x0F", "\"ab\" ^<7> ^<D> ^<A> ^<B> ^<C> ^<E> ^<F>"},
         // Escape sequences, with intermediates, C0 inside, and abandoned.
         {ESC "7" ESC "(0" ESC ")B" ESC "#8" ESC " F", "esc:7 esc:(0 esc:)B esc:#8 esc: F"},
-        {ESC "(\r0" ESC "(\x18" ESC "\r" ESC ESC "D" ESC "\x80", "^<D> esc:(0 none none esc:D none"},
+        {ESC "(\r0" ESC "(\x18" ESC "\r" ESC ESC "D" ESC "\x80", "^<D> esc:(0 none none none esc:D none"},
         // CSI: numbers, sub-parameters, markers, intermediates, invalid forms.
         {CSI "m" CSI "1;;38:2::1:2:3m" CSI "?25;1049l" CSI ">4;1m" CSI "2 q" CSI "1$r",
          "csi:0m csi:1;0;38:2:0:1:2:3m csi:?25;1049l csi:>4;1m csi:2 q csi:1$r"},
         {CSI "1?2H" CSI "1 2H" CSI "?1?2h" "x", "none none none \"x\""},
         {CSI "2\r\nA" CSI "3\x7F" "B" CSI "4\x18" "C" CSI "5" ESC "[6D" CSI "7\xC3" "E",
          "^<D> ^<A> csi:2A csi:3B none \"C\" none csi:6D none \"E\""},
-        {CSI "99999;" + std::string(300, '1') + ";7H", "csi:32767;32767;7H"},
+        {CSI "99999;" + std::string(300, '1') + ";7H", "csi:32767;32767H"},  // 256 bytes count
         // Strings: OSC ends at BEL or ESC \; the others only at ESC; CAN and
         // SUB end all; ESC followed by anything else starts a new sequence.
         {ESC "]0;t\x07" "a" ESC "]2;t" ESC "\\b" ESC "P1$r\x07" "x" ESC "\\c", "none \"a\" none esc:\\ \"b\" none esc:\\ \"c\""},
