@@ -131,9 +131,20 @@ void Screen::rotateRowsUp(std::int32_t first, std::int32_t last, std::int32_t n)
     reverseRows(first, last);
 }
 
+// Out of line and cold, so that without a sink a scroll costs one branch.
+[[gnu::noinline, gnu::cold]] void Screen::reportRowsLeaving(std::int32_t n) {
+    for (std::int32_t r = 0; r < n; ++r) {
+        const std::size_t p = physicalRow(r);
+        rowSink_->rowScrolledOff(chars[p].data(), plainRows[p] ? nullptr : attrs[p].data(), cols);
+    }
+}
+
 void Screen::scrollUp(std::int32_t n) {
     if (n < 1) return;
     n = std::min(n, scrollBottom - scrollTop + 1);
+    // Rows leave the top of the screen only when the region starts there.
+    if (rowSink_ != nullptr && scrollTop == 0) [[unlikely]]
+        reportRowsLeaving(n);
     if (scrollTop == 0 && scrollBottom == rows - 1) {
         // The whole screen: move the ring's top instead of every row.
         ringTop += n;
@@ -173,6 +184,9 @@ void Screen::insertLines(std::int32_t n) {
 void Screen::deleteLines(std::int32_t n) {
     n = std::min(std::max(n, 1), scrollBottom - cursorRow + 1);
     if (n <= 0) return;
+    // Deleting from the top row pushes rows out at the top, as a scroll does.
+    if (rowSink_ != nullptr && scrollTop == 0 && cursorRow == 0) [[unlikely]]
+        reportRowsLeaving(n);
     rotateRowsUp(cursorRow, scrollBottom, n);
     for (std::int32_t r = scrollBottom - n + 1; r <= scrollBottom; ++r) clearRow(r);
 }

@@ -30,9 +30,21 @@ enum class ParserState : std::int32_t {
     OscEscape = 4,
 };
 
+// Receives each row as it leaves the top of the screen, before it is cleared.
+// `attrs` may be nullptr when every cell has the default colours, which spares
+// a sink that copies rows the colours of plain text.
+class RowSink {
+public:
+    virtual void rowScrolledOff(const char16_t* chars, const CellAttr* attrs, std::int32_t cols) = 0;
+
+protected:
+    ~RowSink() = default;
+};
+
 class Screen {
 public:
     static constexpr std::size_t kMaxParamBytes = 256;
+    void setRowSink(RowSink* sink) { rowSink_ = sink; }  // nullptr: none (the default)
 
     Screen(std::int32_t cols, std::int32_t rows);
 
@@ -96,6 +108,8 @@ public:
     std::vector<std::uint8_t> plainRows;
 
 private:
+    RowSink* rowSink_ = nullptr;
+    void reportRowsLeaving(std::int32_t n);
     std::size_t physicalRow(std::int32_t row) const {
         std::int32_t p = ringTop + row;
         return static_cast<std::size_t>(p >= rows ? p - rows : p);
