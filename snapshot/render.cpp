@@ -125,24 +125,36 @@ void appendUtf8(std::string& out, const char16_t* units, std::size_t count) {
     }
 }
 
-std::string renderSnapshot(const Screen& screen, bool useColor) {
-    const std::int32_t cols = screen.cols;
-    std::int32_t first = 0;
-    while (first < screen.rows && !rowOccupied(screen.rowChars(first), cols)) ++first;
-    std::int32_t last = screen.rows - 1;
-    while (last > first && !rowOccupied(screen.rowChars(last), cols)) --last;
+namespace {
 
-    std::string out;
-    // Room for full rows of ASCII up front saves regrowing a large screen's
-    // buffer several times over.
-    const std::size_t estimate = first < screen.rows ? std::size_t(last - first + 1) * std::size_t(cols + 2) : 0;
-    out.reserve(std::max(kInitialReserve, estimate + 3));
-    appendAscii(out, "\xEF\xBB\xBF");
-    if (first == screen.rows) return out;
+// A monochrome row of ASCII text is its cells' bytes, whatever their colours:
+// narrowed in one pass that also tells whether every cell was ASCII, then cut
+// after its last character that is neither a space nor a TAB. False, with
+// `out` as it was, for any other row.
+bool appendAsciiRow(std::string& out, const char16_t* text, std::int32_t cols) {
+    const std::size_t start = out.size();
+    const auto count = static_cast<std::size_t>(cols);
+    out.resize(start + count);
+    char* p = out.data() + start;
+    char16_t any = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        any |= text[i];
+        p[i] = static_cast<char>(text[i]);
+    }
+    if (any >= 0x80) {
+        out.resize(start);
+        return false;
+    }
+    std::size_t end = count;
+    while (end > 0 && (p[end - 1] == ' ' || p[end - 1] == '\t')) --end;
+    out.resize(start + end);
+    return true;
+}
 
-    for (std::int32_t r = first; r <= last; ++r) {
-        const char16_t* text = screen.rowChars(r);
-        const CellAttr* attr = screen.rowAttrs(r);
+}  // namespace
+
+void renderRow(std::string& out, const char16_t* text, const CellAttr* attr, std::int32_t cols, bool useColor) {
+    if (useColor || !appendAsciiRow(out, text, cols)) {
         // Trailing spaces and TABs go, whatever their colours.
         std::int32_t end = cols;
         while (end > 0 && (text[end - 1] == u' ' || text[end - 1] == u'\t')) --end;
@@ -154,6 +166,8 @@ std::string renderSnapshot(const Screen& screen, bool useColor) {
                 if (a.fg != previous.fg) appendColor(out, true, a.fg);
                 if (a.bg != previous.bg) appendColor(out, false, a.bg);
             }
+            // Runs are cut at every change of colours in monochrome too: the
+            // halves of a character split by one are written as U+FFFD.
             std::int32_t runEnd = c + 1;
             while (runEnd < end && attr[runEnd] == a) ++runEnd;
             appendUtf8(out, text + c, static_cast<std::size_t>(runEnd - c));
@@ -161,8 +175,29 @@ std::string renderSnapshot(const Screen& screen, bool useColor) {
             c = runEnd;
         }
         if (useColor && previous != CellAttr{}) appendAscii(out, "\x1b[0m");
-        appendAscii(out, "\r\n");
     }
+    appendAscii(out, "\r\n");
+}
+
+void renderRows(std::string& out, const Screen& screen, bool useColor) {
+    const std::int32_t cols = screen.cols;
+    std::int32_t first = 0;
+    while (first < screen.rows && !rowOccupied(screen.rowChars(first), cols)) ++first;
+    if (first == screen.rows) return;
+    std::int32_t last = screen.rows - 1;
+    while (last > first && !rowOccupied(screen.rowChars(last), cols)) --last;
+
+    // Room for full rows of ASCII up front saves regrowing a large screen's
+    // buffer several times over.
+    out.reserve(out.size() + std::size_t(last - first + 1) * std::size_t(cols + 2));
+    for (std::int32_t r = first; r <= last; ++r) renderRow(out, screen.rowChars(r), screen.rowAttrs(r), cols, useColor);
+}
+
+std::string renderSnapshot(const Screen& screen, bool useColor) {
+    std::string out;
+    out.reserve(kInitialReserve);
+    appendAscii(out, kByteOrderMark);
+    renderRows(out, screen, useColor);
     return out;
 }
 

@@ -11,9 +11,19 @@
 
 namespace vtsnap {
 
-// The caller holds screen.lock. Never fails: an unpaired surrogate is written
-// as U+FFFD so that one odd cell cannot stop the file from being updated.
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// The caller keeps the screen still (nothing decoded) for the call. Never
+// fails: an unpaired surrogate is written as U+FFFD so that one odd cell
+// cannot stop the file from being updated.
 std::string renderSnapshot(const Screen& screen, bool useColor);
+
+// The file's lines without the byte-order mark: the rows from the first to
+// the last occupied one, appended to `out`.
+void renderRows(std::string& out, const Screen& screen, bool useColor);
+
+// One row of `cols` cells as a line of the file, CR LF included, appended to `out`.
+void renderRow(std::string& out, const char16_t* chars, const CellAttr* attrs, std::int32_t cols, bool useColor);
 
 void appendAscii(std::string& out, std::string_view text);
 void appendDecimal(std::string& out, std::uint32_t value);
