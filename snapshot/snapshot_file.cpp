@@ -6,8 +6,7 @@
 
 namespace vtsnap {
 
-bool writeSnapshot(Screen& screen, const SnapshotFile& file, bool useColor) {
-    std::lock_guard<std::mutex> guard(screen.lock);
+bool writeSnapshot(const Screen& screen, const SnapshotFile& file, bool useColor) {
     const std::string snapshot = renderSnapshot(screen, useColor);
     if (!file.seekToStart()) return false;
     const auto length = static_cast<std::uint32_t>(snapshot.size());

@@ -29,8 +29,10 @@ private:
     std::intptr_t handle_;
 };
 
-// Takes screen.lock across the render and the whole rewrite. True when the
-// file holds exactly the new snapshot (a failed flush still counts as true).
-bool writeSnapshot(Screen& screen, const SnapshotFile& file, bool useColor);
+// The caller keeps the screen still (nothing decoded) across the render and
+// the whole rewrite, so that the file shows it between two blocks of output.
+// True when the file holds exactly the new snapshot (a failed flush still
+// counts as true).
+bool writeSnapshot(const Screen& screen, const SnapshotFile& file, bool useColor);
 
 }  // namespace vtsnap
