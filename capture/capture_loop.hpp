@@ -50,6 +50,9 @@ public:
     // child runs and its output is being read.
     void run(ChildWatch& child);
 
+    // For a caller that knows that nothing is being decoded.
+    const Screen& screen() const { return screen_; }
+
 private:
     void snapshot();
     void appendLog();
