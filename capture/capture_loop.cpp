@@ -8,7 +8,7 @@ CaptureLoop::CaptureLoop(std::int32_t rows, const SnapshotFile& output, std::opt
                          bool useColor)
     : screen_(kColumns, rows), output_(output), useColor_(useColor) {
     if (log) {
-        transcript_.emplace(*log, useColor);
+        transcript_.emplace(*log, kColumns, useColor);
         screen_.setRowSink(&*transcript_);
     }
 }
@@ -28,16 +28,12 @@ void CaptureLoop::snapshot() {
     }
 }
 
-// What scrolled off since the last tick; what the file refuses now waits for
-// the next one.
+// What scrolled off since the last tick goes to the transcript's writer,
+// which appends and flushes it while the reader goes on.
 void CaptureLoop::appendLog() {
     if (!transcript_) return;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        transcript_->writePending();
-    }
-    // Outside the lock: the reader need not wait for the disk.
-    transcript_->flush();
+    std::lock_guard<std::mutex> guard(lock_);
+    transcript_->tick();
 }
 
 void CaptureLoop::run(ChildWatch& child) {

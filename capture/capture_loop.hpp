@@ -57,7 +57,7 @@ private:
     void snapshot();
     void appendLog();
 
-    std::mutex lock_;  // held for each block decoded, each snapshot and each append
+    std::mutex lock_;  // held for each block decoded, each snapshot and each hand-over to the log
     Screen screen_;
     SnapshotFile output_;
     std::optional<Transcript> transcript_;

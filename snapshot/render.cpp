@@ -1,6 +1,8 @@
 #include "snapshot/render.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace vtsnap {
 
@@ -127,55 +129,81 @@ void appendUtf8(std::string& out, const char16_t* units, std::size_t count) {
 
 namespace {
 
-// A monochrome row of ASCII text is its cells' bytes, whatever their colours:
-// narrowed in one pass that also tells whether every cell was ASCII, then cut
-// after its last character that is neither a space nor a TAB. False, with
-// `out` as it was, for any other row.
-bool appendAsciiRow(std::string& out, const char16_t* text, std::int32_t cols) {
-    const std::size_t start = out.size();
+// The length of `text` without its trailing spaces and TABs. Rows end in long
+// runs of spaces, skipped eight at a time; the last word that is not all
+// spaces tells where its last other byte is.
+std::size_t trimmedLength(const char* text, std::size_t length) {
+    constexpr std::uint64_t kSpaces = 0x2020202020202020ull;
+    std::size_t end = length;
+    if constexpr (std::endian::native == std::endian::little) {
+        while (end >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, text + end - 8, 8);
+            const std::uint64_t others = word ^ kSpaces;  // zero bytes are spaces
+            if (others != 0) {
+                // The highest byte that is not a space is the last in the text.
+                end -= static_cast<std::size_t>(std::countl_zero(others)) / 8;
+                break;
+            }
+            end -= 8;
+        }
+    }
+    while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+    return end;
+}
+
+}  // namespace
+
+std::size_t renderAsciiRow(char* out, const char16_t* text, std::int32_t cols) {
+    // Narrowed in one pass that also tells whether every cell was ASCII.
     const auto count = static_cast<std::size_t>(cols);
-    out.resize(start + count);
-    char* p = out.data() + start;
     char16_t any = 0;
     for (std::size_t i = 0; i < count; ++i) {
         any |= text[i];
-        p[i] = static_cast<char>(text[i]);
+        out[i] = static_cast<char>(text[i]);
     }
-    if (any >= 0x80) {
-        out.resize(start);
-        return false;
-    }
-    std::size_t end = count;
-    while (end > 0 && (p[end - 1] == ' ' || p[end - 1] == '\t')) --end;
-    out.resize(start + end);
-    return true;
+    if (any >= 0x80) return 0;
+    const std::size_t length = trimmedLength(out, count);
+    out[length] = '\r';
+    out[length + 1] = '\n';
+    return length + 2;
+}
+
+namespace {
+
+bool appendAsciiRow(std::string& out, const char16_t* text, std::int32_t cols) {
+    const std::size_t start = out.size();
+    out.resize(start + static_cast<std::size_t>(cols) + 2);
+    const std::size_t length = renderAsciiRow(out.data() + start, text, cols);
+    out.resize(start + length);
+    return length != 0;
 }
 
 }  // namespace
 
 void renderRow(std::string& out, const char16_t* text, const CellAttr* attr, std::int32_t cols, bool useColor) {
-    if (useColor || !appendAsciiRow(out, text, cols)) {
-        // Trailing spaces and TABs go, whatever their colours.
-        std::int32_t end = cols;
-        while (end > 0 && (text[end - 1] == u' ' || text[end - 1] == u'\t')) --end;
+    if (!useColor && appendAsciiRow(out, text, cols)) return;
 
-        CellAttr previous;
-        for (std::int32_t c = 0; c < end;) {
-            const CellAttr a = attr[c];
-            if (useColor) {
-                if (a.fg != previous.fg) appendColor(out, true, a.fg);
-                if (a.bg != previous.bg) appendColor(out, false, a.bg);
-            }
-            // Runs are cut at every change of colours in monochrome too: the
-            // halves of a character split by one are written as U+FFFD.
-            std::int32_t runEnd = c + 1;
-            while (runEnd < end && attr[runEnd] == a) ++runEnd;
-            appendUtf8(out, text + c, static_cast<std::size_t>(runEnd - c));
-            previous = a;
-            c = runEnd;
+    // Trailing spaces and TABs go, whatever their colours.
+    std::int32_t end = cols;
+    while (end > 0 && (text[end - 1] == u' ' || text[end - 1] == u'\t')) --end;
+
+    CellAttr previous;
+    for (std::int32_t c = 0; c < end;) {
+        const CellAttr a = attr[c];
+        if (useColor) {
+            if (a.fg != previous.fg) appendColor(out, true, a.fg);
+            if (a.bg != previous.bg) appendColor(out, false, a.bg);
         }
-        if (useColor && previous != CellAttr{}) appendAscii(out, "\x1b[0m");
+        // Runs are cut at every change of colours in monochrome too: the
+        // halves of a character split by one are written as U+FFFD.
+        std::int32_t runEnd = c + 1;
+        while (runEnd < end && attr[runEnd] == a) ++runEnd;
+        appendUtf8(out, text + c, static_cast<std::size_t>(runEnd - c));
+        previous = a;
+        c = runEnd;
     }
+    if (useColor && previous != CellAttr{}) appendAscii(out, "\x1b[0m");
     appendAscii(out, "\r\n");
 }
 

@@ -25,6 +25,12 @@ void renderRows(std::string& out, const Screen& screen, bool useColor);
 // One row of `cols` cells as a line of the file, CR LF included, appended to `out`.
 void renderRow(std::string& out, const char16_t* chars, const CellAttr* attrs, std::int32_t cols, bool useColor);
 
+// renderRow's common case, into a plain buffer: a monochrome row whose cells
+// are all ASCII, whatever their colours, is its bytes. Writes the line and its
+// CR LF to `out`, which has room for `cols` + 2 bytes, and returns their
+// length; returns 0 for any other row, which renderRow must then write.
+std::size_t renderAsciiRow(char* out, const char16_t* chars, std::int32_t cols);
+
 void appendAscii(std::string& out, std::string_view text);
 void appendDecimal(std::string& out, std::uint32_t value);
 // For colours of 16 or more: a palette index or, with bit 24, a direct colour.

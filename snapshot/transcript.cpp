@@ -1,7 +1,10 @@
 #include "snapshot/transcript.hpp"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <new>
+#include <utility>
 
 #include "snapshot/render.hpp"
 
@@ -9,78 +12,196 @@ namespace vtsnap {
 
 namespace {
 
-// Room for the rows that arrive between reaching kWriteAtOnce and writing, so
-// that the buffer is allocated once.
-constexpr std::size_t kRowRoom = 64 << 10;
 // One write call takes a 32-bit length.
 constexpr std::size_t kLargestWrite = 1u << 30;
 
+std::string lostRowsNote(std::uint64_t rows) {
+    std::string note = "[vtsnap: ";
+    appendDecimal(note, static_cast<std::uint32_t>(std::min<std::uint64_t>(rows, 0xFFFFFFFFu)));
+    note += " lines missing here: the log file could not take them]\r\n";
+    return note;
+}
+
 }  // namespace
 
-Transcript::Transcript(const SnapshotFile& file, bool useColor) : file_(file), useColor_(useColor) {
-    pending_.reserve(kWriteAtOnce + kRowRoom);
-    pending_.append(kByteOrderMark);
+Transcript::Transcript(const SnapshotFile& file, std::int32_t cols, bool useColor)
+    : file_(file),
+      cols_(static_cast<std::size_t>(std::max(cols, 1))),
+      batchRows_(std::max<std::size_t>(kBatchCells / cols_, 1)),
+      useColor_(useColor),
+      pending_(new char[kHoldAtMost]),
+      defaultAttrs_(cols_) {
+    for (Batch& batch : batches_) {
+        batch.chars.reset(new char16_t[batchRows_ * cols_]);
+        batch.hasAttrs.resize(batchRows_);
+    }
+    std::memcpy(pending_.get(), kByteOrderMark.data(), kByteOrderMark.size());
+    size_ = kByteOrderMark.size();
+    writer_ = std::thread([this] { writerLoop(); });
+}
+
+Transcript::~Transcript() {
+    if (!writer_.joinable()) return;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_one();
+    writer_.join();
 }
 
 void Transcript::rowScrolledOff(const char16_t* chars, const CellAttr* attrs, std::int32_t cols) {
-    if (pending_.size() >= kWriteAtOnce && !failed_) writeOut();
-    if (pending_.size() >= kHoldAtMost) {
-        ++lost_;
-        return;
+    if (filling_->count == batchRows_) handOver();
+    Batch& batch = *filling_;
+    const std::size_t at = batch.count * cols_;
+    // A row of another width than the screen's is cut or padded to it.
+    const std::size_t width = std::min(static_cast<std::size_t>(std::max(cols, 0)), cols_);
+    std::memcpy(batch.chars.get() + at, chars, width * sizeof(char16_t));
+    if (width < cols_) std::fill(batch.chars.get() + at + width, batch.chars.get() + at + cols_, u' ');
+    bool withAttrs = attrs != nullptr;
+    if (withAttrs && !batch.attrs) {
+        try {
+            batch.attrs.reset(new CellAttr[batchRows_ * cols_]);
+        } catch (const std::bad_alloc&) {
+            withAttrs = false;  // the row keeps its text and loses its colours
+        }
     }
-    const std::size_t before = pending_.size();
-    try {
-        if (lost_ != 0) noteLostRows();
-        renderRow(pending_, chars, attrs, cols, useColor_);
-    } catch (const std::bad_alloc&) {
-        pending_.resize(before);
-        ++lost_;
+    if (withAttrs) {
+        std::memcpy(static_cast<void*>(batch.attrs.get() + at), attrs, width * sizeof(CellAttr));
+        if (width < cols_) std::fill(batch.attrs.get() + at + width, batch.attrs.get() + at + cols_, CellAttr{});
     }
+    batch.hasAttrs[batch.count++] = withAttrs;
 }
 
-bool Transcript::writePending() { return writeOut(); }
+void Transcript::handOver() {
+    if (filling_->count == 0) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle_.wait(lock, [this] { return toWrite_ == nullptr; });
+    toWrite_ = filling_;
+    filling_ = filling_ == &batches_[0] ? &batches_[1] : &batches_[0];
+    lock.unlock();
+    wake_.notify_one();
+}
 
-void Transcript::flush() const { file_.flush(); }
+void Transcript::tick() {
+    handOver();
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        tickWanted_ = true;
+    }
+    wake_.notify_one();
+}
 
 bool Transcript::finish(const Screen& screen) {
-    const std::size_t before = pending_.size();
-    try {
-        if (lost_ != 0) noteLostRows();
-        renderRows(pending_, screen, useColor_);
-    } catch (const std::bad_alloc&) {
-        pending_.resize(before);
+    handOver();
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        stop_ = true;
     }
-    const bool written = writeOut();
-    flush();
+    wake_.notify_one();
+    if (writer_.joinable()) writer_.join();
+
+    // The writer has ended: what it kept is this thread's now.
+    std::string last;
+    try {
+        if (lost_ != 0) last = lostRowsNote(lost_);
+        renderRows(last, screen, useColor_);
+    } catch (const std::bad_alloc&) {
+        last.clear();
+    }
+    // In order: what is pending, then the screen.
+    const bool written = writePending() && write(last.data(), last.size()) == last.size();
+    file_.flush();
     return written;
 }
 
-bool Transcript::writeOut() {
+void Transcript::writerLoop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return toWrite_ != nullptr || tickWanted_ || stop_; });
+        Batch* batch = toWrite_;
+        const bool tick = std::exchange(tickWanted_, false);
+        const bool stop = stop_;
+        lock.unlock();
+        if (batch != nullptr) renderBatch(*batch);
+        // A tick also tries again what the file refused before.
+        if (tick || stop) writePending();
+        if (tick) file_.flush();
+        lock.lock();
+        if (batch != nullptr) {
+            batch->count = 0;
+            toWrite_ = nullptr;
+            idle_.notify_one();
+        }
+        if (stop && toWrite_ == nullptr) return;
+    }
+}
+
+void Transcript::renderBatch(Batch& batch) {
+    const std::size_t count = batch.count;
+    for (std::size_t i = 0; i < count; ++i) {
+        const char16_t* chars = batch.chars.get() + i * cols_;
+        const CellAttr* attrs = batch.hasAttrs[i] ? batch.attrs.get() + i * cols_ : defaultAttrs_.data();
+        const auto cols = static_cast<std::int32_t>(cols_);
+        // Most rows: rendered in place, with no copy and no allocation.
+        std::size_t length = 0;
+        if (!useColor_ && lost_ == 0 && kHoldAtMost - size_ >= cols_ + 2) {
+            length = renderAsciiRow(pending_.get() + size_, chars, cols);
+            size_ += length;
+        }
+        if (length == 0) {
+            try {
+                row_.clear();
+                renderRow(row_, chars, attrs, cols, useColor_);
+                addRendered(row_);
+            } catch (const std::bad_alloc&) {
+                ++lost_;
+            }
+        }
+        if (size_ >= kWriteAtOnce && !failed_) writePending();
+    }
+}
+
+// Appends `line`, after a note of the rows lost before it, or counts it as
+// lost when the two do not fit.
+void Transcript::addRendered(std::string_view line) {
+    const std::string note = lost_ != 0 ? lostRowsNote(lost_) : std::string();
+    if (kHoldAtMost - size_ < note.size() + line.size()) {
+        ++lost_;
+        return;
+    }
+    std::memcpy(pending_.get() + size_, note.data(), note.size());
+    std::memcpy(pending_.get() + size_ + note.size(), line.data(), line.size());
+    size_ += note.size() + line.size();
+    lost_ = 0;
+}
+
+// Writes as much of `data` as the file takes; returns how much that was.
+std::size_t Transcript::write(const char* data, std::size_t length) {
     std::size_t done = 0;
-    bool ok = true;
-    while (done < pending_.size()) {
-        const auto length = static_cast<std::uint32_t>(std::min(pending_.size() - done, kLargestWrite));
+    while (done < length) {
+        const auto part = static_cast<std::uint32_t>(std::min(length - done, kLargestWrite));
         std::uint32_t count = 0;
-        ok = file_.write(pending_.data() + done, length, count);
+        errno = 0;
+        const bool ok = file_.write(data + done, part, count);
         // Whatever the file took is in it, even from a write that failed.
-        done += std::min<std::size_t>(count, length);
+        done += std::min(count, part);
         if (!ok || count == 0) {
-            ok = false;
+            error_ = errno;
             break;
         }
     }
-    // Only what the file did not take stays, so nothing is written twice.
-    pending_.erase(0, done);
-    failed_ = !ok;
-    return ok;
+    return done;
 }
 
-// Says, where the rows are missing, how many the file could not take.
-void Transcript::noteLostRows() {
-    appendAscii(pending_, "[vtsnap: ");
-    appendDecimal(pending_, static_cast<std::uint32_t>(std::min<std::uint64_t>(lost_, 0xFFFFFFFFu)));
-    appendAscii(pending_, " lines missing here: the log file could not take them]\r\n");
-    lost_ = 0;
+bool Transcript::writePending() {
+    const std::size_t done = write(pending_.get(), size_);
+    // Only what the file did not take stays, so nothing is written twice.
+    if (done != 0 && done < size_) std::memmove(pending_.get(), pending_.get() + done, size_ - done);
+    size_ -= done;
+    failed_ = size_ != 0;
+    failing_ = failed_;
+    return !failed_;
 }
 
 }  // namespace vtsnap

@@ -158,9 +158,8 @@ bool decodeInput(std::FILE* input, const std::string& inputPath, std::size_t chu
         errno = 0;
         const std::size_t got = std::fread(block.data(), 1, block.size(), input);
         if (got > 0) screen.feedBytes(block.data(), got);
-        if (transcript != nullptr && transcript->pendingBytes() >= Transcript::kWriteAtOnce &&
-            !transcript->writePending()) {
-            reportFailure(logPath, errno != 0 ? errno : EIO);
+        if (transcript != nullptr && transcript->failing()) {
+            reportFailure(logPath, transcript->error() != 0 ? transcript->error() : EIO);
             return false;
         }
         if (got < block.size()) break;
@@ -196,7 +195,7 @@ int run(int argc, char** argv) {
                 reportFailure(*options.log, errno);
                 return 1;
             }
-            transcript.emplace(SnapshotFile(nativeHandleOf(log.get())), options.color);
+            transcript.emplace(SnapshotFile(nativeHandleOf(log.get())), options.cols, options.color);
             screen.setRowSink(&*transcript);
         }
         if (!decodeInput(input.get(), options.input, options.chunk, screen, transcript ? &*transcript : nullptr,
@@ -205,12 +204,9 @@ int run(int argc, char** argv) {
 
         // The output is opened only now, so a bad input leaves it untouched.
         if (!writeAll(options.output, renderSnapshot(screen, options.color))) return 1;
-        if (transcript) {
-            errno = 0;
-            if (!transcript->finish(screen)) {
-                reportFailure(*options.log, errno != 0 ? errno : EIO);
-                return 1;
-            }
+        if (transcript && !transcript->finish(screen)) {
+            reportFailure(*options.log, transcript->error() != 0 ? transcript->error() : EIO);
+            return 1;
         }
     } catch (const std::bad_alloc&) {
         std::fputs("vtsnap-render: out of memory for a screen of that size\n", stderr);
