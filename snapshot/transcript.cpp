@@ -37,7 +37,6 @@ Transcript::Transcript(const SnapshotFile& file, std::int32_t cols, bool useColo
     }
     std::memcpy(pending_.get(), kByteOrderMark.data(), kByteOrderMark.size());
     size_ = kByteOrderMark.size();
-    writer_ = std::thread([this] { writerLoop(); });
 }
 
 Transcript::~Transcript() {
@@ -73,8 +72,28 @@ void Transcript::rowScrolledOff(const char16_t* chars, const CellAttr* attrs, st
     batch.hasAttrs[batch.count++] = withAttrs;
 }
 
+// The writer starts with the first batch or tick rather than with the
+// transcript, so that a run forks its child before any thread exists. Without
+// a thread, the caller renders and writes itself.
+bool Transcript::startWriter() {
+    if (writer_.joinable()) return true;
+    if (noWriter_) return false;
+    try {
+        writer_ = std::thread([this] { writerLoop(); });
+        return true;
+    } catch (const std::exception&) {
+        noWriter_ = true;
+        return false;
+    }
+}
+
 void Transcript::handOver() {
     if (filling_->count == 0) return;
+    if (!startWriter()) {
+        renderBatch(*filling_);
+        filling_->count = 0;
+        return;
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     idle_.wait(lock, [this] { return toWrite_ == nullptr; });
     toWrite_ = filling_;
@@ -85,6 +104,11 @@ void Transcript::handOver() {
 
 void Transcript::tick() {
     handOver();
+    if (!startWriter()) {
+        writePending();
+        file_.flush();
+        return;
+    }
     {
         std::lock_guard<std::mutex> guard(mutex_);
         tickWanted_ = true;
@@ -94,12 +118,14 @@ void Transcript::tick() {
 
 bool Transcript::finish(const Screen& screen) {
     handOver();
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        stop_ = true;
+    if (writer_.joinable()) {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        writer_.join();
     }
-    wake_.notify_one();
-    if (writer_.joinable()) writer_.join();
 
     // The writer has ended: what it kept is this thread's now.
     std::string last;

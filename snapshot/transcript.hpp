@@ -5,7 +5,8 @@
 //
 // Decoding must not wait for the log: the decoding thread only copies each
 // row as it leaves, a batch at a time, and a writer thread of the
-// transcript's own renders the batches and writes them.
+// transcript's own renders the batches and writes them. Where no thread can
+// be started, the decoding thread does that itself.
 #pragma once
 
 #include <atomic>
@@ -38,7 +39,6 @@ public:
 
     // `file` is empty; the caller owns it and keeps it open until finish()
     // has returned or the transcript is gone. Rows are `cols` cells wide.
-    // Starts the writer thread.
     Transcript(const SnapshotFile& file, std::int32_t cols, bool useColor);
     Transcript(const Transcript&) = delete;
     Transcript& operator=(const Transcript&) = delete;
@@ -77,6 +77,7 @@ private:
         std::vector<std::uint8_t> hasAttrs;
     };
 
+    bool startWriter();
     void handOver();
     void writerLoop();
     void renderBatch(Batch& batch);
@@ -111,7 +112,8 @@ private:
     bool failed_ = false;                // the last write failed: retried at the next tick
     std::uint64_t lost_ = 0;             // rows dropped since the last line that tells of them
 
-    std::thread writer_;  // last: starts once everything above exists
+    std::thread writer_;      // started by the first batch or tick
+    bool noWriter_ = false;   // it could not start: the decoding thread writes
 };
 
 }  // namespace vtsnap
