@@ -50,8 +50,8 @@ Transcript::~Transcript() {
 }
 
 void Transcript::rowScrolledOff(const char16_t* chars, const CellAttr* attrs, std::int32_t cols) {
-    if (filling_->count == batchRows_) handOver();
-    Batch& batch = *filling_;
+    if (batches_[filling_].count == batchRows_) handOver();
+    Batch& batch = batches_[filling_];
     const std::size_t at = batch.count * cols_;
     // A row of another width than the screen's is cut or padded to it.
     const std::size_t width = std::min(static_cast<std::size_t>(std::max(cols, 0)), cols_);
@@ -88,18 +88,23 @@ bool Transcript::startWriter() {
 }
 
 void Transcript::handOver() {
-    if (filling_->count == 0) return;
+    Batch& batch = batches_[filling_];
+    if (batch.count == 0) return;
     if (!startWriter()) {
-        renderBatch(*filling_);
-        filling_->count = 0;
+        renderBatch(batch);
+        batch.count = 0;
         return;
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    idle_.wait(lock, [this] { return toWrite_ == nullptr; });
-    toWrite_ = filling_;
-    filling_ = filling_ == &batches_[0] ? &batches_[1] : &batches_[0];
+    // The next batch to fill must be free once this one is handed over.
+    idle_.wait(lock, [this] { return queued_ + 2 <= kBatches; });
+    ++queued_;
+    filling_ = (filling_ + 1) % kBatches;
+    // Waking the writer costs a system call and a switch: it is woken for two
+    // batches at a time (or by a tick), not for each.
+    const bool wake = queued_ >= 2;
     lock.unlock();
-    wake_.notify_one();
+    if (wake) wake_.notify_one();
 }
 
 void Transcript::tick() {
@@ -144,9 +149,11 @@ bool Transcript::finish(const Screen& screen) {
 void Transcript::writerLoop() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [this] { return toWrite_ != nullptr || tickWanted_ || stop_; });
-        Batch* batch = toWrite_;
-        const bool tick = std::exchange(tickWanted_, false);
+        wake_.wait(lock, [this] { return queued_ != 0 || tickWanted_ || stop_; });
+        Batch* batch = queued_ != 0 ? &batches_[next_] : nullptr;
+        // A tick is for the rows handed over before it: its write waits for the last batch.
+        const bool tick = tickWanted_ && queued_ <= 1;
+        if (tick) tickWanted_ = false;
         const bool stop = stop_;
         lock.unlock();
         if (batch != nullptr) renderBatch(*batch);
@@ -156,10 +163,11 @@ void Transcript::writerLoop() {
         lock.lock();
         if (batch != nullptr) {
             batch->count = 0;
-            toWrite_ = nullptr;
+            --queued_;
+            next_ = (next_ + 1) % kBatches;
             idle_.notify_one();
         }
-        if (stop && toWrite_ == nullptr) return;
+        if (stop && queued_ == 0) return;
     }
 }
 

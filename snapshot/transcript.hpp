@@ -27,9 +27,13 @@ namespace vtsnap {
 
 class Transcript final : public RowSink {
 public:
-    // Rows copied before the batch goes to the writer; about 256 KB of text
-    // and, for coloured rows, 1 MB of colours. Two batches exist.
-    static constexpr std::size_t kBatchCells = 128 << 10;
+    // Rows copied before the batch goes to the writer: 128 KB of text and, for
+    // coloured rows, 512 KB of colours. Of the batches, one fills while the
+    // others wait for the writer, so that a writer kept off the processor for
+    // a moment does not hold decoding up.
+    static constexpr std::size_t kBatchCells = 64 << 10;
+    static constexpr std::size_t kBatches = 4;
+    static_assert(kBatches >= 3, "the writer is woken for two batches while a third fills");
     // Rendered rows wait until this many bytes are pending, then go out at once.
     static constexpr std::size_t kWriteAtOnce = 1 << 20;
     // While the file refuses them, rendered rows are kept up to this much and
@@ -91,14 +95,15 @@ private:
     bool useColor_;
 
     // The decoding thread's side.
-    Batch batches_[2];
-    Batch* filling_ = &batches_[0];
+    Batch batches_[kBatches];
+    std::size_t filling_ = 0;
 
     // Shared with the writer, under mutex_.
     alignas(64) std::mutex mutex_;
     std::condition_variable wake_;  // the writer: a batch, a tick or the end
-    std::condition_variable idle_;  // the decoding thread: the writer took its batch
-    Batch* toWrite_ = nullptr;      // handed over and not yet done
+    std::condition_variable idle_;  // the decoding thread: the writer is done with a batch
+    std::size_t queued_ = 0;        // batches handed over and not yet done, oldest first
+    std::size_t next_ = 0;          // the oldest of them
     bool tickWanted_ = false;
     bool stop_ = false;
     std::atomic<bool> failing_{false};
