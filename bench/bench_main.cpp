@@ -2,13 +2,16 @@
 // the reader thread hands them on.
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "bench/streams.hpp"
 #include "snapshot/render.hpp"
+#include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
 
 namespace {
@@ -56,6 +59,36 @@ void registerFeeds() {
                 ->ReportAggregatesOnly(true);
         }
 }
+
+// The same decoding with a transcript taking every row that scrolls off, as
+// -log does, writing to /dev/null. The decoding thread only copies rows; the
+// transcript's writer renders them on another thread. CPU time is the
+// decoding thread's; the process_time runs count both threads.
+void BM_FeedWithLog(benchmark::State& state) {
+    const auto c = static_cast<StreamClass>(state.range(0));
+    const bool color = state.range(1) != 0;
+    const std::string& bytes = stream(c);
+    const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    auto screen = std::make_unique<Screen>(120, 100);
+    {
+        vtsnap::Transcript transcript(vtsnap::SnapshotFile(devNull), 120, color);
+        screen->setRowSink(&transcript);
+        feedAll(*screen, bytes);
+        for (auto _ : state) feedAll(*screen, bytes);
+        transcript.finish(*screen);
+        screen->setRowSink(nullptr);
+    }
+    close(devNull);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+    state.SetLabel(std::string(vtsnap::bench::streamClassName(c)) + (color ? ", log -color" : ", log"));
+}
+void feedWithLogArgs(benchmark::internal::Benchmark* b) {
+    b->Args({static_cast<int>(StreamClass::PlainText), 0});
+    b->Args({static_cast<int>(StreamClass::PlainText), 1});
+    b->Args({static_cast<int>(StreamClass::SgrHeavy), 1});
+}
+BENCHMARK(BM_FeedWithLog)->Apply(feedWithLogArgs)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_FeedWithLog)->Apply(feedWithLogArgs)->Unit(benchmark::kMillisecond)->MinTime(1.0)->MeasureProcessCPUTime();
 
 // Every cell of a 120 x 32767 screen written; with colour, a change every
 // few cells.

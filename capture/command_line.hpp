@@ -1,4 +1,5 @@
-// The tool's command line: tool [-rows=N] [-color] program [arguments ...] outputfile
+// The tool's command line:
+//   tool [-rows=N] [-color] [-log=FILE] program [arguments ...] outputfile
 // Portable over the character type, so that Windows scans UTF-16 arguments and
 // POSIX scans argv with the same code.
 #pragma once
@@ -13,6 +14,8 @@
 
 namespace vtsnap {
 
+// The screen is always this wide; only its height is chosen.
+inline constexpr std::int32_t kColumns = 120;
 inline constexpr std::int32_t kDefaultRows = 100;
 inline constexpr std::int32_t kMaxRows = 32767;
 
@@ -69,6 +72,7 @@ struct CommandLine {
     std::basic_string<Char> programPath;
     std::basic_string<Char> outputPath;
     std::basic_string<Char> workingDirectory;  // empty: the tool's own
+    std::optional<std::basic_string<Char>> logPath;  // the transcript, when asked for
 };
 
 // The directory part of `programPath`, without its last separator. POSIX
@@ -100,6 +104,9 @@ std::optional<CommandLine<Char>> scanCommandLine(const std::vector<std::basic_st
                 line.rowCount = n;
         } else if (equalsNoCase(arg, "-color")) {
             line.useColor = true;
+        } else if (startsWithNoCase(arg, "-log=")) {
+            // Taken as it is: an empty name is a file that cannot be created.
+            line.logPath = std::basic_string<Char>(arg.substr(5));
         } else {
             break;
         }

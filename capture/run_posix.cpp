@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "capture/capture_loop.hpp"
 #include "capture/command_line.hpp"
 #include "snapshot/snapshot_file.hpp"
 
@@ -151,22 +152,19 @@ void drainPipe(int fd) {
 
 // Without a reader thread the main thread decodes whatever the terminal holds
 // at each tick, so that the child is never blocked on a full terminal for good.
-void drainTerminal(int master, Screen& screen, std::mutex& lock) {
+void drainTerminal(int master, CaptureLoop& loop) {
     std::uint8_t buffer[kReadSize];
     ssize_t n;
-    while ((n = read(master, buffer, sizeof buffer)) > 0) {
-        const std::lock_guard<std::mutex> guard(lock);
-        screen.feedBytes(buffer, static_cast<std::uint64_t>(n));
-    }
+    while ((n = read(master, buffer, sizeof buffer)) > 0) loop.feed(buffer, static_cast<std::size_t>(n));
 }
 
-void takeSnapshot(const Screen& screen, const SnapshotFile& file, bool useColor, std::mutex& lock) {
-    const std::lock_guard<std::mutex> guard(lock);
-    writeSnapshot(screen, file, useColor);
-}
+struct ReaderContext {
+    int master;    // the pty's master end, non-blocking
+    int stopRead;  // readable once the child has ended: drain, then stop
+    CaptureLoop* loop;
+};
 
-}  // namespace
-
+// Decodes the terminal's output until told to stop and the output has drained.
 void* readerThread(void* parameter) {
     const ReaderContext& context = *static_cast<const ReaderContext*>(parameter);
     std::uint8_t buffer[kReadSize];
@@ -204,8 +202,7 @@ void* readerThread(void* parameter) {
         if (fds[1].revents != 0) {
             const ssize_t n = read(context.master, buffer, sizeof buffer);
             if (n > 0) {
-                const std::lock_guard<std::mutex> guard(*context.lock);
-                context.screen->feedBytes(buffer, static_cast<std::uint64_t>(n));
+                context.loop->feed(buffer, static_cast<std::size_t>(n));
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 // EIO: nothing holds the terminal open any more, and all that
                 // was written to it has been read.
@@ -216,6 +213,57 @@ void* readerThread(void* parameter) {
     }
     return nullptr;
 }
+
+// The child, its end and the reader, as the capture loop sees them.
+class PosixChildWatch final : public ChildWatch {
+public:
+    // `stopRead` and `stopWrite` are the two ends of the pipe that tells the
+    // reader the child has ended.
+    PosixChildWatch(pid_t child, int childEnded, Fd& master, int stopRead, int stopWrite, CaptureLoop& loop)
+        : child_(child), childEnded_(childEnded), master_(master), stopWrite_(stopWrite), loop_(loop),
+          context_{master.get(), stopRead, &loop} {}
+
+    // Without a reader the main thread reads at each tick.
+    void startReader() { readerStarted_ = pthread_create(&reader_, nullptr, readerThread, &context_) == 0; }
+
+    bool waitForChild(int milliseconds) override {
+        pollfd childEnded{childEnded_, POLLIN, 0};
+        poll(&childEnded, 1, milliseconds);
+        drainPipe(childEnded_);
+        int status = 0;
+        const pid_t waited = waitpid(child_, &status, WNOHANG);
+        const bool ended = waited == child_ || (waited < 0 && errno != EINTR);
+        if (waited == child_) exitCode_ = exitCodeOf(status);
+        if (!readerStarted_) drainTerminal(master_.get(), loop_);
+        return ended;
+    }
+
+    void finishReading() override {
+        if (readerStarted_) {
+            const char stop = 0;
+            while (write(stopWrite_, &stop, 1) < 0 && errno == EINTR) {
+            }
+            pthread_join(reader_, nullptr);
+        }
+        // Hangs the terminal up for any descendant still holding it.
+        master_.reset();
+    }
+
+    int exitCode() const { return exitCode_; }
+
+private:
+    pid_t child_;
+    int childEnded_;
+    Fd& master_;
+    int stopWrite_;
+    CaptureLoop& loop_;
+    ReaderContext context_;
+    pthread_t reader_{};
+    bool readerStarted_ = false;
+    int exitCode_ = 1;
+};
+
+}  // namespace
 
 int runCapture(int argc, char** argv) {
     // The tool outlives its own terminal's interrupts; the child has its own
@@ -243,6 +291,12 @@ int runCapture(int argc, char** argv) {
 
     Fd output(open(line->outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!output) return 1;
+    // The transcript is only ever appended to, whoever else writes to it.
+    Fd log;
+    if (line->logPath) {
+        log.reset(open(line->logPath->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666));
+        if (!log) return 1;
+    }
 
     Fd master(posix_openpt(O_RDWR | O_NOCTTY));
     if (!master || !addFlags(master.get(), FD_CLOEXEC, O_NONBLOCK)) return 1;
@@ -262,7 +316,9 @@ int runCapture(int argc, char** argv) {
         !makePipe(stopRead, stopWrite, 0))
         return 1;
 
-    Screen screen(kColumns, line->rowCount);
+    std::optional<SnapshotFile> logFile;
+    if (log) logFile.emplace(log.get());
+    CaptureLoop loop(line->rowCount, SnapshotFile(output.get()), logFile, line->useColor);
     if (setenv("TERM", kTerminalType, 1) != 0) return 1;
 
     // The tool may have inherited SIGCHLD ignored (no child left to wait for)
@@ -292,40 +348,13 @@ int runCapture(int argc, char** argv) {
         return 1;
     }
 
-    std::mutex lock;
-    ReaderContext context{master.get(), stopRead.get(), &screen, &lock};
-    pthread_t reader;
-    const bool readerStarted = pthread_create(&reader, nullptr, readerThread, &context) == 0;
-    const SnapshotFile snapshotFile(output.get());
-
-    takeSnapshot(screen, snapshotFile, line->useColor, lock);
-    int exitCode = 1;
-    for (;;) {
-        pollfd childEnded{childEndedRead.get(), POLLIN, 0};
-        poll(&childEnded, 1, kSnapshotIntervalMs);
-        drainPipe(childEndedRead.get());
-        int status = 0;
-        const pid_t waited = waitpid(child, &status, WNOHANG);
-        const bool ended = waited == child || (waited < 0 && errno != EINTR);
-        if (waited == child) exitCode = exitCodeOf(status);
-        if (!readerStarted) drainTerminal(master.get(), screen, lock);
-        takeSnapshot(screen, snapshotFile, line->useColor, lock);
-        if (ended) break;
-    }
-
-    if (readerStarted) {
-        const char stop = 0;
-        while (write(stopWrite.get(), &stop, 1) < 0 && errno == EINTR) {
-        }
-        pthread_join(reader, nullptr);
-    }
-    // Hangs the terminal up for any descendant still holding it.
-    master.reset();
-    takeSnapshot(screen, snapshotFile, line->useColor, lock);
+    PosixChildWatch watch(child, childEndedRead.get(), master, stopRead.get(), stopWrite.get(), loop);
+    watch.startReader();
+    loop.run(watch);
 
     setDisposition(SIGCHLD, SIG_DFL);
     childEndedWrite = -1;
-    return exitCode;
+    return watch.exitCode();
 }
 
 }  // namespace vtsnap

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/command_line_windows.hpp"
@@ -35,28 +35,139 @@ bool isConsoleHandle(HANDLE handle) {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
 }
 
-// A snapshot that runs out of memory is skipped like any failed snapshot: the
-// file keeps the previous one and the child goes on undisturbed.
-void takeSnapshot(const Screen& screen, const SnapshotFile& file, bool useColor, std::mutex& lock) {
-    const std::lock_guard<std::mutex> guard(lock);
-    try {
-        writeSnapshot(screen, file, useColor);
-    } catch (const std::bad_alloc&) {
+// One handle, closed when it goes unless released first. Calls that fail
+// give null or INVALID_HANDLE_VALUE; both count as no handle.
+class Handle {
+public:
+    Handle() = default;
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    Handle& operator=(Handle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            handle_ = std::exchange(other.handle_, nullptr);
+        }
+        return *this;
     }
-}
+    ~Handle() { reset(); }
+
+    HANDLE get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+    // For calls that hand a new handle back through a pointer.
+    HANDLE* receive() {
+        reset();
+        return &handle_;
+    }
+    void reset() {
+        if (*this) CloseHandle(handle_);
+        handle_ = nullptr;
+    }
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
+class PseudoConsole {
+public:
+    explicit PseudoConsole(ClosePseudoConsoleFn closeFunction) : close_(closeFunction) {}
+    PseudoConsole(const PseudoConsole&) = delete;
+    PseudoConsole& operator=(const PseudoConsole&) = delete;
+    ~PseudoConsole() { close(); }
+
+    HPCON get() const { return console_; }
+    HPCON* receive() { return &console_; }
+    void close() {
+        if (console_ != nullptr) close_(console_);
+        console_ = nullptr;
+    }
+
+private:
+    ClosePseudoConsoleFn close_;
+    HPCON console_ = nullptr;
+};
+
+// The one-entry attribute list that attaches the child to the pseudo console.
+class AttributeList {
+public:
+    AttributeList() {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        buffer_.resize(size);
+        if (!buffer_.empty() && InitializeProcThreadAttributeList(list(), 1, 0, &size)) initialized_ = true;
+    }
+    AttributeList(const AttributeList&) = delete;
+    AttributeList& operator=(const AttributeList&) = delete;
+    ~AttributeList() { reset(); }
+
+    explicit operator bool() const { return initialized_; }
+    LPPROC_THREAD_ATTRIBUTE_LIST list() {
+        return buffer_.empty() ? nullptr : reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+    }
+    void reset() {
+        if (initialized_) DeleteProcThreadAttributeList(list());
+        initialized_ = false;
+    }
+
+private:
+    std::vector<std::uint8_t> buffer_;
+    bool initialized_ = false;
+};
 
 // One wait of the snapshot loop when no reader thread runs: the main thread
 // drains the pipe between short waits, so the child never stalls on a full
 // pipe and none of its output is lost.
-DWORD waitWhileDraining(HANDLE process, HANDLE outputRead, Screen& screen, std::mutex& lock) {
+DWORD waitWhileDraining(HANDLE process, DWORD milliseconds, HANDLE outputRead, CaptureLoop& loop) {
     DWORD result = WAIT_TIMEOUT;
-    for (DWORD waited = 0; waited < kSnapshotInterval && result == WAIT_TIMEOUT; waited += kDrainSlice) {
-        drainPipe(outputRead, screen, lock);
+    for (DWORD waited = 0; waited < milliseconds && result == WAIT_TIMEOUT; waited += kDrainSlice) {
+        drainPipe(outputRead, loop);
         result = WaitForSingleObject(process, kDrainSlice);
     }
-    drainPipe(outputRead, screen, lock);
+    drainPipe(outputRead, loop);
     return result;
 }
+
+// The child, its end and the reader, as the capture loop sees them.
+class WindowsChildWatch final : public ChildWatch {
+public:
+    WindowsChildWatch(HANDLE process, ReaderContext& context, PseudoConsole& console, Handle& inputWrite)
+        : process_(process), context_(context), console_(console), inputWrite_(inputWrite) {}
+
+    // Without a reader the main thread reads while it waits.
+    void startReader() { reader_ = Handle(CreateThread(nullptr, 0, readerThread, &context_, 0, nullptr)); }
+
+    bool waitForChild(int milliseconds) override {
+        const auto wait = static_cast<DWORD>(milliseconds);
+        const DWORD result = reader_ ? WaitForSingleObject(process_, wait)
+                                     : waitWhileDraining(process_, wait, context_.outputRead, *context_.loop);
+        return result != WAIT_TIMEOUT;
+    }
+
+    void finishReading() override {
+        GetExitCodeProcess(process_, &exitCode_);
+        // Releases the last write end of the output pipe once the remaining
+        // output has been read; the reader keeps draining meanwhile. The
+        // input pipe stays open until now: the console host ends, and takes
+        // the child with it, once its input breaks.
+        console_.close();
+        inputWrite_.reset();
+        if (reader_) {
+            WaitForSingleObject(reader_.get(), INFINITE);
+            reader_.reset();
+        } else {
+            readerThread(&context_);
+        }
+    }
+
+    DWORD exitCode() const { return exitCode_; }
+
+private:
+    HANDLE process_;
+    ReaderContext& context_;
+    PseudoConsole& console_;
+    Handle& inputWrite_;
+    Handle reader_;
+    DWORD exitCode_ = 0;
+};
 
 }  // namespace
 
@@ -70,12 +181,11 @@ DWORD WINAPI readerThread(LPVOID parameter) {
     for (;;) {
         DWORD count = 0;
         if (!ReadFile(context->outputRead, buffer, kReadSize, &count, nullptr) || count == 0) return 0;
-        const std::lock_guard<std::mutex> guard(*context->lock);
-        context->screen->feedBytes(buffer, count);
+        context->loop->feed(buffer, count);
     }
 }
 
-bool drainPipe(HANDLE pipe, Screen& screen, std::mutex& lock) {
+bool drainPipe(HANDLE pipe, CaptureLoop& loop) {
     // Only what is there now, so that a child that never stops writing
     // cannot hold up the snapshots.
     DWORD available = 0;
@@ -83,11 +193,9 @@ bool drainPipe(HANDLE pipe, Screen& screen, std::mutex& lock) {
     std::uint8_t buffer[kReadSize];
     while (available > 0) {
         DWORD count = 0;
-        if (!ReadFile(pipe, buffer, std::min(available, kReadSize), &count, nullptr) || count == 0) return false;
-        {
-            const std::lock_guard<std::mutex> guard(lock);
-            screen.feedBytes(buffer, count);
-        }
+        if (!ReadFile(pipe, buffer, std::min<DWORD>(available, kReadSize), &count, nullptr) || count == 0)
+            return false;
+        loop.feed(buffer, count);
         available -= std::min(available, count);
     }
     return true;
@@ -119,139 +227,71 @@ int runCapture() {
     LocalFree(parsed->argv);
     parsed.reset();
 
-    // Created or emptied before any pipe or child exists; readers may share it.
-    const HANDLE outputFile = CreateFileW(options.outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (outputFile == INVALID_HANDLE_VALUE) return 1;
-
-    HANDLE inputRead = nullptr;
-    HANDLE inputWrite = nullptr;
-    if (!CreatePipe(&inputRead, &inputWrite, nullptr, 0)) {
-        CloseHandle(outputFile);
-        return 1;
+    // Created or emptied before any pipe or child exists; readers may share them.
+    const Handle outputFile(CreateFileW(options.outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!outputFile) return 1;
+    Handle logFile;
+    if (options.logPath) {
+        logFile = Handle(CreateFileW(options.logPath->c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!logFile) return 1;
     }
 
-    HANDLE outputRead = nullptr;
-    HANDLE outputWrite = nullptr;
-    if (!CreatePipe(&outputRead, &outputWrite, nullptr, 0)) {
-        CloseHandle(inputRead);
-        CloseHandle(inputWrite);
-        CloseHandle(outputFile);
-        return 1;
-    }
+    // Declared in the order of creation, so that a failure anywhere releases
+    // what exists, the pseudo console first.
+    Handle inputRead, inputWrite, outputRead, outputWrite;
+    if (!CreatePipe(inputRead.receive(), inputWrite.receive(), nullptr, 0)) return 1;
+    if (!CreatePipe(outputRead.receive(), outputWrite.receive(), nullptr, 0)) return 1;
 
-    HPCON pseudoConsole = nullptr;
-    const COORD size{kColumns, static_cast<SHORT>(options.rowCount)};
-    if (FAILED(createPseudoConsole(size, inputRead, outputWrite, 0, &pseudoConsole))) {
-        CloseHandle(inputRead);
-        CloseHandle(inputWrite);
-        CloseHandle(outputRead);
-        CloseHandle(outputWrite);
-        CloseHandle(outputFile);
-        return 1;
-    }
+    PseudoConsole pseudoConsole(closePseudoConsole);
+    const COORD size{static_cast<SHORT>(kColumns), static_cast<SHORT>(options.rowCount)};
+    if (FAILED(createPseudoConsole(size, inputRead.get(), outputWrite.get(), 0, pseudoConsole.receive()))) return 1;
 
     // The pseudo console holds its own references to these two.
-    CloseHandle(inputRead);
-    CloseHandle(outputWrite);
+    inputRead.reset();
+    outputWrite.reset();
 
-    SIZE_T attributeListSize = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &attributeListSize);
-    std::vector<std::uint8_t> attributeList(attributeListSize);
-    const auto list =
-        attributeList.empty() ? nullptr : reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeList.data());
-    if (!InitializeProcThreadAttributeList(list, 1, 0, &attributeListSize)) {
-        closePseudoConsole(pseudoConsole);
-        CloseHandle(inputWrite);
-        CloseHandle(outputRead);
-        CloseHandle(outputFile);
-        return 1;
-    }
-
+    AttributeList attributes;
+    if (!attributes) return 1;
     // The HPCON value itself goes in as the value pointer.
-    if (!UpdateProcThreadAttribute(list, 0, kProcThreadAttributePseudoConsole, pseudoConsole, sizeof(HPCON),
-                                   nullptr, nullptr)) {
-        DeleteProcThreadAttributeList(list);
-        closePseudoConsole(pseudoConsole);
-        CloseHandle(inputWrite);
-        CloseHandle(outputRead);
-        CloseHandle(outputFile);
+    if (!UpdateProcThreadAttribute(attributes.list(), 0, kProcThreadAttributePseudoConsole, pseudoConsole.get(),
+                                   sizeof(HPCON), nullptr, nullptr))
         return 1;
-    }
 
     // With any standard handle redirected, the platform would hand the
     // child the tool's own handles and its output would bypass the pseudo
     // console; null handles make it use the pseudo console's.
     STARTUPINFOEXW startupInfo{};
     startupInfo.StartupInfo.cb = sizeof(STARTUPINFOEXW);
-    startupInfo.lpAttributeList = list;
+    startupInfo.lpAttributeList = attributes.list();
     if (!standardHandlesAreConsoles()) startupInfo.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    PROCESS_INFORMATION processInfo{};
     std::vector<wchar_t> commandLineBuffer(childCommandLine.begin(), childCommandLine.end());
     commandLineBuffer.push_back(L'\0');
 
     // Built before the child starts, so that running out of memory ends the
     // tool before any child exists, never in the middle of a child's run.
-    Screen screen(kColumns, options.rowCount);
+    std::optional<SnapshotFile> logView;
+    if (logFile) logView.emplace(reinterpret_cast<std::intptr_t>(logFile.get()));
+    CaptureLoop loop(options.rowCount, SnapshotFile(reinterpret_cast<std::intptr_t>(outputFile.get())), logView,
+                     options.useColor);
 
+    PROCESS_INFORMATION processInfo{};
     const BOOL created = CreateProcessW(
         nullptr, commandLineBuffer.data(), nullptr, nullptr, FALSE,
         EXTENDED_STARTUPINFO_PRESENT | CREATE_NEW_PROCESS_GROUP, nullptr,
         options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(), &startupInfo.StartupInfo,
         &processInfo);
+    attributes.reset();
+    if (!created) return 1;
+    const Handle process(processInfo.hProcess);
+    const Handle thread(processInfo.hThread);
 
-    DeleteProcThreadAttributeList(list);
-
-    if (!created) {
-        closePseudoConsole(pseudoConsole);
-        CloseHandle(inputWrite);
-        CloseHandle(outputRead);
-        CloseHandle(outputFile);
-        return 1;
-    }
-
-    // inputWrite stays open until the pseudo console is closed: the
-    // console host ends, and takes the child with it, once its input breaks.
-
-    std::mutex lock;
-    ReaderContext context{outputRead, &screen, &lock};
-    const HANDLE reader = CreateThread(nullptr, 0, readerThread, &context, 0, nullptr);
-    const SnapshotFile file(reinterpret_cast<std::intptr_t>(outputFile));
-
-    takeSnapshot(screen, file, options.useColor, lock);
-
-    // The pass that sees the child end still writes its snapshot.
-    DWORD waitResult = WAIT_TIMEOUT;
-    do {
-        waitResult = reader != nullptr ? WaitForSingleObject(processInfo.hProcess, kSnapshotInterval)
-                                       : waitWhileDraining(processInfo.hProcess, outputRead, screen, lock);
-        takeSnapshot(screen, file, options.useColor, lock);
-    } while (waitResult == WAIT_TIMEOUT);
-
-    DWORD exitCode = 0;
-    GetExitCodeProcess(processInfo.hProcess, &exitCode);
-
-    // Releases the last write end of the output pipe once the remaining
-    // output has been read; the reader keeps draining meanwhile.
-    closePseudoConsole(pseudoConsole);
-    CloseHandle(inputWrite);
-
-    // Without a reader thread the main thread reads the rest itself.
-    if (reader != nullptr) {
-        WaitForSingleObject(reader, INFINITE);
-        CloseHandle(reader);
-    } else {
-        readerThread(&context);
-    }
-
-    // Holds every byte the pseudo console emitted.
-    takeSnapshot(screen, file, options.useColor, lock);
-
-    CloseHandle(outputRead);
-    CloseHandle(processInfo.hProcess);
-    CloseHandle(processInfo.hThread);
-    CloseHandle(outputFile);
-    return static_cast<int>(exitCode);
+    ReaderContext context{outputRead.get(), &loop};
+    WindowsChildWatch watch(process.get(), context, pseudoConsole, inputWrite);
+    watch.startReader();
+    loop.run(watch);
+    return static_cast<int>(watch.exitCode());
 }
 
 }  // namespace vtsnap

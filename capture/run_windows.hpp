@@ -1,23 +1,16 @@
 // The capture run on Windows: the child in a pseudo console, a reader thread
-// decoding its output, and the output file rewritten every 500 ms.
+// decoding its output, and the capture loop's snapshots.
 #pragma once
 
 #include <windows.h>
 
-#include <mutex>
-
-#include "terminal/screen.hpp"
+#include "capture/capture_loop.hpp"
 
 namespace vtsnap {
 
-inline constexpr SHORT kColumns = 120;
-inline constexpr DWORD kReadSize = 4096;
-inline constexpr DWORD kSnapshotInterval = 500;  // milliseconds
-
 struct ReaderContext {
     HANDLE outputRead;
-    Screen* screen;
-    std::mutex* lock;  // held across each block and each snapshot
+    CaptureLoop* loop;
 };
 
 // The tool's entry procedure; its result is the process exit code.
@@ -30,7 +23,7 @@ DWORD WINAPI readerThread(LPVOID parameter);
 
 // Decodes whatever the pipe holds right now without blocking; false once the
 // pipe has broken. Used on the main thread when no reader thread could start.
-bool drainPipe(HANDLE pipe, Screen& screen, std::mutex& lock);
+bool drainPipe(HANDLE pipe, CaptureLoop& loop);
 
 // True when stdin, stdout and stderr are all console handles.
 bool standardHandlesAreConsoles();

@@ -1,6 +1,8 @@
 #include "snapshot/render.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace vtsnap {
 
@@ -125,47 +127,108 @@ void appendUtf8(std::string& out, const char16_t* units, std::size_t count) {
     }
 }
 
-std::string renderSnapshot(const Screen& screen, bool useColor) {
+namespace {
+
+// The length of `text` without its trailing spaces and TABs. Rows end in long
+// runs of spaces, skipped eight at a time; the last word that is not all
+// spaces tells where its last other byte is.
+std::size_t trimmedLength(const char* text, std::size_t length) {
+    constexpr std::uint64_t kSpaces = 0x2020202020202020ull;
+    std::size_t end = length;
+    if constexpr (std::endian::native == std::endian::little) {
+        while (end >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, text + end - 8, 8);
+            const std::uint64_t others = word ^ kSpaces;  // zero bytes are spaces
+            if (others != 0) {
+                // The highest byte that is not a space is the last in the text.
+                end -= static_cast<std::size_t>(std::countl_zero(others)) / 8;
+                break;
+            }
+            end -= 8;
+        }
+    }
+    while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+    return end;
+}
+
+}  // namespace
+
+std::size_t renderAsciiRow(char* out, const char16_t* text, std::int32_t cols) {
+    // Narrowed in one pass that also tells whether every cell was ASCII.
+    const auto count = static_cast<std::size_t>(cols);
+    char16_t any = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        any |= text[i];
+        out[i] = static_cast<char>(text[i]);
+    }
+    if (any >= 0x80) return 0;
+    const std::size_t length = trimmedLength(out, count);
+    out[length] = '\r';
+    out[length + 1] = '\n';
+    return length + 2;
+}
+
+namespace {
+
+bool appendAsciiRow(std::string& out, const char16_t* text, std::int32_t cols) {
+    const std::size_t start = out.size();
+    out.resize(start + static_cast<std::size_t>(cols) + 2);
+    const std::size_t length = renderAsciiRow(out.data() + start, text, cols);
+    out.resize(start + length);
+    return length != 0;
+}
+
+}  // namespace
+
+void renderRow(std::string& out, const char16_t* text, const CellAttr* attr, std::int32_t cols, bool useColor) {
+    if (!useColor && appendAsciiRow(out, text, cols)) return;
+
+    // Trailing spaces and TABs go, whatever their colours.
+    std::int32_t end = cols;
+    while (end > 0 && (text[end - 1] == u' ' || text[end - 1] == u'\t')) --end;
+
+    CellAttr previous;
+    for (std::int32_t c = 0; c < end;) {
+        const CellAttr a = attr[c];
+        if (useColor) {
+            if (a.fg != previous.fg) appendColor(out, true, a.fg);
+            if (a.bg != previous.bg) appendColor(out, false, a.bg);
+        }
+        // Runs are cut at every change of colours in monochrome too: the
+        // halves of a character split by one are written as U+FFFD.
+        std::int32_t runEnd = c + 1;
+        while (runEnd < end && attr[runEnd] == a) ++runEnd;
+        appendUtf8(out, text + c, static_cast<std::size_t>(runEnd - c));
+        previous = a;
+        c = runEnd;
+    }
+    if (useColor && previous != CellAttr{}) appendAscii(out, "\x1b[0m");
+    appendAscii(out, "\r\n");
+}
+
+void renderRows(std::string& out, const Screen& screen, bool useColor) {
     const std::int32_t cols = screen.cols();
     // Rows from usedRows() down are blank: no need to look at them.
     const std::int32_t rows = screen.usedRows();
     auto occupied = [&](std::int32_t r) { return !screen.rowIsBlank(r) && rowOccupied(screen.rowChars(r), cols); };
     std::int32_t first = 0;
     while (first < rows && !occupied(first)) ++first;
+    if (first == rows) return;
     std::int32_t last = rows - 1;
     while (last > first && !occupied(last)) --last;
 
-    std::string out;
     // Room for full rows of ASCII up front saves regrowing a large screen's
     // buffer several times over.
-    const std::size_t estimate = first < rows ? std::size_t(last - first + 1) * std::size_t(cols + 2) : 0;
-    out.reserve(std::max(kInitialReserve, estimate + 3));
-    appendAscii(out, "\xEF\xBB\xBF");
-    if (first >= rows) return out;
+    out.reserve(out.size() + std::size_t(last - first + 1) * std::size_t(cols + 2));
+    for (std::int32_t r = first; r <= last; ++r) renderRow(out, screen.rowChars(r), screen.rowAttrs(r), cols, useColor);
+}
 
-    for (std::int32_t r = first; r <= last; ++r) {
-        const char16_t* text = screen.rowChars(r);
-        const CellAttr* attr = screen.rowAttrs(r);
-        // Trailing spaces and TABs go, whatever their colours.
-        std::int32_t end = cols;
-        while (end > 0 && (text[end - 1] == u' ' || text[end - 1] == u'\t')) --end;
-
-        CellAttr previous;
-        for (std::int32_t c = 0; c < end;) {
-            const CellAttr a = attr[c];
-            if (useColor) {
-                if (a.fg != previous.fg) appendColor(out, true, a.fg);
-                if (a.bg != previous.bg) appendColor(out, false, a.bg);
-            }
-            std::int32_t runEnd = c + 1;
-            while (runEnd < end && attr[runEnd] == a) ++runEnd;
-            appendUtf8(out, text + c, static_cast<std::size_t>(runEnd - c));
-            previous = a;
-            c = runEnd;
-        }
-        if (useColor && previous != CellAttr{}) appendAscii(out, "\x1b[0m");
-        appendAscii(out, "\r\n");
-    }
+std::string renderSnapshot(const Screen& screen, bool useColor) {
+    std::string out;
+    out.reserve(kInitialReserve);
+    appendAscii(out, kByteOrderMark);
+    renderRows(out, screen, useColor);
     return out;
 }
 

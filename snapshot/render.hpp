@@ -11,9 +11,25 @@
 
 namespace vtsnap {
 
-// The screen must not change meanwhile. Never fails: an unpaired surrogate is written
-// as U+FFFD so that one odd cell cannot stop the file from being updated.
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// The caller keeps the screen still (nothing decoded) for the call. Never
+// fails: an unpaired surrogate is written as U+FFFD so that one odd cell
+// cannot stop the file from being updated.
 std::string renderSnapshot(const Screen& screen, bool useColor);
+
+// The file's lines without the byte-order mark: the rows from the first to
+// the last occupied one, appended to `out`.
+void renderRows(std::string& out, const Screen& screen, bool useColor);
+
+// One row of `cols` cells as a line of the file, CR LF included, appended to `out`.
+void renderRow(std::string& out, const char16_t* chars, const CellAttr* attrs, std::int32_t cols, bool useColor);
+
+// renderRow's common case, into a plain buffer: a monochrome row whose cells
+// are all ASCII, whatever their colours, is its bytes. Writes the line and its
+// CR LF to `out`, which has room for `cols` + 2 bytes, and returns their
+// length; returns 0 for any other row, which renderRow must then write.
+std::size_t renderAsciiRow(char* out, const char16_t* chars, std::int32_t cols);
 
 void appendAscii(std::string& out, std::string_view text);
 void appendDecimal(std::string& out, std::uint32_t value);

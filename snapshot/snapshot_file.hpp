@@ -29,9 +29,10 @@ private:
     std::intptr_t handle_;
 };
 
-// The caller keeps the screen from changing across the render and the whole
-// rewrite. True when the file holds exactly the new snapshot (a failed flush
-// still counts as true).
+// The caller keeps the screen still (nothing decoded) across the render and
+// the whole rewrite, so that the file shows it between two blocks of output.
+// True when the file holds exactly the new snapshot (a failed flush still
+// counts as true).
 bool writeSnapshot(const Screen& screen, const SnapshotFile& file, bool useColor);
 
 }  // namespace vtsnap

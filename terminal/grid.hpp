@@ -41,6 +41,8 @@ public:
     // Reading. A blank row reads as spaces in default colours: its cells hold
     // no character, so no file can show their colours; cellAttr() tells them.
     bool isBlank(std::int32_t row) const;
+    // Every cell in the default colours, as far as rowAttrs() shows.
+    bool rowIsPlain(std::int32_t row) const { return isBlank(row) || at(row).plain; }
     const char16_t* rowChars(std::int32_t row) const;
     const CellAttr* rowAttrs(std::int32_t row) const;
     CellAttr cellAttr(std::int32_t row, std::int32_t col) const;

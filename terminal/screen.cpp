@@ -199,11 +199,19 @@ void Screen::reverseIndex() {
         scrollDown(1);
 }
 
+// Out of line and cold, so that without a sink a scroll costs one branch.
+// A blank row goes as what it shows: spaces.
+[[gnu::noinline, gnu::cold]] void Screen::reportRowsLeaving(std::int32_t n) {
+    for (std::int32_t r = 0; r < n; ++r)
+        rowSink_->rowScrolledOff(grid_.rowChars(r), grid_.rowIsPlain(r) ? nullptr : grid_.rowAttrs(r), cols());
+}
+
 void Screen::scrollUp(std::int32_t n) {
     if (n < 1) return;
     n = std::min(n, scrollBottom_ - scrollTop_ + 1);
-    if (scrollTop_ == 0 && rowSink_ != nullptr)
-        for (std::int32_t r = 0; r < n; ++r) rowSink_->rowScrolledOff(rowChars(r), rowAttrs(r), cols());
+    // Rows leave the top of the screen only when the region starts there.
+    if (rowSink_ != nullptr && scrollTop_ == 0) [[unlikely]]
+        reportRowsLeaving(n);
     grid_.scrollRowsUp(scrollTop_, scrollBottom_, n, eraseAttr());
     cursorRow_ = std::max(scrollTop_, std::min(cursorRow_, scrollBottom_));
     wrapPending_ = false;
@@ -227,8 +235,9 @@ void Screen::insertLines(std::int32_t n) {
 void Screen::deleteLines(std::int32_t n) {
     n = std::min(std::max(n, 1), scrollBottom_ - cursorRow_ + 1);
     if (n <= 0) return;
-    if (cursorRow_ == 0 && scrollTop_ == 0 && rowSink_ != nullptr)
-        for (std::int32_t r = 0; r < n; ++r) rowSink_->rowScrolledOff(rowChars(r), rowAttrs(r), cols());
+    // Deleting from the top row pushes rows out at the top, as a scroll does.
+    if (rowSink_ != nullptr && scrollTop_ == 0 && cursorRow_ == 0) [[unlikely]]
+        reportRowsLeaving(n);
     grid_.scrollRowsUp(cursorRow_, scrollBottom_, n, eraseAttr());
 }
 

@@ -13,6 +13,8 @@
 namespace vtsnap {
 
 // Receives each row as it leaves the top of the screen, before it is cleared.
+// `attrs` may be nullptr when every cell has the default colours, which spares
+// a sink that copies rows the colours of plain text.
 class RowSink {
 public:
     virtual void rowScrolledOff(const char16_t* chars, const CellAttr* attrs, std::int32_t cols) = 0;
@@ -30,7 +32,7 @@ public:
     // Decodes one block of child output.
     void feedBytes(const std::uint8_t* bytes, std::uint64_t length);
 
-    void setRowSink(RowSink* sink) { rowSink_ = sink; }
+    void setRowSink(RowSink* sink) { rowSink_ = sink; }  // nullptr: none (the default)
 
     // Reading.
     std::int32_t rows() const { return grid_.rows(); }
@@ -103,6 +105,7 @@ private:
     void printText(const Unit* text, std::size_t count);
     void wrapToNextLine();
     void moveTo(std::int32_t row, std::int32_t col);
+    void reportRowsLeaving(std::int32_t n);
     void setModes(const CsiSequence& sequence, bool on);
     void repeatLast(std::int32_t n);
     void home();

@@ -6,7 +6,7 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
   if(CMAKE_CROSSCOMPILING)
     return()
   endif()
-  foreach(case usage missing_input unwritable_output exact_bytes standard_streams chunk_sizes dimensions)
+  foreach(case usage missing_input unwritable_output exact_bytes standard_streams chunk_sizes dimensions log)
     add_test(NAME vtsnap_render.${case}
              COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:vtsnap-render> -DCASE=${case}
                      -DWORK=${CMAKE_CURRENT_BINARY_DIR}/render_tool/${case} -P ${CMAKE_CURRENT_LIST_FILE})
@@ -57,7 +57,7 @@ if(CASE STREQUAL "usage")
                         "-chunk=1048577;in;out" "-chunk=abc;in;out" "-chunk=;in;out" "-chunk=-5;in;out"
                         "in;out;-color")
     expect_exit(2 ${args})
-    expect_stderr("usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] INPUT OUTPUT")
+    expect_stderr("usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] INPUT OUTPUT")
   endforeach()
 
 elseif(CASE STREQUAL "missing_input")
@@ -124,6 +124,35 @@ elseif(CASE STREQUAL "dimensions")
   expect_hex("${WORK}/kept.txt" "${bom}320d0a330d0a")
   expect_exit(0 -cols=3abc "${WORK}/lines.txt" "${WORK}/digits.txt")
   expect_hex("${WORK}/digits.txt" "${bom}6162630d0a6465660d0a670d0a320d0a330d0a")
+
+elseif(CASE STREQUAL "log")
+  # Rows that scrolled off, then the last screen: a progress bar in its last state.
+  file(WRITE "${WORK}/rec.txt" "one${CR}\n${ESC}[31mtwo${ESC}[0m${CR}\n3%${CR}100%${CR}\nlast")
+  set(log_color "${bom}6f6e650d0a1b5b33316d74776f1b5b306d0d0a313030250d0a6c6173740d0a")
+  set(log_mono "${bom}6f6e650d0a74776f0d0a313030250d0a6c6173740d0a")
+  foreach(chunk 1 3 4096)
+    expect_exit(0 -rows=2 -color -chunk=${chunk} -log=${WORK}/log${chunk}.txt "${WORK}/rec.txt" "${WORK}/screen.txt")
+    expect_hex("${WORK}/log${chunk}.txt" "${log_color}")
+  endforeach()
+  # The screen file is as without the log; an existing log is emptied first.
+  expect_hex("${WORK}/screen.txt" "${bom}313030250d0a6c6173740d0a")
+  file(WRITE "${WORK}/old.txt" "a longer file than the transcript will be, by a good many bytes")
+  expect_exit(0 -rows=2 -LOG=${WORK}/old.txt "${WORK}/rec.txt" -)
+  expect_hex("${WORK}/old.txt" "${log_mono}")
+  # A log that cannot be created: exit 1, and the output is not written.
+  expect_exit(1 -log=${WORK}/missing/log.txt "${WORK}/rec.txt" "${WORK}/none.txt")
+  expect_stderr("${WORK}/missing/log.txt: ")
+  if(EXISTS "${WORK}/none.txt")
+    message(FATAL_ERROR "a log that cannot be created left an output file")
+  endif()
+  # A log that cannot take the rows.
+  if(EXISTS /dev/full)
+    file(READ "${WORK}/rec.txt" one_recording)
+    string(REPEAT "${one_recording}${CR}\n" 20000 many)
+    file(WRITE "${WORK}/many.txt" "${many}")
+    expect_exit(1 -rows=2 -log=/dev/full "${WORK}/many.txt" "${WORK}/many-screen.txt")
+    expect_stderr("/dev/full: ")
+  endif()
 
 else()
   message(FATAL_ERROR "unknown case ${CASE}")

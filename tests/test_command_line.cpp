@@ -167,6 +167,22 @@ TYPED_TEST(CommandLineTest, OptionsAfterTheProgramBelongToIt) {
     EXPECT_EQ(line->rowCount, 100);
 }
 
+TYPED_TEST(CommandLineTest, TheLogOptionTakesTheRestAsItsPath) {
+    EXPECT_FALSE(this->scan({"prog", "out.txt"})->logPath);
+    auto line = this->scan({"-LOG=all.txt", "-rows=5", "prog", "out.txt"});
+    ASSERT_TRUE(line && line->logPath);
+    EXPECT_EQ(*line->logPath, this->w("all.txt"));
+    EXPECT_EQ(line->programPath, this->w("prog"));
+    // The last one counts; an empty path is kept, to fail when it is created.
+    EXPECT_EQ(*this->scan({"-log=a", "-Log=b=c", "prog", "out"})->logPath, this->w("b=c"));
+    EXPECT_EQ(*this->scan({"-log=", "prog", "out"})->logPath, this->w(""));
+    // After the program, or misspelt, it is an argument.
+    line = this->scan({"-log", "prog", "-log=x", "out"});
+    ASSERT_TRUE(line);
+    EXPECT_FALSE(line->logPath);
+    EXPECT_EQ(line->programPath, this->w("-log"));
+}
+
 TYPED_TEST(CommandLineTest, UnusableCommandLines) {
     EXPECT_FALSE(this->scan({}));
     EXPECT_FALSE(this->scan({"prog"}));

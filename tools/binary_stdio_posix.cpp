@@ -5,4 +5,6 @@ namespace vtsnap {
 // POSIX streams never translate line ends.
 void useBinaryStdio() {}
 
+std::intptr_t nativeHandleOf(std::FILE* file) { return fileno(file); }
+
 }  // namespace vtsnap

@@ -13,4 +13,6 @@ void useBinaryStdio() {
     _setmode(_fileno(stdout), _O_BINARY);
 }
 
+std::intptr_t nativeHandleOf(std::FILE* file) { return _get_osfhandle(_fileno(file)); }
+
 }  // namespace vtsnap

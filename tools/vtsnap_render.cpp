@@ -1,30 +1,39 @@
 // vtsnap-render: replays a recorded output stream through the terminal
 // emulator and writes the file that vtsnap would have written for it.
 //
-//   vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] INPUT OUTPUT
+//   vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] INPUT OUTPUT
 //
 // INPUT and OUTPUT may be `-` for standard input and standard output. Options
 // come first; the first argument that is `-` or does not start with `-` begins
 // the two operands. -rows= and -cols= read their number as vtsnap reads
 // -rows=: 0 or less (or no number) keeps the default, more than 32767 becomes
-// 32767. -chunk= must be a plain decimal number from 1 to 1048576.
+// 32767. -chunk= must be a plain decimal number from 1 to 1048576. -log=FILE
+// writes the transcript, as vtsnap's -log= does.
 //
-// Exit codes: 0 done; 1 the input could not be read or the output not written
-// (the path and the reason go to stderr); 2 usage error (unknown option, not
-// exactly two operands, a bad -chunk=), with a one-line usage on stderr.
+// The input is read and decoded a block at a time, so a recording of any size
+// takes the memory of the screen and a block. OUTPUT is written once the
+// input has ended; FILE is created before the first block and grows with it.
+//
+// Exit codes: 0 done; 1 the input could not be read or the output or the log
+// not written (the path and the reason go to stderr); 2 usage error (unknown
+// option, not exactly two operands, a bad -chunk=), with a one-line usage on
+// stderr.
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "capture/command_line.hpp"
 #include "snapshot/render.hpp"
+#include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
 #include "tools/binary_stdio.hpp"
 
@@ -33,16 +42,15 @@ namespace {
 
 constexpr std::size_t kDefaultChunk = 4096;
 constexpr std::size_t kMaxChunk = 1048576;
-constexpr std::int32_t kDefaultCols = 120;
-
 constexpr const char* kUsage =
-    "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] INPUT OUTPUT\n";
+    "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] INPUT OUTPUT\n";
 
 struct Options {
     std::int32_t rows = kDefaultRows;
-    std::int32_t cols = kDefaultCols;
+    std::int32_t cols = kColumns;
     bool color = false;
     std::size_t chunk = kDefaultChunk;
+    std::optional<std::string> log;
     std::string input;
     std::string output;
 };
@@ -83,6 +91,8 @@ bool parseArguments(int argc, char** argv, Options& options) {
             options.color = true;
         } else if (startsWithNoCase(arg, "-chunk=")) {
             if (!readChunk(arg.substr(7), options.chunk)) return false;
+        } else if (startsWithNoCase(arg, "-log=")) {
+            options.log = std::string(arg.substr(5));
         } else {
             return false;
         }
@@ -97,26 +107,20 @@ void reportFailure(const std::string& shown, int error) {
     std::fprintf(stderr, "vtsnap-render: %s: %s\n", shown.c_str(), std::strerror(error));
 }
 
-bool readAll(const std::string& path, std::vector<std::uint8_t>& data) {
-    const std::string shown = path == "-" ? "standard input" : path;
+// A file opened by the tool, closed when it goes; standard input or output
+// is left open.
+struct FileCloser {
+    void operator()(std::FILE* file) const {
+        if (file != stdin && file != stdout) std::fclose(file);
+    }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+File openInput(const std::string& path) {
     errno = 0;
-    std::FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        reportFailure(shown, errno);
-        return false;
-    }
-    std::vector<std::uint8_t> block(65536);
-    std::size_t got = 0;
-    while ((got = std::fread(block.data(), 1, block.size(), file)) > 0)
-        data.insert(data.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(got));
-    const bool failed = std::ferror(file) != 0;
-    const int error = errno;
-    if (file != stdin) std::fclose(file);
-    if (failed) {
-        reportFailure(shown, error != 0 ? error : EIO);
-        return false;
-    }
-    return true;
+    File file(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
+    if (!file) reportFailure(path, errno);
+    return file;
 }
 
 bool writeAll(const std::string& path, const std::string& bytes) {
@@ -141,6 +145,32 @@ bool writeAll(const std::string& path, const std::string& bytes) {
     return true;
 }
 
+// Decodes the input a block at a time into `screen`, the transcript taking
+// the rows that leave it. False, with the reason on stderr, when the input
+// cannot be read or the transcript cannot be written.
+bool decodeInput(std::FILE* input, const std::string& inputPath, std::size_t chunk, Screen& screen,
+                 Transcript* transcript, const std::string& logPath) {
+    const std::string shownInput = inputPath == "-" ? "standard input" : inputPath;
+    std::vector<std::uint8_t> block(chunk);
+    for (;;) {
+        // fread fills the whole block unless the input ends, so every block
+        // but the last has exactly `chunk` bytes, wherever the input comes from.
+        errno = 0;
+        const std::size_t got = std::fread(block.data(), 1, block.size(), input);
+        if (got > 0) screen.feedBytes(block.data(), got);
+        if (transcript != nullptr && transcript->failing()) {
+            reportFailure(logPath, transcript->error() != 0 ? transcript->error() : EIO);
+            return false;
+        }
+        if (got < block.size()) break;
+    }
+    if (std::ferror(input) != 0) {
+        reportFailure(shownInput, errno != 0 ? errno : EIO);
+        return false;
+    }
+    return true;
+}
+
 int run(int argc, char** argv) {
     Options options;
     if (!parseArguments(argc, argv, options)) {
@@ -149,24 +179,40 @@ int run(int argc, char** argv) {
     }
     useBinaryStdio();
 
-    std::vector<std::uint8_t> input;
-    if (!readAll(options.input, input)) return 1;
+    const File input = openInput(options.input);
+    if (!input) return 1;
 
-    std::string file;
     try {
         Screen screen(options.cols, options.rows);
-        for (std::size_t at = 0; at < input.size(); at += options.chunk) {
-            const std::size_t length = std::min(options.chunk, input.size() - at);
-            screen.feedBytes(input.data() + at, length);
+        // The log is written through its native handle as the rows come, as
+        // vtsnap writes it; the stream's own buffer is never used.
+        File log;
+        std::optional<Transcript> transcript;
+        if (options.log) {
+            errno = 0;
+            log.reset(std::fopen(options.log->c_str(), "wb"));
+            if (!log) {
+                reportFailure(*options.log, errno);
+                return 1;
+            }
+            transcript.emplace(SnapshotFile(nativeHandleOf(log.get())), options.cols, options.color);
+            screen.setRowSink(&*transcript);
         }
-        file = renderSnapshot(screen, options.color);
+        if (!decodeInput(input.get(), options.input, options.chunk, screen, transcript ? &*transcript : nullptr,
+                         options.log.value_or("")))
+            return 1;
+
+        // The output is opened only now, so a bad input leaves it untouched.
+        if (!writeAll(options.output, renderSnapshot(screen, options.color))) return 1;
+        if (transcript && !transcript->finish(screen)) {
+            reportFailure(*options.log, transcript->error() != 0 ? transcript->error() : EIO);
+            return 1;
+        }
     } catch (const std::bad_alloc&) {
         std::fputs("vtsnap-render: out of memory for a screen of that size\n", stderr);
         return 1;
     }
-
-    // The output is opened only now, so a bad input leaves it untouched.
-    return writeAll(options.output, file) ? 0 : 1;
+    return 0;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 //   fault_child ticks N PAUSE_MS CODE    N screens of changing length, then the final one
 //   fault_child flood MB                 MB megabytes of mixed output as fast as it can, then the final screen
 //   fault_child die SIGNAL TAIL          a line, an unfinished TAIL (csi, osc, utf8, esc), then the signal
+//   fault_child lines N PAUSE_MS         numbered lines 1 to N, a pause after every thousand
 // Every final screen is what fault_screens.hpp says.
 #include <signal.h>
 #include <unistd.h>
@@ -90,6 +91,19 @@ int flood(long megabytes) {
     return 0;
 }
 
+int lines(long count, long pauseMs) {
+    std::string chunk;
+    for (long i = 1; i <= count; ++i) {
+        chunk += vtsnap::faults::numberedLine(static_cast<int>(i)) + "\r\n";
+        if (i % 1000 == 0 || i == count) {
+            writeAll(chunk);
+            chunk.clear();
+            if (pauseMs > 0) pause(pauseMs);
+        }
+    }
+    return 0;
+}
+
 int die(int signal, const std::string& tail) {
     writeAll(vtsnap::faults::kClear + vtsnap::faults::kBeforeSignal + "\r\n");
     if (tail == "csi") writeAll("\x1b[31;4");
@@ -109,6 +123,7 @@ int main(int argc, char** argv) {
     if (command == "phases" && argc == 4) return phases(std::atol(argv[2]), std::atoi(argv[3]));
     if (command == "ticks" && argc == 5) return ticks(std::atol(argv[2]), std::atol(argv[3]), std::atoi(argv[4]));
     if (command == "flood" && argc == 3) return flood(std::atol(argv[2]));
+    if (command == "lines" && argc == 4) return lines(std::atol(argv[2]), std::atol(argv[3]));
     if (command == "die" && argc == 4) return die(std::atoi(argv[2]), argv[3]);
     return 2;
 }

@@ -32,6 +32,7 @@
 #include "fault_screens.hpp"
 #include "snapshot/render.hpp"
 #include "snapshot/snapshot_file.hpp"
+#include "snapshot/transcript.hpp"
 #include "tests/file_bytes.hpp"
 #include "terminal/screen.hpp"
 
@@ -216,6 +217,112 @@ TEST_F(FileFaultTest, ASnapshotOnAFullFileSystemFailsAndTheNextOneIsClean) {
     });
 }
 
+// A transcript of numbered lines read back: the numbers of its lines in
+// order, a note of lost lines counted as that many numbers, and anything else
+// as -1.
+std::vector<long> numbersIn(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    std::vector<long> numbers;
+    char bom[3] = {};
+    if (!in.read(bom, 3) || std::string_view(bom, 3) != kBom) return {-1};
+    const std::string note = "[vtsnap: ";
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        long n = -1;
+        if (line.starts_with(note)) {
+            for (long lost = std::atol(line.c_str() + note.size()); lost > 0; --lost) numbers.push_back(0);
+            continue;
+        }
+        if (line.starts_with("line ")) n = std::atol(line.c_str() + 5);
+        numbers.push_back(line == faults::numberedLine(static_cast<int>(n)) ? n : -1);
+    }
+    return numbers;
+}
+
+// True when the file holds lines 1 to `count` exactly, each once, in order;
+// a note of lost lines may stand for some of them, the rest must be there.
+::testing::AssertionResult holdsLines(const std::string& path, long count, long* lost = nullptr) {
+    const std::vector<long> numbers = numbersIn(path);
+    long missing = 0;
+    for (long i = 0; i < static_cast<long>(numbers.size()); ++i) {
+        if (numbers[i] == 0) {
+            ++missing;
+        } else if (numbers[i] != i + 1) {
+            return ::testing::AssertionFailure() << path << ": line " << i + 1 << " holds number " << numbers[i];
+        }
+    }
+    if (static_cast<long>(numbers.size()) != count)
+        return ::testing::AssertionFailure() << path << ": " << numbers.size() << " lines, expected " << count;
+    if (lost != nullptr) *lost = missing;
+    else if (missing != 0) return ::testing::AssertionFailure() << path << ": " << missing << " lines lost";
+    return ::testing::AssertionSuccess();
+}
+
+// The transcript on a file that refuses writes for a while: what a failed or
+// short write left is written at the next tick, from where it stopped.
+class TranscriptFaultTest : public FileFaultTest {
+protected:
+    void SetUp() override {
+        FileFaultTest::SetUp();
+        open(dir_ / "log.txt");
+        transcript_.emplace(SnapshotFile(fd_), 120, false);
+        screen_.setRowSink(&*transcript_);
+    }
+    void TearDown() override {
+        screen_.setRowSink(nullptr);
+        transcript_.reset();
+        FileFaultTest::TearDown();
+    }
+    void feedLines(int from, int to) {
+        std::string lines;
+        for (int i = from; i <= to; ++i) lines += faults::numberedLine(i) + "\r\n";
+        feed(screen_, lines);
+    }
+    // The writer works on its own thread; a tick's outcome shows in failing().
+    bool tickAndWaitUntilFailing(bool failing) {
+        transcript_->tick();
+        return waitUntil([&] { return transcript_->failing() == failing; }, 5s);
+    }
+
+    std::optional<Transcript> transcript_;
+};
+
+TEST_F(TranscriptFaultTest, AppendsTheFileRefusedAreRetriedAtTheNextTick) {
+    {
+        FileSizeLimit limit(kRoom);
+        feedLines(1, 300);
+        ASSERT_TRUE(tickAndWaitUntilFailing(true));
+        EXPECT_EQ(contents().size(), kRoom);  // a short write, then a refused one
+    }
+    feedLines(301, 400);
+    ASSERT_TRUE(tickAndWaitUntilFailing(false));
+    feedLines(401, 500);
+    EXPECT_TRUE(transcript_->finish(screen_));
+    EXPECT_EQ(contents(), std::string(kBom) + faults::numberedLines(500));
+}
+
+TEST_F(TranscriptFaultTest, BeyondWhatItHoldsLinesAreCountedAndTheFileSaysSo) {
+    {
+        FileSizeLimit none(0);
+        // Less than is written at once: the tick makes the only attempt.
+        feedLines(1, 5000);
+        ASSERT_TRUE(tickAndWaitUntilFailing(true));
+        // No write is tried again before the next tick: these only fill memory.
+        feedLines(5001, 60000);
+    }
+    ASSERT_TRUE(tickAndWaitUntilFailing(false));
+    feedLines(60001, 60100);
+    EXPECT_TRUE(transcript_->finish(screen_));
+    long lost = 0;
+    EXPECT_TRUE(holdsLines(path_, 60100, &lost));
+    // What was held filled the memory allowed, 102 bytes a line; of the
+    // 60000 lines, the last 99 were still on the screen.
+    const long held = 59901 - lost;
+    EXPECT_LE(held * 102 + 3, static_cast<long>(Transcript::kHoldAtMost));
+    EXPECT_GT(held * 102 + 3, static_cast<long>(Transcript::kHoldAtMost) - 256);
+}
+
 // The tool, run in the background with the limits a test sets.
 struct ToolOptions {
     std::optional<rlim_t> fileSizeLimit;
@@ -252,6 +359,7 @@ public:
     }
 
     bool running() { return !done_ && !reap(WNOHANG); }
+    pid_t pid() const { return pid_; }
 
     Outcome wait(std::chrono::seconds limit = 60s) {
         const auto end = started_ + limit;
@@ -449,6 +557,41 @@ TEST_F(FaultTest, AFloodOfOutputIsKeptUpWithInFlatMemory) {
     std::cout << "flood: " << big << " MB in " << large.seconds << " s (" << big / large.seconds
               << " MB/s); peak RSS " << small.maxRssKb << " KB after 2 MB, " << large.maxRssKb << " KB after "
               << big << " MB\n";
+}
+
+TEST_F(FaultTest, AFloodWithALogLosesNoLineAndKeepsMemoryFlat) {
+    // About 200 MB of numbered lines, each 102 bytes.
+    const long lines = 2'056'000;
+    const std::string log = (dir_ / "log.txt").string();
+    const Outcome without = Tool({"-rows=5", kChild, "lines", std::to_string(lines), "0", out()}).wait(600s);
+    EXPECT_EQ(without.exitCode, 0);
+    const Outcome with = Tool({"-rows=5", "-log=" + log, kChild, "lines", std::to_string(lines), "0", out()}).wait(600s);
+    EXPECT_EQ(with.signal, 0);
+    EXPECT_EQ(with.exitCode, 0);
+    EXPECT_TRUE(holdsLines(log, lines));
+#if !defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer's shadow memory multiplies what the log's buffers take.
+    EXPECT_LT(with.maxRssKb - without.maxRssKb, 8 * 1024)
+        << "peak RSS " << without.maxRssKb << " KB without the log, " << with.maxRssKb << " KB with it";
+#endif
+    std::cout << "flood of " << lines << " lines: " << without.seconds << " s, peak RSS " << without.maxRssKb
+              << " KB; with -log " << with.seconds << " s, " << with.maxRssKb << " KB\n";
+}
+
+// The log reaches the size limit mid-run; once the limit is lifted, the next
+// tick writes what was refused, from where the file stopped.
+TEST_F(FaultTest, ALogThatCouldNotGrowIsCompletedWhenItCanAgain) {
+    const std::string log = (dir_ / "log.txt").string();
+    // Five bursts of lines, 600 ms apart: the run lasts 3 s.
+    Tool tool({"-rows=5", "-log=" + log, kChild, "lines", "5000", "600", out()}, {.fileSizeLimit = kRoom});
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(log) && fs::file_size(log) == kRoom; }, 10s));
+    std::this_thread::sleep_for(600ms);  // a tick or two that fail
+    EXPECT_EQ(fs::file_size(log), kRoom);
+    const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+    ASSERT_EQ(prlimit(tool.pid(), RLIMIT_FSIZE, &unlimited, nullptr), 0);
+    const Outcome r = tool.wait();
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(holdsLines(log, 5000));
 }
 
 TEST_F(FaultTest, AChildKilledInTheMiddleOfASequenceLeavesAWellFormedFile) {

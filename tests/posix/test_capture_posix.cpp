@@ -352,6 +352,44 @@ TEST_F(CaptureTest, TheLastOfManyLinesIsAlwaysThere) {
     }
 }
 
+// -log: every row that scrolled off, then the last screen, in order.
+TEST_F(CaptureTest, TheLogHoldsEveryLineShownInOrder) {
+    const std::string log = (dir_ / "all.txt").string();
+    EXPECT_EQ(run({"-rows=10", "-log=" + log, "seq", "1", "100000", out()}).exitCode, 0);
+    std::string all(kBom), last(kBom);
+    for (int i = 1; i <= 100000; ++i) all += std::to_string(i) + "\r\n";
+    for (int i = 99992; i <= 100000; ++i) last += std::to_string(i) + "\r\n";
+    EXPECT_TRUE(readFile(log) == all) << "the log differs from seq 1 100000";
+    EXPECT_EQ(output(), last);
+
+    // A progress bar redrawn with CR stays one line, in its last state.
+    const std::string bar = "printf 'building\\n'; for i in 1 2 3; do printf '\\r[%s/3]' $i; done; printf ' done\\n'";
+    EXPECT_EQ(run({"-rows=2", "-LOG=" + log, "sh", "-c", bar + "; echo next", out()}).exitCode, 0);
+    EXPECT_EQ(readFile(log), fileOf({"building", "[3/3] done", "next"}));
+}
+
+TEST_F(CaptureTest, TheLogGrowsWhileTheChildRuns) {
+    const std::string log = (dir_ / "log.txt").string();
+    Tool tool({"-rows=2", "-log=" + log, "sh", "-c", "seq 1 5; sleep 2; echo end", out()}, setup_);
+    bool seen = false;
+    while (!seen && tool.running()) {
+        seen = readFile(log) == fileOf({"1", "2", "3", "4"});
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(tool.wait().exitCode, 0);
+    EXPECT_EQ(readFile(log), fileOf({"1", "2", "3", "4", "5", "end"}));
+}
+
+TEST_F(CaptureTest, ALogThatCannotBeCreatedStartsNoChild) {
+    const Result r = run({"-log=missing/log.txt", "sh", "-c", "touch started", out()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(fs::exists(dir_ / "started"));
+    EXPECT_EQ(output(), "");  // created, as always, before the log
+    EXPECT_EQ(run({"-log=", "sh", "-c", "touch started", out()}).exitCode, 1);
+    EXPECT_FALSE(fs::exists(dir_ / "started"));
+}
+
 TEST_F(CaptureTest, ABackgroundDescendantDoesNotKeepTheToolAlive) {
     Result r = run({"sh", "-c", "sleep 30 & echo done", out()});
     EXPECT_EQ(r.exitCode, 0);

@@ -314,6 +314,52 @@ TEST_F(VtsnapTest, WithItsOwnOutputRedirectedNothingOfTheChildLandsThere) {
     EXPECT_NE(readFile(out).find("to-console\r\n"), std::string::npos) << readFile(out);
 }
 
+// -log: every row that scrolled off, then the last screen, in order.
+TEST_F(VtsnapTest, TheLogHoldsEveryLineShownInOrder) {
+    const auto out = fresh(L"out.txt");
+    const auto log = fresh(L"all.txt");
+    ToolRun run(L"-rows=10 -log=" + quoted(log) + L" " + child(L"lines 100000 row") + L" " + quoted(out), work);
+    EXPECT_EQ(run.exitCode(), 0u);
+    std::string all(kBom), last(kBom);
+    for (int n = 1; n <= 100000; ++n) all += "row " + std::to_string(n) + "\r\n";
+    for (int n = 99992; n <= 100000; ++n) last += "row " + std::to_string(n) + "\r\n";
+    EXPECT_TRUE(readFile(log) == all) << "the log does not hold rows 1 to 100000";
+    EXPECT_EQ(readFile(out), last);
+}
+
+TEST_F(VtsnapTest, AProgressBarEndsAsOneLineOfTheLog) {
+    const auto out = fresh(L"out.txt");
+    const auto log = fresh(L"log.txt");
+    ToolRun run(L"-rows=2 -LOG=" + quoted(log) + L" " + child(L"print building progress 5 print next") + L" " +
+                    quoted(out),
+                work);
+    EXPECT_EQ(run.exitCode(), 0u);
+    EXPECT_EQ(readFile(log), fileOf({"building", "step 5/5 done", "next"}));
+}
+
+TEST_F(VtsnapTest, AFloodLosesNoLineOfTheLog) {
+    const auto out = fresh(L"out.txt");
+    const auto log = fresh(L"log.txt");
+    ToolRun run(L"-rows=5 -log=" + quoted(log) + L" " + child(L"lines 300000 flood") + L" " + quoted(out), work);
+    EXPECT_EQ(run.exitCode(), 0u);
+    std::string all(kBom);
+    for (int n = 1; n <= 300000; ++n) all += "flood " + std::to_string(n) + "\r\n";
+    EXPECT_TRUE(readFile(log) == all) << "the log does not hold lines 1 to 300000";
+}
+
+TEST_F(VtsnapTest, ALogThatCannotBeCreatedStartsNoChild) {
+    const auto out = fresh(L"out.txt");
+    const auto marker = fresh(L"child-ran.txt");
+    const auto printed = fresh(L"printed.txt");
+    ToolRun run(L"-log=" + quoted(work + L"\\missing\\log.txt") + L" " + child(L"touch " + quoted(marker)) + L" " +
+                    quoted(out),
+                work, printed);
+    EXPECT_EQ(run.exitCode(), 1u);
+    EXPECT_FALSE(fileExists(marker));
+    EXPECT_EQ(readFile(out), "");
+    EXPECT_EQ(readFile(printed), "");
+}
+
 BOOL WINAPI ignoreControlEvent(DWORD) {
     return TRUE;
 }

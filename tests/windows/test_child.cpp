@@ -4,6 +4,7 @@
 //   conout TEXT      TEXT and a line end on the console itself (CONOUT$)
 //   lines N PREFIX   N lines "PREFIX 1" .. "PREFIX N"
 //   color ATTR TEXT  TEXT in console attribute ATTR (e.g. 0x0C), then a line end
+//   progress N       "step 1/N" redrawn with CR up to "step N/N", then " done" and a line end
 //   sleep MS         pause
 //   cwd              the current directory as a line
 //   touch PATH       create an empty file
@@ -52,6 +53,13 @@ int main(int argc, char** argv) {
             writeOut(argv[++i]);
             SetConsoleTextAttribute(out, FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE);
             writeOut("\r\n");
+        } else if (step == "progress" && hasArg) {
+            const unsigned long count = number(argv[++i]);
+            for (unsigned long n = 1; n <= count; ++n) {
+                writeOut("\rstep " + std::to_string(n) + "/" + std::to_string(count));
+                Sleep(20);
+            }
+            writeOut(" done\r\n");
         } else if (step == "sleep" && hasArg) {
             Sleep(number(argv[++i]));
         } else if (step == "cwd") {

@@ -11,6 +11,7 @@
 
 #include "capture/command_line_windows.hpp"
 #include "capture/run_windows.hpp"
+#include "snapshot/render.hpp"
 #include "snapshot/snapshot_file.hpp"
 #include "tests/render_stream.hpp"
 
@@ -160,11 +161,16 @@ struct Pipe {
     HANDLE write = nullptr;
 };
 
+// Takes no snapshot here, so it needs no output file.
+CaptureLoop loopWithoutFiles(std::int32_t rows) {
+    return CaptureLoop(rows, SnapshotFile(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)), std::nullopt,
+                       false);
+}
+
 TEST(OutputPipe, TheReaderDecodesEveryBlockUntilThePipeBreaks) {
     Pipe pipe;
-    Screen screen(120, 30);
-    std::mutex lock;
-    ReaderContext context{pipe.read, &screen, &lock};
+    CaptureLoop loop = loopWithoutFiles(30);
+    ReaderContext context{pipe.read, &loop};
     const HANDLE reader = CreateThread(nullptr, 0, readerThread, &context, 0, nullptr);
     ASSERT_NE(reader, nullptr);
     pipe.send("\x1b[31");  // a sequence split across two blocks
@@ -176,22 +182,21 @@ TEST(OutputPipe, TheReaderDecodesEveryBlockUntilThePipeBreaks) {
     pipe.closeWriteEnd();
     ASSERT_EQ(WaitForSingleObject(reader, 5000), WAIT_OBJECT_0);
     CloseHandle(reader);
-    const std::string file = test::render(screen, true);
+    const std::string file = renderSnapshot(loop.screen(), true);
     EXPECT_TRUE(file.starts_with(std::string(kBom) + "\x1b[31mred\x1b[0m\r\nxxx")) << file;
     EXPECT_EQ(std::count(file.begin(), file.end(), 'x'), 2000);
 }
 
 TEST(OutputPipe, DrainingWithoutAThreadTakesWhatIsThereAndNeverBlocks) {
     Pipe pipe;
-    Screen screen(120, 10);
-    std::mutex lock;
-    EXPECT_TRUE(drainPipe(pipe.read, screen, lock));  // empty: returns at once
+    CaptureLoop loop = loopWithoutFiles(10);
+    EXPECT_TRUE(drainPipe(pipe.read, loop));  // empty: returns at once
     pipe.send("first ");
     pipe.send("second");
-    EXPECT_TRUE(drainPipe(pipe.read, screen, lock));
-    EXPECT_EQ(test::render(screen), fileOf({"first second"}));
+    EXPECT_TRUE(drainPipe(pipe.read, loop));
+    EXPECT_EQ(renderSnapshot(loop.screen(), false), fileOf({"first second"}));
     pipe.closeWriteEnd();
-    EXPECT_FALSE(drainPipe(pipe.read, screen, lock));
+    EXPECT_FALSE(drainPipe(pipe.read, loop));
 }
 
 }  // namespace

@@ -1,0 +1,67 @@
+// The part of a capture run that is the same on every platform: the screen,
+// the lock between the reader and the snapshots, the snapshot every 500 ms,
+// the transcript, and the order of the end: the child ends, the rest of its
+// output is decoded, then the last snapshot and the last of the transcript.
+// Each platform brings its own way of waiting for the child and of reading
+// its output.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+#include "capture/command_line.hpp"
+#include "snapshot/snapshot_file.hpp"
+#include "snapshot/transcript.hpp"
+#include "terminal/screen.hpp"
+
+namespace vtsnap {
+
+inline constexpr std::size_t kReadSize = 4096;
+inline constexpr int kSnapshotIntervalMs = 500;
+
+// What a platform does for the loop, on the loop's (main) thread.
+class ChildWatch {
+public:
+    // Waits up to `milliseconds` for the child to end, keeping its output
+    // flowing meanwhile. True once it has ended, or once waiting is no use.
+    virtual bool waitForChild(int milliseconds) = 0;
+    // After the child's end: returns once all the output that is coming has
+    // gone through CaptureLoop::feed and nothing will call it again.
+    virtual void finishReading() = 0;
+
+protected:
+    ~ChildWatch() = default;
+};
+
+class CaptureLoop {
+public:
+    // `output` is the screen file, `log` the transcript file if there is one;
+    // both are opened, and later closed, by the caller.
+    CaptureLoop(std::int32_t rows, const SnapshotFile& output, std::optional<SnapshotFile> log, bool useColor);
+    CaptureLoop(const CaptureLoop&) = delete;
+    CaptureLoop& operator=(const CaptureLoop&) = delete;
+
+    // Decodes one block of the child's output; any thread.
+    void feed(const std::uint8_t* bytes, std::size_t length);
+
+    // The main thread's part, from the first snapshot to the last, once the
+    // child runs and its output is being read.
+    void run(ChildWatch& child);
+
+    // For a caller that knows that nothing is being decoded.
+    const Screen& screen() const { return screen_; }
+
+private:
+    void snapshot();
+    void appendLog();
+
+    std::mutex lock_;  // held for each block decoded, each snapshot and each hand-over to the log
+    Screen screen_;
+    SnapshotFile output_;
+    std::optional<Transcript> transcript_;
+    bool useColor_;
+};
+
+}  // namespace vtsnap
