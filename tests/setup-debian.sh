@@ -10,8 +10,11 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine wine64
   bsdutils procps
-  nodejs npm
 )
+# Node.js for the differential test: Debian's, unless the machine has its own
+# (a NodeSource nodejs brings npm and conflicts with Debian's npm package).
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
