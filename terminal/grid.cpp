@@ -20,7 +20,7 @@ void fillSpaces(char16_t* cells, std::int32_t count) {
     for (; i < count; ++i) cells[i] = u' ';
 }
 
-void setAttrs(CellAttr* cells, std::int32_t count, CellAttr attr) {
+void fillCells(CellAttr* cells, std::int32_t count, CellAttr attr) {
     if (count >= 16 && attr == CellAttr{}) {
         std::memset(static_cast<void*>(cells), 0xFF, sizeof(CellAttr) * static_cast<std::size_t>(count));
         return;
@@ -54,10 +54,10 @@ Grid::Row& Grid::layDown(std::int32_t row) {
     const CellAttr fill = fillOf(r);
     fillSpaces(r.chars, cols_);
     if (fill != CellAttr{}) {
-        setAttrs(r.attrs, cols_, fill);
+        fillCells(r.attrs, cols_, fill);
         r.plain = false;
     } else if (!r.plain) {
-        setAttrs(r.attrs, cols_, fill);
+        fillCells(r.attrs, cols_, fill);
         r.plain = true;
     }
     r.generation = generation_;

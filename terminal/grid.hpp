@@ -49,12 +49,12 @@ public:
     // Rows from here to the bottom are blank; the renderer need not look.
     std::int32_t usedRows() const { return usedRows_; }
 
-    // Writing: the row's cells, laid down first if it was blank. Whoever
-    // takes the colours may write any colour into them.
-    char16_t* writeChars(std::int32_t row);
-    CellAttr* writeAttrs(std::int32_t row);
-    // Writes `count` copies of `attr` from `col`, leaving a row of default
-    // colours untouched by default ones.
+    // Writing, into a row laid down first if it was blank. Default colours
+    // written into a row of default colours leave its colours untouched.
+    // `count` cells of text from `col`, all in `attr`:
+    template <class Unit>
+    void writeText(std::int32_t row, std::int32_t col, const Unit* text, std::int32_t count, CellAttr attr);
+    // `count` copies of `attr` from `col`:
     void fillAttrs(std::int32_t row, std::int32_t col, std::int32_t count, CellAttr attr);
 
     // Editing within a row: cells from `col` move right (the last ones fall
@@ -99,6 +99,7 @@ private:
         return blank(r) ? layDown(row) : r;
     }
     Row& layDown(std::int32_t row);
+    void setAttrs(Row& r, std::int32_t col, std::int32_t count, CellAttr attr);
     void markBlank(std::int32_t first, std::int32_t last, CellAttr fill);
     void reverse(std::int32_t first, std::int32_t last);
     void moveRing(std::int32_t n);
@@ -133,11 +134,7 @@ inline CellAttr Grid::cellAttr(std::int32_t row, std::int32_t col) const {
     return blank(r) ? fillOf(r) : r.attrs[static_cast<std::size_t>(col)];
 }
 
-inline char16_t* Grid::writeChars(std::int32_t row) { return materialize(row).chars; }
-
-// Inline: every run of text ends here.
-inline void Grid::fillAttrs(std::int32_t row, std::int32_t col, std::int32_t count, CellAttr attr) {
-    Row& r = materialize(row);
+inline void Grid::setAttrs(Row& r, std::int32_t col, std::int32_t count, CellAttr attr) {
     if (attr == CellAttr{}) {
         if (r.plain) return;  // default colours on default colours
     } else {
@@ -147,10 +144,17 @@ inline void Grid::fillAttrs(std::int32_t row, std::int32_t col, std::int32_t cou
     for (std::int32_t i = 0; i < count; ++i) cells[i] = attr;
 }
 
-inline CellAttr* Grid::writeAttrs(std::int32_t row) {
+// Inline: every run of text ends here.
+template <class Unit>
+inline void Grid::writeText(std::int32_t row, std::int32_t col, const Unit* text, std::int32_t count, CellAttr attr) {
     Row& r = materialize(row);
-    r.plain = false;
-    return r.attrs;
+    char16_t* cells = r.chars + col;
+    for (std::int32_t i = 0; i < count; ++i) cells[i] = text[i];
+    setAttrs(r, col, count, attr);
+}
+
+inline void Grid::fillAttrs(std::int32_t row, std::int32_t col, std::int32_t count, CellAttr attr) {
+    setAttrs(materialize(row), col, count, attr);
 }
 
 }  // namespace vtsnap

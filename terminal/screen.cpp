@@ -42,8 +42,7 @@ void Screen::putChar(char16_t unit) {
             wrapPending_ = false;
     }
     if (insertMode_) grid_.insertCells(cursorRow_, cursorCol_, 1, eraseAttr());
-    grid_.writeChars(cursorRow_)[cursorCol_] = unit;
-    grid_.fillAttrs(cursorRow_, cursorCol_, 1, currentAttr_);
+    grid_.writeText(cursorRow_, cursorCol_, &unit, 1, currentAttr_);
     if (cursorCol_ < cols() - 1)
         ++cursorCol_;
     else if (autoWrap_)
@@ -72,9 +71,7 @@ void Screen::putRun(const Unit* text, std::size_t count) {
     while (count > 0) {
         if (wrapPending_) wrapToNextLine();
         const auto n = static_cast<std::int32_t>(std::min<std::size_t>(count, static_cast<std::size_t>(cols - cursorCol_)));
-        char16_t* cell = grid_.writeChars(cursorRow_) + cursorCol_;
-        for (std::int32_t i = 0; i < n; ++i) cell[i] = text[i];
-        grid_.fillAttrs(cursorRow_, cursorCol_, n, currentAttr_);
+        grid_.writeText(cursorRow_, cursorCol_, text, n, currentAttr_);
         cursorCol_ += n;
         text += n;
         count -= static_cast<std::size_t>(n);
