@@ -150,14 +150,24 @@ void Terminal::startEscape() {
     intermediates.clear();
 }
 
-void Terminal::escapeByte(std::uint8_t b) {
+// ESC starts a new sequence; CAN, SUB and bytes from 0x80 up abandon the one
+// in progress. True when `b` was one of them.
+bool Terminal::abandonedBy(std::uint8_t b) {
     if (b == kEsc) {
         sequenceEnded();
         startEscape();
-    } else if (b == kCan || b == kSub || b >= 0x80) {
+        return true;
+    }
+    if (b == kCan || b == kSub || b >= 0x80) {
         sequenceEnded();
         state = ParserState::Ground;
-    } else if (b == kDel) {
+        return true;
+    }
+    return false;
+}
+
+void Terminal::escapeByte(std::uint8_t b) {
+    if (abandonedBy(b) || b == kDel) {
     } else if (b < 0x20) {
         if (state == ParserState::Escape) {
             // Right after ESC a control is dropped with the escape.
@@ -184,13 +194,7 @@ void Terminal::escapeByte(std::uint8_t b) {
 }
 
 void Terminal::csiByte(std::uint8_t b) {
-    if (b == kEsc) {
-        sequenceEnded();
-        startEscape();
-    } else if (b == kCan || b == kSub || b >= 0x80) {
-        sequenceEnded();
-        state = ParserState::Ground;
-    } else if (b == kDel) {
+    if (abandonedBy(b) || b == kDel) {
     } else if (b < 0x20) {
         control(b);
     } else if (b >= 0x40) {

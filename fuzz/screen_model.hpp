@@ -53,6 +53,7 @@ private:
     void text(std::uint8_t b);
     void printCodePoint(std::uint32_t v);
     void control(std::uint8_t b);
+    bool abandonedBy(std::uint8_t b);
     void escapeByte(std::uint8_t b);
     void csiByte(std::uint8_t b);
     void stringByte(std::uint8_t b);

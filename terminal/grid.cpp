@@ -74,7 +74,7 @@ void Grid::insertCells(std::int32_t row, std::int32_t col, std::int32_t n, CellA
     std::memmove(r.chars + col + n, r.chars + col, sizeof(char16_t) * moved);
     if (!r.plain) std::memmove(r.attrs + col + n, r.attrs + col, sizeof(CellAttr) * moved);
     std::fill_n(r.chars + col, n, u' ');
-    fillAttrs(row, col, n, fill);
+    setAttrs(r, col, n, fill);
 }
 
 void Grid::deleteCells(std::int32_t row, std::int32_t col, std::int32_t n, CellAttr fill) {
@@ -85,7 +85,7 @@ void Grid::deleteCells(std::int32_t row, std::int32_t col, std::int32_t n, CellA
     std::memmove(r.chars + col, r.chars + col + n, sizeof(char16_t) * moved);
     if (!r.plain) std::memmove(r.attrs + col, r.attrs + col + n, sizeof(CellAttr) * moved);
     std::fill_n(r.chars + cols_ - n, n, u' ');
-    fillAttrs(row, cols_ - n, n, fill);
+    setAttrs(r, cols_ - n, n, fill);
 }
 
 void Grid::blankCells(std::int32_t row, std::int32_t from, std::int32_t to, CellAttr fill) {
@@ -97,11 +97,11 @@ void Grid::blankCells(std::int32_t row, std::int32_t from, std::int32_t to, Cell
         clearRow(row, fill);
         return;
     }
-    Row& r = at(row);
     // Blanking part of a row that is blank in the same colours changes nothing.
-    if (blank(r) && fillOf(r) == fill) return;
-    std::fill(materialize(row).chars + from, r.chars + to + 1, u' ');
-    fillAttrs(row, from, to - from + 1, fill);
+    if (blank(at(row)) && fillOf(at(row)) == fill) return;
+    Row& r = materialize(row);
+    std::fill(r.chars + from, r.chars + to + 1, u' ');
+    setAttrs(r, from, to - from + 1, fill);
 }
 
 // Marks rows first..last blank in `fill`, whatever they held.
