@@ -14,11 +14,13 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "terminal/csi_params.hpp"
+#include "terminal/widen.hpp"
 
 namespace vtsnap {
 
@@ -183,22 +185,24 @@ private:
 
 namespace decoder_detail {
 
-// The end of a run of printable ASCII starting at `p`, eight bytes at a time:
-// a word holds only 0x20-0x7E when no byte is below 0x20, none is 0x7F and
-// none has its top bit.
-inline const std::uint8_t* asciiTextEnd(const std::uint8_t* p, const std::uint8_t* end) {
+// A word's bytes that end a run of printable ASCII (0x20-0x7E), as their top
+// bits: a byte's top bit ends up set when it is below 0x20, when it is 0x7F
+// (adding 1 carries into the top bit), or when it had it already. Borrows and
+// carries only run upwards from a byte that is flagged anyway, so the lowest
+// flagged byte is the first one that ends the run. (Bytes are read
+// little-endian, as on every machine we build for.)
+inline std::uint64_t printableStops(std::uint64_t word) {
     constexpr std::uint64_t kOnes = 0x0101010101010101ull;
     constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    return ((word - kOnes * 0x20) | (word + kOnes) | word) & kHigh;
+}
+
+// The end of a run of printable ASCII starting at `p`, eight bytes at a time.
+inline const std::uint8_t* asciiTextEnd(const std::uint8_t* p, const std::uint8_t* end) {
     while (end - p >= 8) {
         std::uint64_t word;
         std::memcpy(&word, p, 8);
-        // A byte's top bit ends up set when it is below 0x20, when it is 0x7F
-        // (adding 1 carries into the top bit), or when it had it already.
-        // (Bytes are read little-endian, as on every machine we build for.)
-        const std::uint64_t stops = ((word - kOnes * 0x20) | (word + kOnes) | word) & kHigh;
-        // Borrows and carries only run upwards from a byte that is flagged
-        // anyway, so the lowest flagged byte is the first one that ends the run.
-        if (stops != 0) return p + __builtin_ctzll(stops) / 8;
+        if (const std::uint64_t stops = printableStops(word); stops != 0) return p + std::countr_zero(stops) / 8;
         p += 8;
     }
     while (p < end && *p >= 0x20 && *p < 0x7F) ++p;
@@ -233,6 +237,44 @@ constexpr std::array<Utf8Lead, 256> makeLeadTable() {
 inline constexpr std::array<Utf8Lead, 256> kUtf8Leads = makeLeadTable();
 
 inline Utf8Lead utf8Lead(std::uint8_t b) { return kUtf8Leads[b]; }
+
+// What a byte from 0x80 up says of the well-formed character it would start,
+// for the run decoder: checks that need no branch of their own, and the
+// lead's share of the code point.
+struct Utf8Start {
+    std::uint32_t low;       // the second byte must lie in low..low + span
+    std::uint32_t span;
+    std::uint32_t contMask;  // the third and fourth bytes, where the character
+    std::uint32_t contWant;  // has them, must be continuation bytes
+    std::uint32_t leadBits;  // the lead's bits, in place
+    std::uint32_t shift;     // 6 * (4 - length): drops the bits a short character lacks
+};
+
+constexpr std::array<Utf8Start, 128> makeStartTable() {
+    std::array<Utf8Start, 128> table{};
+    for (unsigned b = 0x80; b < 0x100; ++b) {
+        Utf8Lead lead = classifyLead(b);
+        // C1 controls (C2 80-9F) are left to the byte-at-a-time path too.
+        if (b == 0xC2) lead.low = 0xA0;
+        Utf8Start& s = table[b - 0x80];
+        if (lead.continuations == 0) {
+            s.low = 0x100;  // no second byte passes
+            continue;
+        }
+        const unsigned length = lead.continuations + 1u;
+        s.low = lead.low;
+        s.span = static_cast<std::uint32_t>(lead.high - lead.low);
+        for (unsigned i = 2; i < length; ++i) {
+            s.contMask |= 0xC0u << (8 * i);
+            s.contWant |= 0x80u << (8 * i);
+        }
+        s.leadBits = (b & (0x7Fu >> length)) << (6 * (length - 1));
+        s.shift = 6 * (4 - length);
+    }
+    return table;
+}
+
+inline constexpr std::array<Utf8Start, 128> kUtf8Starts = makeStartTable();
 
 }  // namespace decoder_detail
 
@@ -338,59 +380,57 @@ const std::uint8_t* Decoder::ground(const std::uint8_t* p, const std::uint8_t* e
 }
 
 // Text that holds characters beyond ASCII, from `p` up to the first control,
-// DEL, or a character that is broken or cut by the end of the block. Whole
-// characters are checked and decoded here without the byte-at-a-time state,
-// into UTF-16 handed on in runs. Returns where it stopped.
+// DEL, or a character that is broken or cut short; the last few bytes of a
+// block are left to the byte-at-a-time path. Returns where it stopped.
+//
+// In mixed text, whether the next character is ASCII and how long it is are
+// both random, so branching on them mispredicts several times per word. Each
+// step here takes instead the run of printable ASCII that starts the next
+// eight bytes and the one character after it, with no branch that depends on
+// either: the run is copied eight units at a time and only its length counts,
+// and the character is checked and decoded through a table on its lead byte.
 template <class Handler>
 const std::uint8_t* Decoder::utf8Run(const std::uint8_t* p, const std::uint8_t* end, Handler& handler) {
     using namespace decoder_detail;
-    // A character never takes more UTF-16 units than bytes, so a run that
-    // starts at most kRunBytes before `stop` fits with room for the last
-    // character's bytes beyond it.
-    constexpr std::ptrdiff_t kRunBytes = 256;
-    char16_t units[kRunBytes + 4];
+    constexpr std::size_t kUnits = 256;
+    // A step writes at most 9 units beyond where it starts.
+    char16_t units[kUnits + 16];
     std::size_t n = 0;
-    const std::uint8_t* const stop = end - p > kRunBytes ? p + kRunBytes : end;
-    while (p < stop) {
-        const std::uint8_t b = *p;
-        if (static_cast<std::uint8_t>(b - 0x20) < 0x5F) {  // 0x20-0x7E
-            units[n++] = b;
-            ++p;
-        } else if (b < 0x80) {
-            break;  // a control or DEL
-        } else {
-            const Utf8Lead lead = utf8Lead(b);
-            if (lead.continuations == 0 || end - p <= lead.continuations) break;
-            const std::uint8_t c1 = p[1];
-            if (c1 < lead.low || c1 > lead.high) break;
-            std::uint32_t v;
-            if (lead.continuations == 1) {
-                v = ((b & 0x1Fu) << 6) | (c1 & 0x3Fu);
-            } else {
-                const std::uint8_t c2 = p[2];
-                if ((c2 & 0xC0) != 0x80) break;
-                if (lead.continuations == 2) {
-                    v = ((b & 0x0Fu) << 12) | ((c1 & 0x3Fu) << 6) | (c2 & 0x3Fu);
-                } else {
-                    const std::uint8_t c3 = p[3];
-                    if ((c3 & 0xC0) != 0x80) break;
-                    v = ((b & 0x07u) << 18) | ((c1 & 0x3Fu) << 12) | ((c2 & 0x3Fu) << 6) | (c3 & 0x3Fu);
-                }
-            }
-            p += lead.continuations + 1;
-            if (v < 0xA0) {
-                // A C1 control: the text before it is written first.
-                if (n > 0) handler.printUnits(units, n);
-                n = 0;
-                handler.noAction();
-            } else if (v <= 0xFFFF) {
-                units[n++] = static_cast<char16_t>(v);
-            } else {
-                v -= 0x10000;
-                units[n++] = static_cast<char16_t>(0xD800 + (v >> 10));
-                units[n++] = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
-            }
+    // A step reads the next 8 bytes, and up to 4 from the last of them.
+    while (end - p >= 11) {
+        if (n >= kUnits) {
+            handler.printUnits(units, n);
+            n = 0;
         }
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        widenBytes<8>(units + n, p);
+        const auto ascii = static_cast<unsigned>(std::countr_zero(printableStops(word))) / 8;
+        n += ascii;
+        p += ascii;
+        if (ascii == 8) continue;
+        // From the word already loaded: a load would lengthen the chain from
+        // one step's position to the next.
+        const auto lead = static_cast<std::uint8_t>(word >> (8 * ascii));
+        if (lead < 0x80) break;  // a control or DEL
+        std::uint32_t w;
+        std::memcpy(&w, p, 4);
+        const Utf8Start& start = kUtf8Starts[lead - 0x80];
+        const std::uint32_t second = (w >> 8) & 0xFF;
+        // One branch for both checks: it is nearly always not taken.
+        if ((second - start.low > start.span) | ((w & start.contMask) != start.contWant)) break;
+        const std::uint32_t tail = ((w >> 8 & 0x3F) << 12) | ((w >> 16 & 0x3F) << 6) | (w >> 24 & 0x3F);
+        const std::uint32_t v = start.leadBits | tail >> start.shift;
+        // Above U+FFFF: a surrogate pair (0xD7C0 + (v >> 10) is 0xD800 + ((v - 0x10000) >> 10)).
+        // Chosen by a mask, as a branch on it would mispredict.
+        const std::uint32_t pair = v > 0xFFFF;
+        const std::uint32_t mask = 0u - pair;
+        units[n] = static_cast<char16_t>((v & ~mask) | ((0xD7C0 + (v >> 10)) & mask));
+        units[n + 1] = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+        n += 1 + pair;
+        // The length in compares, for the same reason (a lead that is not
+        // one failed the checks above).
+        p += 2 + (lead >= 0xE0) + (lead >= 0xF0);
     }
     if (n > 0) handler.printUnits(units, n);
     return p;

@@ -12,14 +12,6 @@ namespace {
 // memset, which the C library tunes for the machine it runs on.
 static_assert(sizeof(CellAttr) == 8 && kDefaultColor == 0xFFFFFFFFu);
 
-// Four spaces at a time: a plain fill of 16-bit units is not vectorised.
-void fillSpaces(char16_t* cells, std::int32_t count) {
-    constexpr std::uint64_t kFourSpaces = 0x0020002000200020ull;
-    std::int32_t i = 0;
-    for (; i + 4 <= count; i += 4) std::memcpy(cells + i, &kFourSpaces, sizeof kFourSpaces);
-    for (; i < count; ++i) cells[i] = u' ';
-}
-
 void fillCells(CellAttr* cells, std::int32_t count, CellAttr attr) {
     if (count >= 16 && attr == CellAttr{}) {
         std::memset(static_cast<void*>(cells), 0xFF, sizeof(CellAttr) * static_cast<std::size_t>(count));
@@ -52,7 +44,8 @@ Grid::Grid(std::int32_t cols, std::int32_t rows)
 Grid::Row& Grid::layDown(std::int32_t row) {
     Row& r = at(row);
     const CellAttr fill = fillOf(r);
-    fillSpaces(r.chars, cols_);
+    // A copy of a row of spaces: the C library's copy is wider than any fill.
+    std::memcpy(r.chars, spaces_.data(), sizeof(char16_t) * static_cast<std::size_t>(cols_));
     if (fill != CellAttr{}) {
         fillCells(r.attrs, cols_, fill);
         r.plain = false;

@@ -13,7 +13,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
+
+#include "terminal/widen.hpp"
 
 namespace vtsnap {
 
@@ -134,22 +137,75 @@ inline CellAttr Grid::cellAttr(std::int32_t row, std::int32_t col) const {
     return blank(r) ? fillOf(r) : r.attrs[static_cast<std::size_t>(col)];
 }
 
+namespace grid_detail {
+
+// Moves N units into cells in one load and one store.
+template <int N>
+inline void moveUnits(char16_t* out, const char16_t* in) {
+    std::memcpy(out, in, N * sizeof(char16_t));
+}
+
+template <int N>
+inline void moveUnits(char16_t* out, const std::uint8_t* in) {
+    widenBytes<N>(out, in);
+}
+
+// Text runs are mostly short words of random length: a loop whose exit
+// depends on the length mispredicts about once a run. These copy and fill
+// with a few fixed-size moves instead, the last overlapping the one before.
+template <class Unit>
+inline void copyUnits(char16_t* out, const Unit* in, std::int32_t count) {
+    if (count >= 8) {
+        for (std::int32_t i = 0; i < count - 8; i += 8) moveUnits<8>(out + i, in + i);
+        moveUnits<8>(out + count - 8, in + count - 8);
+    } else if (count >= 4) {
+        moveUnits<4>(out, in);
+        moveUnits<4>(out + count - 4, in + count - 4);
+    } else if (count >= 2) {
+        moveUnits<2>(out, in);
+        moveUnits<2>(out + count - 2, in + count - 2);
+    } else if (count == 1) {
+        out[0] = in[0];
+    }
+}
+
+inline void fillAttrPair(CellAttr* out, CellAttr attr) {
+    out[0] = attr;
+    out[1] = attr;
+}
+
+inline void fillAttrRun(CellAttr* out, std::int32_t count, CellAttr attr) {
+    if (count >= 4) {
+        for (std::int32_t i = 0; i < count - 4; i += 4) {
+            fillAttrPair(out + i, attr);
+            fillAttrPair(out + i + 2, attr);
+        }
+        fillAttrPair(out + count - 4, attr);
+        fillAttrPair(out + count - 2, attr);
+    } else if (count >= 2) {
+        fillAttrPair(out, attr);
+        fillAttrPair(out + count - 2, attr);
+    } else if (count == 1) {
+        out[0] = attr;
+    }
+}
+
+}  // namespace grid_detail
+
 inline void Grid::setAttrs(Row& r, std::int32_t col, std::int32_t count, CellAttr attr) {
     if (attr == CellAttr{}) {
         if (r.plain) return;  // default colours on default colours
     } else {
         r.plain = false;
     }
-    CellAttr* cells = r.attrs + col;
-    for (std::int32_t i = 0; i < count; ++i) cells[i] = attr;
+    grid_detail::fillAttrRun(r.attrs + col, count, attr);
 }
 
 // Inline: every run of text ends here.
 template <class Unit>
 inline void Grid::writeText(std::int32_t row, std::int32_t col, const Unit* text, std::int32_t count, CellAttr attr) {
     Row& r = materialize(row);
-    char16_t* cells = r.chars + col;
-    for (std::int32_t i = 0; i < count; ++i) cells[i] = text[i];
+    grid_detail::copyUnits(r.chars + col, text, count);
     setAttrs(r, col, count, attr);
 }
 

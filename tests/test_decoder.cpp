@@ -3,6 +3,7 @@
 // is cut does not show.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -113,6 +114,37 @@ TEST(Decoder, HandsOnWhatItRecognises) {
         EXPECT_EQ(decode(c.bytes, c.bytes.size()), c.events) << "bytes: " << c.bytes;
         for (std::size_t chunk = 1; chunk < c.bytes.size(); ++chunk)
             ASSERT_EQ(decode(c.bytes, chunk), c.events) << "in blocks of " << chunk << ", bytes: " << c.bytes;
+    }
+}
+
+// Long text goes through a run decoder that byte-at-a-time feeding never
+// reaches (it needs several bytes ahead): both must hand on the same, for
+// well-formed and broken UTF-8 at every offset, mixed with controls.
+TEST(Decoder, TextRunsDecodeAsByteAtATime) {
+    static const char* const kPieces[] = {
+        "a", "Z", " ", "~", "\xC3\xA9", "\xD0\x96", "\xE2\x94\x80", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80",
+        // Edges: U+00A0, U+07FF, U+0800, U+D7FF, U+E000, U+FFFF, U+10000, U+10FFFF.
+        "\xC2\xA0", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEE\x80\x80", "\xEF\xBF\xBF",
+        "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF",
+        // C1 controls, overlong forms, surrogates, beyond U+10FFFF, stray and cut-short bytes.
+        "\xC2\x80", "\xC2\x9F", "\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF0\x8F\xBF\xBF",
+        "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\x80", "\xBF", "\xFF", "\xC3", "\xE2\x94", "\xF0\x9F\x98",
+        "\r\n", "\x7F", "\x1B[1m", "\x1B[38;5;3m",
+    };
+    std::uint32_t seed = 1;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 16;
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::string bytes;
+        const std::uint32_t pieces = 10 + next() % 200;
+        // Mostly well-formed text, as programs write it, with a few faults.
+        for (std::uint32_t i = 0; i < pieces; ++i)
+            bytes += kPieces[next() % 4 == 0 ? next() % std::size(kPieces) : next() % 17];
+        const std::string expected = decode(bytes, 1);
+        ASSERT_EQ(decode(bytes, bytes.size()), expected) << "round " << round;
+        ASSERT_EQ(decode(bytes, 1 + round % 23), expected) << "round " << round;
     }
 }
 
