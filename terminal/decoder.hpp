@@ -336,6 +336,13 @@ const std::uint8_t* Decoder::ground(const std::uint8_t* p, const std::uint8_t* e
         const std::uint8_t b = *p;
         if (b >= 0x20 && b < 0x7F) {
             const std::uint8_t* runEnd = asciiTextEnd(p + 1, end);
+            // A short run that UTF-8 follows goes with it, in one hand-over.
+            if (runEnd - p < 32 && runEnd != end && *runEnd >= 0x80) {
+                if (const std::uint8_t* textEnd = utf8Run(p, end, handler); textEnd != p) {
+                    p = textEnd;
+                    continue;
+                }
+            }
             handler.printAscii(p, static_cast<std::size_t>(runEnd - p));
             p = runEnd;
             continue;
