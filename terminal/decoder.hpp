@@ -239,15 +239,22 @@ inline constexpr std::array<Utf8Lead, 256> kUtf8Leads = makeLeadTable();
 inline Utf8Lead utf8Lead(std::uint8_t b) { return kUtf8Leads[b]; }
 
 // What a byte from 0x80 up says of the well-formed character it would start,
-// for the run decoder: checks that need no branch of their own, and the
-// lead's share of the code point.
+// for the run decoder: checks that need no branch of their own, the lead's
+// share of the code point, and how the character becomes UTF-16.
 struct Utf8Start {
-    std::uint32_t low;       // the second byte must lie in low..low + span
+    std::uint32_t low;        // the second byte must lie in low..low + span
     std::uint32_t span;
-    std::uint32_t contMask;  // the third and fourth bytes, where the character
-    std::uint32_t contWant;  // has them, must be continuation bytes
-    std::uint32_t leadBits;  // the lead's bits, in place
-    std::uint32_t shift;     // 6 * (4 - length): drops the bits a short character lacks
+    std::uint32_t contMask;   // the third and fourth bytes, where the character
+    std::uint32_t contWant;   // has them, must be continuation bytes
+    std::uint32_t leadBits;   // the lead's bits, in place
+    std::uint32_t shift;      // 6 * (4 - length): drops the bits a short character lacks
+    // The first unit is (v >> firstShift) + firstAdd: the character itself,
+    // or the high half of a surrogate pair for the four-byte characters,
+    // which are exactly those above U+FFFF.
+    std::uint16_t firstAdd;
+    std::uint8_t firstShift;
+    std::uint8_t pair;        // 1: a second unit (the low half) follows
+    std::uint32_t unused;     // 32 bytes: an index scales by a shift
 };
 
 constexpr std::array<Utf8Start, 128> makeStartTable() {
@@ -270,6 +277,11 @@ constexpr std::array<Utf8Start, 128> makeStartTable() {
         }
         s.leadBits = (b & (0x7Fu >> length)) << (6 * (length - 1));
         s.shift = 6 * (4 - length);
+        if (length == 4) {
+            s.firstAdd = 0xD7C0;  // 0xD800 + ((v - 0x10000) >> 10)
+            s.firstShift = 10;
+            s.pair = 1;
+        }
     }
     return table;
 }
@@ -404,7 +416,9 @@ const std::uint8_t* Decoder::utf8Run(const std::uint8_t* p, const std::uint8_t* 
     char16_t units[kUnits + 16];
     std::size_t n = 0;
     // A step reads the next 8 bytes, and up to 4 from the last of them.
-    while (end - p >= 11) {
+    if (end - p < 11) return p;
+    const std::uint8_t* const last = end - 11;
+    while (p <= last) {
         if (n >= kUnits) {
             handler.printUnits(units, n);
             n = 0;
@@ -422,22 +436,18 @@ const std::uint8_t* Decoder::utf8Run(const std::uint8_t* p, const std::uint8_t* 
         if (lead < 0x80) break;  // a control or DEL
         std::uint32_t w;
         std::memcpy(&w, p, 4);
-        const Utf8Start& start = kUtf8Starts[lead - 0x80];
+        const Utf8Start& start = kUtf8Starts[lead & 0x7F];
         const std::uint32_t second = (w >> 8) & 0xFF;
         // One branch for both checks: it is nearly always not taken.
         if ((second - start.low > start.span) | ((w & start.contMask) != start.contWant)) break;
         const std::uint32_t tail = ((w >> 8 & 0x3F) << 12) | ((w >> 16 & 0x3F) << 6) | (w >> 24 & 0x3F);
         const std::uint32_t v = start.leadBits | tail >> start.shift;
-        // Above U+FFFF: a surrogate pair (0xD7C0 + (v >> 10) is 0xD800 + ((v - 0x10000) >> 10)).
-        // Chosen by a mask, as a branch on it would mispredict.
-        const std::uint32_t pair = v > 0xFFFF;
-        const std::uint32_t mask = 0u - pair;
-        units[n] = static_cast<char16_t>((v & ~mask) | ((0xD7C0 + (v >> 10)) & mask));
+        units[n] = static_cast<char16_t>((v >> start.firstShift) + start.firstAdd);
         units[n + 1] = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
-        n += 1 + pair;
+        n += 1u + start.pair;
         // The length in compares, for the same reason (a lead that is not
         // one failed the checks above).
-        p += 2 + (lead >= 0xE0) + (lead >= 0xF0);
+        p += 2u + (lead >= 0xE0) + (lead >= 0xF0);
     }
     if (n > 0) handler.printUnits(units, n);
     return p;
