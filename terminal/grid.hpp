@@ -153,9 +153,10 @@ inline void moveUnits(char16_t* out, const std::uint8_t* in) {
 // Text runs are mostly short words of random length: a loop whose exit
 // depends on the length mispredicts about once a run. These copy and fill
 // with a few fixed-size moves instead, the last overlapping the one before.
+// Words of 4 to 8 characters, the most common, all take the same path.
 template <class Unit>
 inline void copyUnits(char16_t* out, const Unit* in, std::int32_t count) {
-    if (count >= 8) {
+    if (count > 8) {
         for (std::int32_t i = 0; i < count - 8; i += 8) moveUnits<8>(out + i, in + i);
         moveUnits<8>(out + count - 8, in + count - 8);
     } else if (count >= 4) {
@@ -169,35 +170,33 @@ inline void copyUnits(char16_t* out, const Unit* in, std::int32_t count) {
     }
 }
 
-inline void fillAttrPair(CellAttr* out, CellAttr attr) {
+inline void fillAttrs4(CellAttr* out, CellAttr attr) {
     out[0] = attr;
     out[1] = attr;
+    out[2] = attr;
+    out[3] = attr;
 }
 
 inline void fillAttrRun(CellAttr* out, std::int32_t count, CellAttr attr) {
-    if (count >= 4) {
-        for (std::int32_t i = 0; i < count - 4; i += 4) {
-            fillAttrPair(out + i, attr);
-            fillAttrPair(out + i + 2, attr);
-        }
-        fillAttrPair(out + count - 4, attr);
-        fillAttrPair(out + count - 2, attr);
-    } else if (count >= 2) {
-        fillAttrPair(out, attr);
-        fillAttrPair(out + count - 2, attr);
-    } else if (count == 1) {
-        out[0] = attr;
+    if (count > 8) {
+        for (std::int32_t i = 0; i < count - 4; i += 4) fillAttrs4(out + i, attr);
+        fillAttrs4(out + count - 4, attr);
+    } else if (count >= 4) {
+        fillAttrs4(out, attr);
+        fillAttrs4(out + count - 4, attr);
+    } else {
+        for (std::int32_t i = 0; i < count; ++i) out[i] = attr;
     }
 }
 
 }  // namespace grid_detail
 
 inline void Grid::setAttrs(Row& r, std::int32_t col, std::int32_t count, CellAttr attr) {
-    if (attr == CellAttr{}) {
-        if (r.plain) return;  // default colours on default colours
-    } else {
-        r.plain = false;
-    }
+    // Default colours on default colours change nothing. (Both colours are
+    // the default when their bits, ANDed, are all ones: one compare, as a
+    // branch on each would mispredict where colours change word by word.)
+    if (((attr.fg & attr.bg) == kDefaultColor) & r.plain) return;
+    r.plain = false;
     grid_detail::fillAttrRun(r.attrs + col, count, attr);
 }
 
