@@ -364,10 +364,13 @@ const std::uint8_t* Decoder::ground(const std::uint8_t* p, const std::uint8_t* e
             if (b == kEsc) {
                 intermediates_ = 0;
                 // ESC [ is by far the most common: straight into the sequence.
+                // Most end at once, so text goes on without leaving this loop.
                 if (p < end && *p == '[') {
                     csi_.clear();
                     state_ = ParserState::CsiEntry;
-                    return p + 1;
+                    p = csiParams(p + 1, end, handler);
+                    if (state_ != ParserState::Ground) return p;
+                    continue;
                 }
                 state_ = ParserState::Escape;
                 return p;
