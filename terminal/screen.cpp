@@ -63,10 +63,39 @@ void Screen::putCodePoint(std::uint32_t codePoint) {
 
 void Screen::print(std::uint32_t codePoint) { putCodePoint(codePoint); }
 
-// A run of text, a row at a time: the same cells as putChar for each unit,
+// For REP: the last character of a run, a pair of surrogate halves being one.
+template <class Unit>
+void Screen::rememberLast(const Unit* text, std::size_t count, char16_t last) {
+    lastChar_ = last;
+    if constexpr (sizeof(Unit) == 2) {
+        const char16_t before = count >= 2 ? text[count - 2] : 0;
+        if (last >= 0xDC00 && last <= 0xDFFF && before >= 0xD800 && before <= 0xDBFF)
+            lastChar_ = 0x10000 + ((static_cast<std::uint32_t>(before) - 0xD800) << 10) + (last - 0xDC00u);
+    }
+}
+
+// Text in the invoked character set, with the modes' effects: a character at
+// a time. Out of line, so that the common path below stays small.
+template <class Unit>
+[[gnu::noinline]] void Screen::printEach(const Unit* text, std::size_t count) {
+    const bool graphics = invokedCharset() == Charset::DecGraphics;
+    auto shown = [graphics](char16_t unit) {
+        return graphics && unit >= 0x60 && unit <= 0x7E ? kDecGraphics[unit - 0x60] : unit;
+    };
+    for (std::size_t i = 0; i < count; ++i) putChar(shown(text[i]));
+    rememberLast(text, count, shown(text[count - 1]));
+}
+
+// Text: with ASCII invoked, autowrap on and insert mode off, as nearly
+// always, a row at a time, laying the same cells as putChar for each unit
 // without its per-character tests.
 template <class Unit>
-void Screen::putRun(const Unit* text, std::size_t count) {
+inline void Screen::printText(const Unit* text, std::size_t count) {
+    if (invokedCharset() == Charset::DecGraphics || !autoWrap_ || insertMode_) [[unlikely]] {
+        printEach(text, count);
+        return;
+    }
+    rememberLast(text, count, text[count - 1]);
     const std::int32_t cols = this->cols();
     while (count > 0) {
         if (wrapPending_) wrapToNextLine();
@@ -80,25 +109,6 @@ void Screen::putRun(const Unit* text, std::size_t count) {
             wrapPending_ = true;
         }
     }
-}
-
-// Text in the invoked character set, with the modes' effects.
-template <class Unit>
-void Screen::printText(const Unit* text, std::size_t count) {
-    const bool graphics = invokedCharset() == Charset::DecGraphics;
-    auto shown = [graphics](char16_t unit) {
-        return graphics && unit >= 0x60 && unit <= 0x7E ? kDecGraphics[unit - 0x60] : unit;
-    };
-    if (!graphics && autoWrap_ && !insertMode_) {
-        putRun(text, count);
-    } else {
-        for (std::size_t i = 0; i < count; ++i) putChar(shown(text[i]));
-    }
-    // For REP: the last character, a pair of surrogate halves being one.
-    const char16_t last = shown(text[count - 1]);
-    lastChar_ = last;
-    if (count >= 2 && last >= 0xDC00 && last <= 0xDFFF && text[count - 2] >= 0xD800 && text[count - 2] <= 0xDBFF)
-        lastChar_ = 0x10000 + ((static_cast<std::uint32_t>(text[count - 2]) - 0xD800) << 10) + (last - 0xDC00u);
 }
 
 void Screen::printAscii(const std::uint8_t* text, std::size_t count) { printText(text, count); }

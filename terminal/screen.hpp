@@ -100,9 +100,11 @@ private:
     Charset invokedCharset() const { return invoked_ == 0 ? g0_ : g1_; }
     void putCodePoint(std::uint32_t codePoint);
     template <class Unit>
-    void putRun(const Unit* text, std::size_t count);
-    template <class Unit>
     void printText(const Unit* text, std::size_t count);
+    template <class Unit>
+    void printEach(const Unit* text, std::size_t count);
+    template <class Unit>
+    void rememberLast(const Unit* text, std::size_t count, char16_t last);
     void wrapToNextLine();
     void moveTo(std::int32_t row, std::int32_t col);
     void reportRowsLeaving(std::int32_t n);
