@@ -26,6 +26,8 @@ public:
     std::int32_t operator[](std::size_t i) const { return values_[i]; }
     // True when value i came after ':'.
     bool isSub(std::size_t i) const { return sub_[i] != 0; }
+    // True when any value came after ':'.
+    bool hasSubs() const { return hasSubs_; }
     // Parameter i's value without its sub-parameters; 0 when absent.
     // (Callers index top-level parameters with `nth`.)
     std::int32_t nth(std::size_t n) const {
@@ -46,6 +48,7 @@ public:
         size_ = 0;
         value_ = 0;
         nextIsSub_ = 0;
+        hasSubs_ = false;
         bytes_ = 0;
     }
     // Counts a byte of the sequence; false once the first 256 are taken.
@@ -64,6 +67,7 @@ public:
         if (!take()) return;
         push();
         nextIsSub_ = sub ? 1 : 0;
+        hasSubs_ = hasSubs_ || sub;
     }
     void finish() { push(); }
 
@@ -113,6 +117,7 @@ private:
     std::size_t size_ = 0;
     std::int32_t value_ = 0;
     std::uint8_t nextIsSub_ = 0;
+    bool hasSubs_ = false;
     std::size_t bytes_ = 0;
 };
 

@@ -17,6 +17,7 @@ ColorValue direct(std::int32_t r, std::int32_t g, std::int32_t b) {
 // True when params[first..last] are parameters without sub-parameters.
 bool plainParams(const CsiParams& params, std::size_t first, std::size_t last) {
     if (last >= params.size()) return false;
+    if (!params.hasSubs()) return true;  // nearly every list
     for (std::size_t i = first; i <= last + 1 && i < params.size(); ++i)
         if (params.isSub(i)) return false;
     return true;
@@ -53,7 +54,8 @@ void Screen::selectGraphicRendition(const CsiParams& params) {
     for (std::size_t i = 0; i < params.size();) {
         const std::int32_t code = params[i];
         std::size_t subs = 0;
-        while (i + 1 + subs < params.size() && params.isSub(i + 1 + subs)) ++subs;
+        if (params.hasSubs())  // lists without ':' skip the search
+            while (i + 1 + subs < params.size() && params.isSub(i + 1 + subs)) ++subs;
         ColorValue* extended = code == 38 ? &attr.fg : code == 48 ? &attr.bg : nullptr;
         if (subs > 0) {
             // Sub-parameters only ever choose an extended colour (58, the

@@ -52,6 +52,8 @@ const StreamCase kSgrCases[] = {
     sgr("ExtendedThenMore", "38;5;196;48;2;1;2;3;4", colored(CSI "38;5;196m" CSI "48;2;1;2;3m" )),
     sgr("ColonPalette", "38:5:196", colored(CSI "38;5;196m")),
     sgr("CurlyUnderlineIsNoColour", "4:3", "x"),
+    sgr("SubParametersOfABasicCodeIgnored", "31:1;42", colored(CSI "42m")),
+    sgr("SemicolonFormTakesNoSubParameters", "38;5:196", "x"),
 
     {"EmptySgrResets", CSI "31;41m" CSI "mx", fileOf({"x"}), {.color = true}},
     {"WrittenCellsKeepTheirColour", CSI "31ma" CSI "32mb" CSI "0mc",
