@@ -51,6 +51,8 @@ public:
         hasSubs_ = false;
         bytes_ = 0;
     }
+    // True once the first 256 bytes are taken: the rest change nothing.
+    bool full() const { return bytes_ == kMaxBytes; }
     // Counts a byte of the sequence; false once the first 256 are taken.
     bool take() {
         if (bytes_ == kMaxBytes) return false;

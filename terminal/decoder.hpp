@@ -496,8 +496,13 @@ inline void Decoder::emit(std::uint32_t codePoint, Handler& handler) {
 template <class Handler>
 void Decoder::sequenceByte(std::uint8_t b, Handler& handler) {
     using namespace decoder_detail;
-    const Transition t = kTable[static_cast<std::size_t>(state_)][b];
     const ParserState from = state_;
+    // Parameter and intermediate bytes past the first 256 are dropped, and
+    // so cannot make the sequence one that is ignored.
+    if (b >= 0x20 && b <= 0x3F && csi_.params.full() &&
+        (from == ParserState::CsiParam || from == ParserState::CsiIntermediate))
+        return;
+    const Transition t = kTable[static_cast<std::size_t>(from)][b];
     state_ = t.next;
     switch (t.action) {
     case Action::None:

@@ -84,6 +84,12 @@ std::string decode(std::string_view bytes, std::size_t chunk) {
     return recorder.log;
 }
 
+std::string repeated(std::string_view s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+
 TEST(Decoder, HandsOnWhatItRecognises) {
     const struct {
         std::string bytes;
@@ -105,6 +111,9 @@ TEST(Decoder, HandsOnWhatItRecognises) {
         {CSI "2\r\nA" CSI "3\x7F" "B" CSI "4\x18" "C" CSI "5" ESC "[6D" CSI "7\xC3" "E",
          "^<D> ^<A> csi:2A csi:3B none \"C\" none csi:6D none \"E\""},
         {CSI "99999;" + std::string(300, '1') + ";7H", "csi:32767;32767H"},  // 256 bytes count
+        // Past them, intermediates and markers are dropped like digits, and
+        // leave the sequence as it was.
+        {CSI "31" + std::string(254, ';') + "$1?2 mX", "csi:31" + repeated(";0", 254) + "m \"X\""},
         // Strings: OSC ends at BEL or ESC \; the others only at ESC; CAN and
         // SUB end all; ESC followed by anything else starts a new sequence.
         {ESC "]0;t\x07" "a" ESC "]2;t" ESC "\\b" ESC "P1$r\x07" "x" ESC "\\c", "none \"a\" none esc:\\ \"b\" none esc:\\ \"c\""},
