@@ -73,6 +73,35 @@ public:
     }
     void finish() { push(); }
 
+    // Nearly every sequence is digits and ';' up to its final byte: this reads
+    // such a sequence whole, from p just after CSI to before `end`, into a
+    // cleared list, with nothing kept between bytes but registers. Returns
+    // its final byte; nullptr, leaving the list to be cleared and read again
+    // byte by byte, when anything else comes first or 256 bytes pass.
+    const std::uint8_t* readWhole(const std::uint8_t* p, const std::uint8_t* end) {
+        const std::uint8_t* const limit = end - p > std::ptrdiff_t(kMaxBytes) ? p + kMaxBytes : end;
+        std::size_t size = 0;
+        std::int32_t value = 0;
+        for (; p < limit; ++p) {
+            const unsigned d = static_cast<unsigned>(*p - '0');
+            if (d < 10) {
+                value = std::min(value * 10 + static_cast<std::int32_t>(d), kMaxValue);
+            } else if (*p == ';') {
+                values_[size] = value;
+                sub_[size] = 0;
+                ++size;
+                value = 0;
+            } else {
+                break;
+            }
+        }
+        if (p == limit || *p < 0x40 || *p > 0x7E) return nullptr;
+        values_[size] = value;
+        sub_[size] = 0;
+        size_ = size + 1;
+        return p;
+    }
+
     // Reads a run of digits and ';' at p, the bulk of nearly every sequence,
     // with the field being read kept in registers; returns where it stopped.
     const std::uint8_t* readNumbers(const std::uint8_t* p, const std::uint8_t* end) {

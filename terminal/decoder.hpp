@@ -364,11 +364,20 @@ const std::uint8_t* Decoder::ground(const std::uint8_t* p, const std::uint8_t* e
             if (b == kEsc) {
                 intermediates_ = 0;
                 // ESC [ is by far the most common: straight into the sequence.
-                // Most end at once, so text goes on without leaving this loop.
+                // Most are read whole on the spot, and text goes on in this loop.
                 if (p < end && *p == '[') {
+                    ++p;
+                    if (const std::uint8_t* final = csi_.params.readWhole(p, end)) {
+                        csi_.marker = 0;
+                        csi_.intermediates = 0;
+                        csi_.final = *final;
+                        handler.csiDispatch(csi_);
+                        p = final + 1;
+                        continue;
+                    }
                     csi_.clear();
                     state_ = ParserState::CsiEntry;
-                    p = csiParams(p + 1, end, handler);
+                    p = csiParams(p, end, handler);
                     if (state_ != ParserState::Ground) return p;
                     continue;
                 }
