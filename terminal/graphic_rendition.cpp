@@ -1,6 +1,7 @@
 // SGR: only the foreground and background colours are kept; every other
 // rendition is accepted and ignored.
 #include <algorithm>
+#include <array>
 
 #include "terminal/screen.hpp"
 
@@ -47,6 +48,44 @@ void extendedColorSub(const CsiParams& params, std::size_t sub, std::size_t subs
     if (params[sub] == 2 && subs == 5) *color = direct(params[sub + 2], params[sub + 3], params[sub + 4]);
 }
 
+// What a code without sub-parameters, other than 38, 48 and 58, does to the
+// colours: each keeps the bits in its mask and takes those in its value. In
+// coloured text the code is random, and a chain of comparisons on it
+// mispredicts; a table lookup does not.
+struct Effect {
+    ColorValue fgKeep = ~ColorValue{0};
+    ColorValue fg = 0;
+    ColorValue bgKeep = ~ColorValue{0};
+    ColorValue bg = 0;
+};
+
+constexpr std::int32_t kNoEffect = 108;  // this code and every one above change nothing
+
+constexpr std::array<Effect, kNoEffect + 1> makeEffects() {
+    std::array<Effect, kNoEffect + 1> table{};
+    const auto fg = [&table](std::int32_t code, ColorValue color) {
+        table[static_cast<std::size_t>(code)].fgKeep = 0;
+        table[static_cast<std::size_t>(code)].fg = color;
+    };
+    const auto bg = [&table](std::int32_t code, ColorValue color) {
+        table[static_cast<std::size_t>(code)].bgKeep = 0;
+        table[static_cast<std::size_t>(code)].bg = color;
+    };
+    fg(0, kDefaultColor);
+    bg(0, kDefaultColor);
+    for (std::int32_t c = 0; c < 8; ++c) {
+        fg(30 + c, static_cast<ColorValue>(c));
+        bg(40 + c, static_cast<ColorValue>(c));
+        fg(90 + c, static_cast<ColorValue>(c + 8));
+        bg(100 + c, static_cast<ColorValue>(c + 8));
+    }
+    fg(39, kDefaultColor);
+    bg(49, kDefaultColor);
+    return table;
+}
+
+constexpr std::array<Effect, kNoEffect + 1> kEffects = makeEffects();
+
 }  // namespace
 
 void Screen::selectGraphicRendition(const CsiParams& params) {
@@ -65,16 +104,14 @@ void Screen::selectGraphicRendition(const CsiParams& params) {
             i += 1 + subs;
             continue;
         }
-        std::size_t used = 1;
-        if (code == 0) attr = CellAttr{};
-        else if (code >= 30 && code <= 37) attr.fg = static_cast<ColorValue>(code - 30);
-        else if (code == 39) attr.fg = kDefaultColor;
-        else if (code >= 40 && code <= 47) attr.bg = static_cast<ColorValue>(code - 40);
-        else if (code == 49) attr.bg = kDefaultColor;
-        else if (code >= 90 && code <= 97) attr.fg = static_cast<ColorValue>(code - 82);
-        else if (code >= 100 && code <= 107) attr.bg = static_cast<ColorValue>(code - 92);
-        else if (code == 38 || code == 48 || code == 58) used = extendedColor(params, i, extended);
-        i += used;
+        if (code == 38 || code == 48 || code == 58) {
+            i += extendedColor(params, i, extended);
+            continue;
+        }
+        const Effect& e = kEffects[static_cast<std::size_t>(std::min(code, kNoEffect))];
+        attr.fg = (attr.fg & e.fgKeep) | e.fg;
+        attr.bg = (attr.bg & e.bgKeep) | e.bg;
+        ++i;
     }
 }
 
