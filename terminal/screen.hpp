@@ -91,7 +91,11 @@ private:
     void execute(std::uint8_t control);
     void escDispatch(std::uint32_t intermediates, std::uint8_t final);
     void csiDispatch(const CsiSequence& sequence) {
-        dispatchCsi(sequence);
+        // SGR, by far the most frequent, without the general dispatch.
+        if (sequence.final == 'm' && sequence.marker == 0 && sequence.intermediates == 0)
+            selectGraphicRendition(sequence.params);
+        else
+            dispatchCsi(sequence);
         lastChar_ = 0;  // REP included: a second REP repeats nothing
     }
     void noAction() { lastChar_ = 0; }
