@@ -410,9 +410,18 @@ const std::uint8_t* Decoder::ground(const std::uint8_t* p, const std::uint8_t* e
     return p;
 }
 
-// Text that holds characters beyond ASCII, from `p` up to the first control,
-// DEL, or a character that is broken or cut short; the last few bytes of a
-// block are left to the byte-at-a-time path. Returns where it stopped.
+namespace decoder_detail {
+
+inline constexpr std::size_t kRunUnits = 256;
+
+struct DecodedRun {
+    const std::uint8_t* stop;
+    std::size_t count;  // units written
+};
+
+// Decodes text from p, as long as p is at most `last`, until `units` holds
+// kRunUnits or more (it has room for kRunUnits + 16) or a byte comes that is
+// not printable ASCII or part of a well-formed character beyond it.
 //
 // In mixed text, whether the next character is ASCII and how long it is are
 // both random, so branching on them mispredicts several times per word. Each
@@ -420,21 +429,10 @@ const std::uint8_t* Decoder::ground(const std::uint8_t* p, const std::uint8_t* e
 // eight bytes and the one character after it, with no branch that depends on
 // either: the run is copied eight units at a time and only its length counts,
 // and the character is checked and decoded through a table on its lead byte.
-template <class Handler>
-const std::uint8_t* Decoder::utf8Run(const std::uint8_t* p, const std::uint8_t* end, Handler& handler) {
-    using namespace decoder_detail;
-    constexpr std::size_t kUnits = 256;
-    // A step writes at most 9 units beyond where it starts.
-    char16_t units[kUnits + 16];
+// Nothing here calls out, so the loop keeps its registers.
+inline DecodedRun decodeUtf8(const std::uint8_t* p, const std::uint8_t* last, char16_t* units) {
     std::size_t n = 0;
-    // A step reads the next 8 bytes, and up to 4 from the last of them.
-    if (end - p < 11) return p;
-    const std::uint8_t* const last = end - 11;
-    while (p <= last) {
-        if (n >= kUnits) {
-            handler.printUnits(units, n);
-            n = 0;
-        }
+    while (p <= last && n < kRunUnits) {
         std::uint64_t word;
         std::memcpy(&word, p, 8);
         widenBytes<8>(units + n, p);
@@ -461,8 +459,29 @@ const std::uint8_t* Decoder::utf8Run(const std::uint8_t* p, const std::uint8_t* 
         // one failed the checks above).
         p += 2u + (lead >= 0xE0) + (lead >= 0xF0);
     }
-    if (n > 0) handler.printUnits(units, n);
-    return p;
+    return {p, n};
+}
+
+}  // namespace decoder_detail
+
+// Text that holds characters beyond ASCII, from `p` up to the first control,
+// DEL, or a character that is broken or cut short, handed on as UTF-16; the
+// last few bytes of a block are left to the byte-at-a-time path. Returns
+// where it stopped.
+template <class Handler>
+const std::uint8_t* Decoder::utf8Run(const std::uint8_t* p, const std::uint8_t* end, Handler& handler) {
+    using namespace decoder_detail;
+    // A step reads the next 8 bytes, and up to 4 from the last of them, and
+    // writes at most 9 units beyond where it starts.
+    if (end - p < 11) return p;
+    char16_t units[kRunUnits + 16];
+    for (;;) {
+        const DecodedRun run = decodeUtf8(p, end - 11, units);
+        if (run.count > 0) handler.printUnits(units, run.count);
+        p = run.stop;
+        // Only a full buffer leaves more to decode.
+        if (run.count < kRunUnits) return p;
+    }
 }
 
 inline void Decoder::startUtf8(std::uint8_t lead) {
