@@ -86,10 +86,23 @@ constexpr std::array<Effect, kNoEffect + 1> makeEffects() {
 
 constexpr std::array<Effect, kNoEffect + 1> kEffects = makeEffects();
 
+void applyEffect(CellAttr& attr, std::int32_t code) {
+    const Effect& e = kEffects[static_cast<std::size_t>(std::min(code, kNoEffect))];
+    attr.fg = (attr.fg & e.fgKeep) | e.fg;
+    attr.bg = (attr.bg & e.bgKeep) | e.bg;
+}
+
+bool extendedCode(std::int32_t code) { return code == 38 || code == 48 || code == 58; }
+
 }  // namespace
 
 void Screen::selectGraphicRendition(const CsiParams& params) {
     CellAttr& attr = currentAttr_;
+    // A single code, as most are (ESC[m, ESC[0m, ESC[31m), without the loop.
+    if (params.size() == 1 && !extendedCode(params[0])) {
+        applyEffect(attr, params[0]);
+        return;
+    }
     for (std::size_t i = 0; i < params.size();) {
         const std::int32_t code = params[i];
         std::size_t subs = 0;
@@ -100,17 +113,15 @@ void Screen::selectGraphicRendition(const CsiParams& params) {
             // Sub-parameters only ever choose an extended colour (58, the
             // underline colour, is read and not kept); 4:3 and the like
             // change no colour.
-            if (code == 38 || code == 48 || code == 58) extendedColorSub(params, i + 1, subs, extended);
+            if (extendedCode(code)) extendedColorSub(params, i + 1, subs, extended);
             i += 1 + subs;
             continue;
         }
-        if (code == 38 || code == 48 || code == 58) {
+        if (extendedCode(code)) {
             i += extendedColor(params, i, extended);
             continue;
         }
-        const Effect& e = kEffects[static_cast<std::size_t>(std::min(code, kNoEffect))];
-        attr.fg = (attr.fg & e.fgKeep) | e.fg;
-        attr.bg = (attr.bg & e.bgKeep) | e.bg;
+        applyEffect(attr, code);
         ++i;
     }
 }
