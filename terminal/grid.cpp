@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <type_traits>
 #include <utility>
 
 namespace vtsnap {
@@ -22,20 +24,28 @@ void fillCells(CellAttr* cells, std::int32_t count, CellAttr attr) {
 
 }  // namespace
 
+template <class T>
+Grid::Store<T> Grid::allocateStore(std::size_t count) {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+    void* p = std::malloc(sizeof(T) * count);
+    if (p == nullptr) throw std::bad_alloc();
+    return Store<T>(static_cast<T*>(p));
+}
+
 Grid::Grid(std::int32_t cols, std::int32_t rows)
     : rows_(std::max(rows, 1)),
       cols_(std::max(cols, 1)),
-      charStore_(static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_), u' '),
-      attrStore_(static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_)),
+      charStore_(allocateStore<char16_t>(static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_))),
+      attrStore_(allocateStore<CellAttr>(static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_))),
       lines_(static_cast<std::size_t>(rows_)),
       spaces_(static_cast<std::size_t>(cols_), u' '),
       defaults_(static_cast<std::size_t>(cols_)) {
     // One block per store keeps the rows in order in memory, so that the ring
     // walking through them is a stream the processor can fetch ahead. Every
-    // row starts blank (an old generation), its cells already spaces.
+    // row starts blank (an old generation).
     for (std::size_t i = 0; i < lines_.size(); ++i) {
-        lines_[i].chars = charStore_.data() + i * static_cast<std::size_t>(cols_);
-        lines_[i].attrs = attrStore_.data() + i * static_cast<std::size_t>(cols_);
+        lines_[i].chars = charStore_.get() + i * static_cast<std::size_t>(cols_);
+        lines_[i].attrs = attrStore_.get() + i * static_cast<std::size_t>(cols_);
         lines_[i].generation = 0;
     }
 }

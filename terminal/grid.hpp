@@ -9,11 +9,15 @@
 //   stamped with an older one counts as blank.
 // - Rows from `usedRows()` down are known to be blank in the colours of the
 //   last full clear, so erasing them again costs nothing.
+// - The stores start unwritten: a row's cells are first written when it is
+//   laid down, so a tall screen costs memory only for the rows a program uses.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "terminal/widen.hpp"
@@ -85,7 +89,9 @@ private:
         CellAttr* attrs = nullptr;
         std::uint32_t generation = 0;  // older than generation_: blank in wipeFill_
         bool blank = false;            // blank in `fill`; the cells are stale
-        bool plain = true;             // every colour in `attrs` is the default
+        // Every colour in `attrs` is the default. Not so at first, when
+        // `attrs` has never been written: laying the row down fills it.
+        bool plain = false;
         CellAttr fill;
     };
 
@@ -107,10 +113,20 @@ private:
     void reverse(std::int32_t first, std::int32_t last);
     void moveRing(std::int32_t n);
 
+    // Memory from malloc, which leaves the pages the program never writes out
+    // of its footprint (both element types are trivial to create in place).
+    struct FreeStore {
+        void operator()(void* p) const { std::free(p); }
+    };
+    template <class T>
+    using Store = std::unique_ptr<T[], FreeStore>;
+    template <class T>
+    static Store<T> allocateStore(std::size_t count);
+
     std::int32_t rows_;
     std::int32_t cols_;
-    std::vector<char16_t> charStore_;
-    std::vector<CellAttr> attrStore_;
+    Store<char16_t> charStore_;
+    Store<CellAttr> attrStore_;
     std::vector<Row> lines_;
     std::int32_t top_ = 0;
     std::uint32_t generation_ = 1;
