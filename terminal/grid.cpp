@@ -42,7 +42,7 @@ Grid::Grid(std::int32_t cols, std::int32_t rows)
       defaults_(static_cast<std::size_t>(cols_)) {
     // One block per store keeps the rows in order in memory, so that the ring
     // walking through them is a stream the processor can fetch ahead. Every
-    // row starts blank (an old generation).
+    // row starts blank (an old generation) and plain.
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         lines_[i].chars = charStore_.get() + i * static_cast<std::size_t>(cols_);
         lines_[i].attrs = attrStore_.get() + i * static_cast<std::size_t>(cols_);
@@ -59,6 +59,7 @@ Grid::Row& Grid::layDown(std::int32_t row) {
     if (fill != CellAttr{}) {
         fillCells(r.attrs, cols_, fill);
         r.plain = false;
+        r.untouched = false;
     } else if (!r.plain) {
         fillCells(r.attrs, cols_, fill);
         r.plain = true;
@@ -69,10 +70,19 @@ Grid::Row& Grid::layDown(std::int32_t row) {
     return r;
 }
 
+Grid::Row& Grid::prepare(std::int32_t row, CellAttr attr) {
+    Row& r = blank(at(row)) ? layDown(row) : at(row);
+    if (r.untouched && !isDefault(attr)) {
+        fillCells(r.attrs, cols_, CellAttr{});
+        r.untouched = false;
+    }
+    return r;
+}
+
 void Grid::insertCells(std::int32_t row, std::int32_t col, std::int32_t n, CellAttr fill) {
     n = std::min(n, cols_ - col);
     if (n <= 0) return;
-    Row& r = materialize(row);
+    Row& r = materialize(row, fill);
     const auto moved = static_cast<std::size_t>(cols_ - col - n);
     std::memmove(r.chars + col + n, r.chars + col, sizeof(char16_t) * moved);
     if (!r.plain) std::memmove(r.attrs + col + n, r.attrs + col, sizeof(CellAttr) * moved);
@@ -83,7 +93,7 @@ void Grid::insertCells(std::int32_t row, std::int32_t col, std::int32_t n, CellA
 void Grid::deleteCells(std::int32_t row, std::int32_t col, std::int32_t n, CellAttr fill) {
     n = std::min(n, cols_ - col);
     if (n <= 0) return;
-    Row& r = materialize(row);
+    Row& r = materialize(row, fill);
     const auto moved = static_cast<std::size_t>(cols_ - col - n);
     std::memmove(r.chars + col, r.chars + col + n, sizeof(char16_t) * moved);
     if (!r.plain) std::memmove(r.attrs + col, r.attrs + col + n, sizeof(CellAttr) * moved);
@@ -102,7 +112,7 @@ void Grid::blankCells(std::int32_t row, std::int32_t from, std::int32_t to, Cell
     }
     // Blanking part of a row that is blank in the same colours changes nothing.
     if (blank(at(row)) && fillOf(at(row)) == fill) return;
-    Row& r = materialize(row);
+    Row& r = materialize(row, fill);
     std::fill(r.chars + from, r.chars + to + 1, u' ');
     setAttrs(r, from, to - from + 1, fill);
 }

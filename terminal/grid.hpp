@@ -9,8 +9,10 @@
 //   stamped with an older one counts as blank.
 // - Rows from `usedRows()` down are known to be blank in the colours of the
 //   last full clear, so erasing them again costs nothing.
-// - The stores start unwritten: a row's cells are first written when it is
-//   laid down, so a tall screen costs memory only for the rows a program uses.
+// - The stores start untouched: a row's characters are first written when it
+//   is laid down, and its colours when it first takes one that is not the
+//   default. A tall screen costs memory only for the rows a program uses, and
+//   plain text never touches the colour store.
 #pragma once
 
 #include <cstddef>
@@ -89,9 +91,8 @@ private:
         CellAttr* attrs = nullptr;
         std::uint32_t generation = 0;  // older than generation_: blank in wipeFill_
         bool blank = false;            // blank in `fill`; the cells are stale
-        // Every colour in `attrs` is the default. Not so at first, when
-        // `attrs` has never been written: laying the row down fills it.
-        bool plain = false;
+        bool plain = true;             // every colour in `attrs` is the default
+        bool untouched = true;         // `attrs` never written: plain in fact
         CellAttr fill;
     };
 
@@ -103,18 +104,23 @@ private:
     const Row& at(std::int32_t row) const { return lines_[physical(row)]; }
     bool blank(const Row& r) const { return r.generation != generation_ || r.blank; }
     CellAttr fillOf(const Row& r) const { return r.generation != generation_ ? wipeFill_ : r.fill; }
-    Row& materialize(std::int32_t row) {
+    static bool isDefault(CellAttr a) { return (a.fg & a.bg) == kDefaultColor; }
+    // The row, ready for cells in `attr`: laid down if it was blank, and its
+    // colours written for the first time if `attr` needs them. (One branch,
+    // taken about once a row, where text and colours are written.)
+    Row& materialize(std::int32_t row, CellAttr attr) {
         Row& r = at(row);
-        return blank(r) ? layDown(row) : r;
+        return blank(r) | (r.untouched & !isDefault(attr)) ? prepare(row, attr) : r;
     }
+    Row& prepare(std::int32_t row, CellAttr attr);
     Row& layDown(std::int32_t row);
     void setAttrs(Row& r, std::int32_t col, std::int32_t count, CellAttr attr);
     void markBlank(std::int32_t first, std::int32_t last, CellAttr fill);
     void reverse(std::int32_t first, std::int32_t last);
     void moveRing(std::int32_t n);
 
-    // Memory from malloc, which leaves the pages the program never writes out
-    // of its footprint (both element types are trivial to create in place).
+    // Memory from malloc, which leaves pages the program never writes out of
+    // its footprint (both element types are trivial to create in place).
     struct FreeStore {
         void operator()(void* p) const { std::free(p); }
     };
@@ -145,12 +151,13 @@ inline const char16_t* Grid::rowChars(std::int32_t row) const {
 
 inline const CellAttr* Grid::rowAttrs(std::int32_t row) const {
     const Row& r = at(row);
-    return blank(r) ? defaults_.data() : r.attrs;
+    return blank(r) || r.untouched ? defaults_.data() : r.attrs;
 }
 
 inline CellAttr Grid::cellAttr(std::int32_t row, std::int32_t col) const {
     const Row& r = at(row);
-    return blank(r) ? fillOf(r) : r.attrs[static_cast<std::size_t>(col)];
+    if (blank(r)) return fillOf(r);
+    return r.untouched ? CellAttr{} : r.attrs[static_cast<std::size_t>(col)];
 }
 
 namespace grid_detail {
@@ -211,7 +218,7 @@ inline void Grid::setAttrs(Row& r, std::int32_t col, std::int32_t count, CellAtt
     // Default colours on default colours change nothing. (Both colours are
     // the default when their bits, ANDed, are all ones: one compare, as a
     // branch on each would mispredict where colours change word by word.)
-    if (((attr.fg & attr.bg) == kDefaultColor) & r.plain) return;
+    if (isDefault(attr) & r.plain) return;
     r.plain = false;
     grid_detail::fillAttrRun(r.attrs + col, count, attr);
 }
@@ -219,13 +226,13 @@ inline void Grid::setAttrs(Row& r, std::int32_t col, std::int32_t count, CellAtt
 // Inline: every run of text ends here.
 template <class Unit>
 inline void Grid::writeText(std::int32_t row, std::int32_t col, const Unit* text, std::int32_t count, CellAttr attr) {
-    Row& r = materialize(row);
+    Row& r = materialize(row, attr);
     grid_detail::copyUnits(r.chars + col, text, count);
     setAttrs(r, col, count, attr);
 }
 
 inline void Grid::fillAttrs(std::int32_t row, std::int32_t col, std::int32_t count, CellAttr attr) {
-    setAttrs(materialize(row), col, count, attr);
+    setAttrs(materialize(row, attr), col, count, attr);
 }
 
 }  // namespace vtsnap

@@ -60,6 +60,13 @@ const StreamCase kSgrCases[] = {
      fileOf({CSI "31ma" CSI "32mb" CSI "39mc"}), {.color = true}},
     {"ColourDoesNotMoveCursor", "ab" CSI "31m\rX", fileOf({CSI "31mX" CSI "39mb"}), {.color = true}},
     {"MonochromeHasNoSequences", CSI "31;44mab" CSI "0mc", fileOf({"abc"})},
+    // The first colours in a row of plain text, by writing and by erasing:
+    // the cells around them keep the default.
+    {"ColourErasedIntoPlainRow", "abcd" CSI "1;2H" CSI "44m" CSI "2X",
+     fileOf({"a" CSI "44m  " CSI "49md"}), {.color = true}},
+    {"ColourInsertedIntoPlainRow", "abcd" CSI "1;2H" CSI "41m" CSI "2@",
+     fileOf({"a" CSI "41m  " CSI "49mbcd"}), {.color = true}},
+    {"ColourDeletedIntoPlainRow", "abcdef" CSI "1;2H" CSI "42m" CSI "2P", fileOf({"adef"}), {.color = true}},
     {"ColourCarriesAcrossRows", CSI "31mab\r\ncd", fileOf({CSI "31mab" CSI "0m", CSI "31mcd" CSI "0m"}),
      {.color = true}},
 };
