@@ -106,11 +106,12 @@ private:
     CellAttr fillOf(const Row& r) const { return r.generation != generation_ ? wipeFill_ : r.fill; }
     static bool isDefault(CellAttr a) { return (a.fg & a.bg) == kDefaultColor; }
     // The row, ready for cells in `attr`: laid down if it was blank, and its
-    // colours written for the first time if `attr` needs them. (One branch,
-    // taken about once a row, where text and colours are written.)
+    // colours written for the first time if `attr` needs them. The slow way
+    // is taken about once a row.
     Row& materialize(std::int32_t row, CellAttr attr) {
         Row& r = at(row);
-        return blank(r) | (r.untouched & !isDefault(attr)) ? prepare(row, attr) : r;
+        const bool firstColour = r.untouched & !isDefault(attr);
+        return blank(r) || firstColour ? prepare(row, attr) : r;
     }
     Row& prepare(std::int32_t row, CellAttr attr);
     Row& layDown(std::int32_t row);
