@@ -90,13 +90,19 @@ void feedWithLogArgs(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_FeedWithLog)->Apply(feedWithLogArgs)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_FeedWithLog)->Apply(feedWithLogArgs)->Unit(benchmark::kMillisecond)->MinTime(1.0)->MeasureProcessCPUTime();
 
-// Every cell of a 120 x 32767 screen written; with colour, a change every
-// few cells.
-std::unique_ptr<Screen> fullScreen(bool color) {
+// A full 120 x 32767 screen: every cell written in ASCII, with or without a
+// colour change every few cells, or the utf8 stream's last 32767 lines.
+enum class Filled { Ascii, Colored, Utf8 };
+std::unique_ptr<Screen> fullScreen(Filled kind) {
     auto screen = std::make_unique<Screen>(120, 32767);
+    if (kind == Filled::Utf8) {
+        feedAll(*screen, stream(StreamClass::Utf8Mix));
+        return screen;
+    }
     std::string row;
     for (int c = 0; c < 120; ++c) {
-        if (color && c % 4 == 0) row += "\x1b[3" + std::to_string(c / 4 % 8) + ";4" + std::to_string((c / 4 + 3) % 8) + "m";
+        if (kind == Filled::Colored && c % 4 == 0)
+            row += "\x1b[3" + std::to_string(c / 4 % 8) + ";4" + std::to_string((c / 4 + 3) % 8) + "m";
         row += static_cast<char>('!' + (c * 7) % 90);
     }
     std::string all;
@@ -106,8 +112,9 @@ std::unique_ptr<Screen> fullScreen(bool color) {
 }
 
 void BM_Render(benchmark::State& state) {
-    const bool color = state.range(0) != 0;
-    auto screen = fullScreen(color);
+    const auto kind = static_cast<Filled>(state.range(0));
+    const bool color = kind == Filled::Colored;
+    auto screen = fullScreen(kind);
     std::size_t bytes = 0;
     for (auto _ : state) {
         std::string out = vtsnap::renderSnapshot(*screen, color);
@@ -115,9 +122,9 @@ void BM_Render(benchmark::State& state) {
         benchmark::DoNotOptimize(out.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
-    state.SetLabel(color ? "color" : "mono");
+    state.SetLabel(kind == Filled::Ascii ? "mono" : kind == Filled::Colored ? "color" : "utf8, mono");
 }
-BENCHMARK(BM_Render)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Render)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(3)->ReportAggregatesOnly(true);
 
 }  // namespace
 

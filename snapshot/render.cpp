@@ -14,25 +14,6 @@ bool isHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool isLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 bool isSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDFFF; }
 
-// UTF-8 length of a run; an unpaired surrogate counts as U+FFFD (3 bytes).
-std::size_t utf8Length(const char16_t* units, std::size_t count) {
-    std::size_t length = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const char16_t u = units[i];
-        if (u < 0x80) {
-            length += 1;
-        } else if (u < 0x800) {
-            length += 2;
-        } else if (isHighSurrogate(u) && i + 1 < count && isLowSurrogate(units[i + 1])) {
-            length += 4;
-            ++i;
-        } else {
-            length += 3;
-        }
-    }
-    return length;
-}
-
 // The sixteen basic and bright colours, foreground then background.
 constexpr std::string_view kBasicColors[2][16] = {
     {"\x1b[30m", "\x1b[31m", "\x1b[32m", "\x1b[33m", "\x1b[34m", "\x1b[35m", "\x1b[36m", "\x1b[37m",
@@ -85,7 +66,12 @@ void appendExtendedColor(std::string& out, std::string_view prefix, ColorValue n
     out += 'm';
 }
 
-void appendUtf8(std::string& out, const char16_t* units, std::size_t count) {
+namespace {
+
+// Converts UTF-16 to UTF-8 into the tail of `out`. An unpaired surrogate is
+// written as U+FFFD; with `attrs`, so is each half of a pair whose cells have
+// different colours, as if a run of one colour ended between them.
+void encodeUtf8(std::string& out, const char16_t* units, std::size_t count, const CellAttr* attrs) {
     const std::size_t start = out.size();
     // Most runs are plain ASCII: one check, then a narrowing copy.
     char16_t any = 0;
@@ -96,21 +82,15 @@ void appendUtf8(std::string& out, const char16_t* units, std::size_t count) {
         for (std::size_t i = 0; i < count; ++i) p[i] = static_cast<char>(units[i]);
         return;
     }
-    out.resize(start + utf8Length(units, count));
-    auto* p = reinterpret_cast<unsigned char*>(out.data() + start);
+    // Room for three bytes a unit, the most any takes (a pair takes four).
+    out.resize(start + 3 * count);
+    auto* const first = reinterpret_cast<unsigned char*>(out.data() + start);
+    unsigned char* p = first;
     for (std::size_t i = 0; i < count; ++i) {
         std::uint32_t v = units[i];
-        if (v < 0x80) {
-            *p++ = static_cast<unsigned char>(v);
-            continue;
-        }
-        if (v < 0x800) {
-            *p++ = static_cast<unsigned char>(0xC0 | (v >> 6));
-            *p++ = static_cast<unsigned char>(0x80 | (v & 0x3F));
-            continue;
-        }
-        if (isSurrogate(units[i])) {
-            if (isHighSurrogate(units[i]) && i + 1 < count && isLowSurrogate(units[i + 1])) {
+        if (isSurrogate(units[i])) [[unlikely]] {
+            if (isHighSurrogate(units[i]) && i + 1 < count && isLowSurrogate(units[i + 1]) &&
+                (attrs == nullptr || attrs[i] == attrs[i + 1])) {
                 v = 0x10000 + ((v - 0xD800) << 10) + (units[i + 1] - 0xDC00u);
                 ++i;
                 *p++ = static_cast<unsigned char>(0xF0 | (v >> 18));
@@ -121,11 +101,22 @@ void appendUtf8(std::string& out, const char16_t* units, std::size_t count) {
             }
             v = 0xFFFD;  // a lone half cannot be encoded; keep the rest of the screen
         }
-        *p++ = static_cast<unsigned char>(0xE0 | (v >> 12));
-        *p++ = static_cast<unsigned char>(0x80 | ((v >> 6) & 0x3F));
-        *p++ = static_cast<unsigned char>(0x80 | (v & 0x3F));
+        // All three bytes are written, in arithmetic on the length rather
+        // than branches, which mixed text would mispredict often. The bytes
+        // past the length are overwritten or cut off.
+        const std::uint32_t two = v >= 0x80;    // at least two bytes
+        const std::uint32_t three = v >= 0x800;
+        p[0] = static_cast<unsigned char>((0xC0 * two) | (0x20 * three) | (v >> (6 * (two + three))));
+        p[1] = static_cast<unsigned char>(0x80 | ((v >> (6 * three)) & 0x3F));
+        p[2] = static_cast<unsigned char>(0x80 | (v & 0x3F));
+        p += 1 + two + three;
     }
+    out.resize(start + static_cast<std::size_t>(p - first));
 }
+
+}  // namespace
+
+void appendUtf8(std::string& out, const char16_t* units, std::size_t count) { encodeUtf8(out, units, count, nullptr); }
 
 namespace {
 
@@ -188,24 +179,30 @@ void renderRow(std::string& out, const char16_t* text, const CellAttr* attr, std
     std::int32_t end = cols;
     while (end > 0 && (text[end - 1] == u' ' || text[end - 1] == u'\t')) --end;
 
+    if (!useColor) {
+        // Colours only matter where they split a pair of surrogate halves.
+        encodeUtf8(out, text, static_cast<std::size_t>(end), attr);
+        appendAscii(out, "\r\n");
+        return;
+    }
+
+    // A run of one colour at a time; the halves of a character split by a
+    // change of colour are written as U+FFFD.
     CellAttr previous;
     for (std::int32_t c = 0; c < end;) {
         const CellAttr a = attr[c];
-        if (useColor) {
-            if (a.fg != previous.fg) appendColor(out, true, a.fg);
-            if (a.bg != previous.bg) appendColor(out, false, a.bg);
-        }
-        // Runs are cut at every change of colours in monochrome too: the
-        // halves of a character split by one are written as U+FFFD.
+        if (a.fg != previous.fg) appendColor(out, true, a.fg);
+        if (a.bg != previous.bg) appendColor(out, false, a.bg);
         std::int32_t runEnd = c + 1;
         while (runEnd < end && attr[runEnd] == a) ++runEnd;
         appendUtf8(out, text + c, static_cast<std::size_t>(runEnd - c));
         previous = a;
         c = runEnd;
     }
-    if (useColor && previous != CellAttr{}) appendAscii(out, "\x1b[0m");
+    if (previous != CellAttr{}) appendAscii(out, "\x1b[0m");
     appendAscii(out, "\r\n");
 }
+
 
 void renderRows(std::string& out, const Screen& screen, bool useColor) {
     const std::int32_t cols = screen.cols();

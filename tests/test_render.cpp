@@ -156,6 +156,27 @@ TEST(RenderColor, ColourValuesToSequences) {
     }
 }
 
+// Every character of the first plane beyond ASCII and C1, among ASCII and
+// in runs of its own length, read back by the decoder: the cells come back.
+TEST(RenderUtf8, EveryBmpCharacterReadsBack) {
+    for (char32_t first = 0xA0; first <= 0xFFFF; first += 60) {
+        std::u16string row;
+        for (char32_t c = first; c < first + 60 && c <= 0xFFFF; ++c) {
+            if (c >= 0xD800 && c <= 0xDFFF) continue;
+            row += static_cast<char16_t>(c);
+            row += c % 3 == 0 ? u'x' : static_cast<char16_t>(c ^ 1);
+        }
+        if (row.empty()) continue;
+        Screen screen(120, 1);
+        put(screen, 0, 0, row);
+        const std::string file = render(screen);
+        ASSERT_EQ(file.substr(file.size() - 2), "\r\n");
+        Screen back(120, 1);
+        feed(back, std::string_view(file).substr(kBom.size(), file.size() - kBom.size() - 2));
+        ASSERT_EQ(std::u16string(back.rowChars(0), row.size()), row) << "from U+" << std::hex << unsigned(first);
+    }
+}
+
 // A lone surrogate half is written as U+FFFD; the rest of the file stays.
 TEST(RenderSurrogates, PairInOneRunIsOneCharacter) {
     Screen screen(10, 1);
