@@ -203,7 +203,6 @@ void renderRow(std::string& out, const char16_t* text, const CellAttr* attr, std
     appendAscii(out, "\r\n");
 }
 
-
 void renderRows(std::string& out, const Screen& screen, bool useColor) {
     const std::int32_t cols = screen.cols();
     // Rows from usedRows() down are blank: no need to look at them.
