@@ -1,6 +1,7 @@
 #include "snapshot/render.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -14,22 +15,70 @@ bool isHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool isLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 bool isSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDFFF; }
 
-// The sixteen basic and bright colours, foreground then background.
-constexpr std::string_view kBasicColors[2][16] = {
-    {"\x1b[30m", "\x1b[31m", "\x1b[32m", "\x1b[33m", "\x1b[34m", "\x1b[35m", "\x1b[36m", "\x1b[37m",
-     "\x1b[90m", "\x1b[91m", "\x1b[92m", "\x1b[93m", "\x1b[94m", "\x1b[95m", "\x1b[96m", "\x1b[97m"},
-    {"\x1b[40m", "\x1b[41m", "\x1b[42m", "\x1b[43m", "\x1b[44m", "\x1b[45m", "\x1b[46m", "\x1b[47m",
-     "\x1b[100m", "\x1b[101m", "\x1b[102m", "\x1b[103m", "\x1b[104m", "\x1b[105m", "\x1b[106m", "\x1b[107m"},
+// The sixteen basic and bright colours, foreground then background, each in
+// eight bytes so that it is copied in one move whatever its length.
+struct Sequence {
+    char bytes[8];
+    std::size_t length;
 };
 
-void appendColor(std::string& out, bool foreground, ColorValue n) {
-    if (n == kDefaultColor) {
-        appendAscii(out, foreground ? "\x1b[39m" : "\x1b[49m");
-    } else if (n < 16) {
-        appendAscii(out, kBasicColors[foreground ? 0 : 1][n]);
-    } else {
-        appendExtendedColor(out, foreground ? "38;" : "48;", n);
+constexpr Sequence basicColor(bool foreground, int n) {
+    Sequence s{{'\x1b', '['}, 0};
+    std::size_t i = 2;
+    if (n >= 8 && !foreground) s.bytes[i++] = '1';
+    s.bytes[i++] = n < 8 ? (foreground ? '3' : '4') : (foreground ? '9' : '0');
+    s.bytes[i++] = static_cast<char>('0' + n % 8);
+    s.bytes[i++] = 'm';
+    s.length = i;
+    return s;
+}
+
+constexpr auto kBasicColors = [] {
+    std::array<std::array<Sequence, 16>, 2> table{};
+    for (int n = 0; n < 16; ++n) {
+        table[0][static_cast<std::size_t>(n)] = basicColor(true, n);
+        table[1][static_cast<std::size_t>(n)] = basicColor(false, n);
     }
+    return table;
+}();
+
+// The longest colour sequence: ESC [ 3 8 ; 2 ; 2 5 5 ; 2 5 5 ; 2 5 5 m.
+constexpr std::size_t kLongestColor = 19;
+
+char* put(char* p, std::string_view text) {
+    std::memcpy(p, text.data(), text.size());
+    return p + text.size();
+}
+
+// 0 to 255.
+char* putByteValue(char* p, std::uint32_t value) {
+    if (value >= 100) *p++ = static_cast<char>('0' + value / 100);
+    if (value >= 10) *p++ = static_cast<char>('0' + value / 10 % 10);
+    *p++ = static_cast<char>('0' + value % 10);
+    return p;
+}
+
+// A foreground or background colour as its SGR sequence, at p.
+char* putColor(char* p, bool foreground, ColorValue n) {
+    if (n == kDefaultColor) return put(p, foreground ? "\x1b[39m" : "\x1b[49m");
+    if (n < 16) {
+        const Sequence& basic = kBasicColors[foreground ? 0 : 1][n];
+        std::memcpy(p, basic.bytes, sizeof basic.bytes);  // room for the longest
+        return p + basic.length;
+    }
+    p = put(p, foreground ? "\x1b[38;" : "\x1b[48;");
+    if (n & kDirectColorFlag) {
+        p = put(p, "2;");
+        p = putByteValue(p, (n >> 16) & 0xFF);
+        *p++ = ';';
+        p = putByteValue(p, (n >> 8) & 0xFF);
+        *p++ = ';';
+    } else {
+        p = put(p, "5;");
+    }
+    p = putByteValue(p, n & 0xFF);
+    *p++ = 'm';
+    return p;
 }
 
 bool rowOccupied(const char16_t* text, std::int32_t cols) {
@@ -50,42 +99,14 @@ void appendDecimal(std::string& out, std::uint32_t value) {
     out.append(digits + start, sizeof digits - start);
 }
 
-void appendExtendedColor(std::string& out, std::string_view prefix, ColorValue n) {
-    appendAscii(out, "\x1b[");
-    appendAscii(out, prefix);
-    if (n & kDirectColorFlag) {
-        appendAscii(out, "2;");
-        appendDecimal(out, (n >> 16) & 0xFF);
-        out += ';';
-        appendDecimal(out, (n >> 8) & 0xFF);
-        out += ';';
-    } else {
-        appendAscii(out, "5;");
-    }
-    appendDecimal(out, n & 0xFF);
-    out += 'm';
-}
-
 namespace {
 
-// Converts UTF-16 to UTF-8 into the tail of `out`. An unpaired surrogate is
-// written as U+FFFD; with `attrs`, so is each half of a pair whose cells have
-// different colours, as if a run of one colour ended between them.
-void encodeUtf8(std::string& out, const char16_t* units, std::size_t count, const CellAttr* attrs) {
-    const std::size_t start = out.size();
-    // Most runs are plain ASCII: one check, then a narrowing copy.
-    char16_t any = 0;
-    for (std::size_t i = 0; i < count; ++i) any |= units[i];
-    if (any < 0x80) {
-        out.resize(start + count);
-        char* p = out.data() + start;
-        for (std::size_t i = 0; i < count; ++i) p[i] = static_cast<char>(units[i]);
-        return;
-    }
-    // Room for three bytes a unit, the most any takes (a pair takes four).
-    out.resize(start + 3 * count);
-    auto* const first = reinterpret_cast<unsigned char*>(out.data() + start);
-    unsigned char* p = first;
+// Writes UTF-16 as UTF-8 at p, which has room for three bytes a unit, and
+// returns the end. An unpaired surrogate is written as U+FFFD; with `attrs`,
+// so is each half of a pair whose cells have different colours, as if a run
+// of one colour ended between them.
+char* putUtf8(char* out, const char16_t* units, std::size_t count, const CellAttr* attrs) {
+    auto* p = reinterpret_cast<unsigned char*>(out);
     for (std::size_t i = 0; i < count; ++i) {
         std::uint32_t v = units[i];
         if (isSurrogate(units[i])) [[unlikely]] {
@@ -111,12 +132,21 @@ void encodeUtf8(std::string& out, const char16_t* units, std::size_t count, cons
         p[2] = static_cast<unsigned char>(0x80 | (v & 0x3F));
         p += 1 + two + three;
     }
-    out.resize(start + static_cast<std::size_t>(p - first));
+    return reinterpret_cast<char*>(p);
+}
+
+// A run of one colour, most often plain ASCII: narrowed in one pass that also
+// tells, and written again as UTF-8 otherwise.
+char* putRun(char* out, const char16_t* units, std::size_t count) {
+    char16_t any = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        any |= units[i];
+        out[i] = static_cast<char>(units[i]);
+    }
+    return any < 0x80 ? out + count : putUtf8(out, units, count, nullptr);
 }
 
 }  // namespace
-
-void appendUtf8(std::string& out, const char16_t* units, std::size_t count) { encodeUtf8(out, units, count, nullptr); }
 
 namespace {
 
@@ -179,28 +209,40 @@ void renderRow(std::string& out, const char16_t* text, const CellAttr* attr, std
     std::int32_t end = cols;
     while (end > 0 && (text[end - 1] == u' ' || text[end - 1] == u'\t')) --end;
 
+    const auto length = static_cast<std::size_t>(end);
+    const std::size_t start = out.size();
     if (!useColor) {
         // Colours only matter where they split a pair of surrogate halves.
-        encodeUtf8(out, text, static_cast<std::size_t>(end), attr);
-        appendAscii(out, "\r\n");
+        out.resize(start + 3 * length + 2);
+        char* p = putUtf8(out.data() + start, text, length, attr);
+        p = put(p, "\r\n");
+        out.resize(static_cast<std::size_t>(p - out.data()));
         return;
     }
 
+    // Room for the whole line, measured first: two colour sequences a run,
+    // three bytes a cell, the closing reset and the line end. The line is then
+    // written without a check per piece.
+    std::size_t runs = 0;
+    for (std::int32_t c = 0; c < end; ++c) runs += c == 0 || attr[c] != attr[c - 1];
+    out.resize(start + runs * 2 * kLongestColor + 3 * length + 6);
+    char* p = out.data() + start;
     // A run of one colour at a time; the halves of a character split by a
     // change of colour are written as U+FFFD.
     CellAttr previous;
     for (std::int32_t c = 0; c < end;) {
         const CellAttr a = attr[c];
-        if (a.fg != previous.fg) appendColor(out, true, a.fg);
-        if (a.bg != previous.bg) appendColor(out, false, a.bg);
+        if (a.fg != previous.fg) p = putColor(p, true, a.fg);
+        if (a.bg != previous.bg) p = putColor(p, false, a.bg);
         std::int32_t runEnd = c + 1;
         while (runEnd < end && attr[runEnd] == a) ++runEnd;
-        appendUtf8(out, text + c, static_cast<std::size_t>(runEnd - c));
+        p = putRun(p, text + c, static_cast<std::size_t>(runEnd - c));
         previous = a;
         c = runEnd;
     }
-    if (previous != CellAttr{}) appendAscii(out, "\x1b[0m");
-    appendAscii(out, "\r\n");
+    if (previous != CellAttr{}) p = put(p, "\x1b[0m");
+    p = put(p, "\r\n");
+    out.resize(static_cast<std::size_t>(p - out.data()));
 }
 
 void renderRows(std::string& out, const Screen& screen, bool useColor) {

@@ -33,9 +33,5 @@ std::size_t renderAsciiRow(char* out, const char16_t* chars, std::int32_t cols);
 
 void appendAscii(std::string& out, std::string_view text);
 void appendDecimal(std::string& out, std::uint32_t value);
-// For colours of 16 or more: a palette index or, with bit 24, a direct colour.
-void appendExtendedColor(std::string& out, std::string_view prefix, ColorValue n);
-// Converts UTF-16 to UTF-8 into the tail of `out`, measuring first.
-void appendUtf8(std::string& out, const char16_t* units, std::size_t count);
 
 }  // namespace vtsnap
