@@ -144,6 +144,8 @@ TEST(RenderColor, ColourValuesToSequences) {
         {255, CSI "38;5;255m", CSI "48;5;255m"},
         {0x01000000, CSI "38;2;0;0;0m", CSI "48;2;0;0;0m"},
         {0x010A141E, CSI "38;2;10;20;30m", CSI "48;2;10;20;30m"},
+        {0x016400C8, CSI "38;2;100;0;200m", CSI "48;2;100;0;200m"},
+        {105, CSI "38;5;105m", CSI "48;5;105m"},
         {0x01FFFFFF, CSI "38;2;255;255;255m", CSI "48;2;255;255;255m"},
     };
     for (const auto& c : cases) {
