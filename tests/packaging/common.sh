@@ -3,18 +3,18 @@
 
 passed=0 failed=0
 
-# check NAME COMMAND...: runs the command; its output is shown only when it
-# fails.
+# check TITLE COMMAND...: runs the command; its output is shown only when it
+# fails. (Its locals are seen by the command: bash scopes dynamically.)
 check() {
-  local name=$1 out
+  local check_title=$1 check_output
   shift
-  if out=$("$@" 2>&1); then
+  if check_output=$("$@" 2>&1); then
     passed=$((passed + 1))
-    echo "ok: $name"
+    echo "ok: $check_title"
   else
     failed=$((failed + 1))
-    echo "FAILED: $name"
-    printf '%s\n' "$out" | head -n 40
+    echo "FAILED: $check_title"
+    printf '%s\n' "$check_output" | head -n 40
   fi
 }
 
