@@ -73,8 +73,14 @@ check "cmake --install into a temporary prefix lays out the tools, the manual pa
 check "the installed tools run the demo" run_demo "$prefix/bin" "$work/run-installed"
 check "the installed manual page renders without a warning and covers every option" \
   man_page "$prefix/share/man/man1/vtsnap.1"
-check "man -l finds the page through vtsnap-render.1" \
-  bash -c "MANWIDTH=80 man -l '$prefix/share/man/man1/vtsnap-render.1' 2>&1 | grep -q 'vtsnap-render'"
+# man_by_name MANDIR: `man vtsnap` and `man vtsnap-render` find the page there.
+man_by_name() {
+  local page
+  for page in vtsnap vtsnap-render; do
+    MANWIDTH=80 man -M "$1" "$page" 2>&1 | grep -q '^VTSNAP(1)' || { echo "man $page: no page"; return 1; }
+  done
+}
+check "man finds vtsnap and vtsnap-render in the prefix" man_by_name "$prefix/share/man"
 
 # --- the .deb
 deb=$work/deb/vtsnap_${version}_${arch}.deb
@@ -142,6 +148,7 @@ unpacked() {
 check "dpkg-deb -x unpacks it: stripped tools, a changelog of $version" unpacked
 check "the unpacked tools run the demo" run_demo "$root/usr/bin" "$work/run-unpacked"
 check "the packed manual page renders without a warning" man_page "$root/usr/share/man/man1/vtsnap.1.gz"
+check "man finds vtsnap and vtsnap-render in the package" man_by_name "$root/usr/share/man"
 
 lintian_clean() {
   local status
