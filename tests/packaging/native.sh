@@ -31,6 +31,16 @@ run_demo() {
   same_bytes "$dir/expected.txt" "$dir/rendered.txt"
 }
 
+# The options of the README's usage lines: `tool [-opt] [-opt=N] ... operands`
+# and `tool --opt` alone.
+readme_options() {
+  local tool='^ +(build/)?vtsnap(-render)?(\.exe)? '
+  {
+    grep -E "$tool\\[" README.md | grep -oE '\[-{1,2}[a-zA-Z]+(=[A-Z]+)?\]' | tr -d '[]'
+    grep -E "$tool--?[a-z]+\$" README.md | grep -oE -- '--?[a-z]+$'
+  } | sort -u
+}
+
 # man_page PAGE: groff and man render it without a warning; it has the
 # sections users look for, and every option of the README's usage lines.
 man_page() {
@@ -46,8 +56,7 @@ man_page() {
   done
   while read -r option; do
     grep -qF -- "$option" <<<"$text" || missing+=("option $option")
-  done < <(grep -E '^ +(build/)?vtsnap(-render)?(\.exe)? \[' README.md |
-           grep -oE '\[-{1,2}[a-zA-Z]+(=[A-Z]+)?\]' | tr -d '[]' | sort -u)
+  done < <(readme_options)
   ((${#missing[@]} == 0)) || { printf 'missing: %s\n' "${missing[@]}"; return 1; }
 }
 
