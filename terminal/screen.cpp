@@ -1,6 +1,9 @@
 #include "terminal/screen.hpp"
 
 #include <algorithm>
+#include <string>
+
+#include "terminal/char_width.hpp"
 
 namespace vtsnap {
 
@@ -34,7 +37,8 @@ void Screen::wrapToNextLine() {
     wrapPending_ = false;
 }
 
-void Screen::putChar(char16_t unit) {
+// One narrow character in the invoked set, with the modes' effects.
+void Screen::putNarrow(char32_t c) {
     if (wrapPending_) {
         if (autoWrap_)
             wrapToNextLine();
@@ -42,36 +46,13 @@ void Screen::putChar(char16_t unit) {
             wrapPending_ = false;
     }
     if (insertMode_) grid_.insertCells(cursorRow_, cursorCol_, 1, eraseAttr());
-    grid_.writeText(cursorRow_, cursorCol_, &unit, 1, currentAttr_);
+    grid_.writeText(cursorRow_, cursorCol_, &c, 1, currentAttr_);
+    joinRow_ = cursorRow_;
+    joinCol_ = cursorCol_;
     if (cursorCol_ < cols() - 1)
         ++cursorCol_;
     else if (autoWrap_)
         wrapPending_ = true;
-}
-
-// A character above U+FFFF takes two cells, one per UTF-16 unit.
-void Screen::putCodePoint(std::uint32_t codePoint) {
-    if (codePoint <= 0xFFFF) {
-        putChar(static_cast<char16_t>(codePoint));
-    } else {
-        const std::uint32_t v = codePoint - 0x10000;
-        putChar(static_cast<char16_t>(0xD800 + (v >> 10)));
-        putChar(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
-    }
-    lastChar_ = codePoint;
-}
-
-void Screen::print(std::uint32_t codePoint) { putCodePoint(codePoint); }
-
-// For REP: the last character of a run, a pair of surrogate halves being one.
-template <class Unit>
-void Screen::rememberLast(const Unit* text, std::size_t count, char16_t last) {
-    lastChar_ = last;
-    if constexpr (sizeof(Unit) == 2) {
-        const char16_t before = count >= 2 ? text[count - 2] : 0;
-        if (last >= 0xDC00 && last <= 0xDFFF && before >= 0xD800 && before <= 0xDBFF)
-            lastChar_ = 0x10000 + ((static_cast<std::uint32_t>(before) - 0xD800) << 10) + (last - 0xDC00u);
-    }
 }
 
 // Text in the invoked character set, with the modes' effects: a character at
@@ -79,23 +60,23 @@ void Screen::rememberLast(const Unit* text, std::size_t count, char16_t last) {
 template <class Unit>
 [[gnu::noinline]] void Screen::printEach(const Unit* text, std::size_t count) {
     const bool graphics = invokedCharset() == Charset::DecGraphics;
-    auto shown = [graphics](char16_t unit) {
-        return graphics && unit >= 0x60 && unit <= 0x7E ? kDecGraphics[unit - 0x60] : unit;
+    auto shown = [graphics](char32_t c) {
+        return graphics && c >= 0x60 && c <= 0x7E ? char32_t{kDecGraphics[c - 0x60]} : c;
     };
-    for (std::size_t i = 0; i < count; ++i) putChar(shown(text[i]));
-    rememberLast(text, count, shown(text[count - 1]));
+    for (std::size_t i = 0; i < count; ++i) putNarrow(shown(text[i]));
+    lastChar_ = shown(text[count - 1]);
 }
 
-// Text: with ASCII invoked, autowrap on and insert mode off, as nearly
-// always, a row at a time, laying the same cells as putChar for each unit
-// without its per-character tests.
+// Narrow text: with ASCII invoked, autowrap on and insert mode off, as nearly
+// always, a row at a time, laying the same cells as putNarrow for each
+// character without its per-character tests.
 template <class Unit>
-inline void Screen::printText(const Unit* text, std::size_t count) {
+inline void Screen::printNarrow(const Unit* text, std::size_t count) {
     if (invokedCharset() == Charset::DecGraphics || !autoWrap_ || insertMode_) [[unlikely]] {
         printEach(text, count);
         return;
     }
-    rememberLast(text, count, text[count - 1]);
+    lastChar_ = text[count - 1];
     const std::int32_t cols = this->cols();
     while (count > 0) {
         if (wrapPending_) wrapToNextLine();
@@ -109,22 +90,113 @@ inline void Screen::printText(const Unit* text, std::size_t count) {
             wrapPending_ = true;
         }
     }
+    joinRow_ = cursorRow_;
+    joinCol_ = wrapPending_ ? cursorCol_ : cursorCol_ - 1;
 }
 
-void Screen::printAscii(const std::uint8_t* text, std::size_t count) { printText(text, count); }
+// Wide characters, two cells each. One that does not fit in the last column
+// wraps first and leaves that column blank, or without autowrap is dropped.
+void Screen::printWide(const char32_t* text, std::size_t count) {
+    const std::int32_t cols = this->cols();
+    if (cols < 2) return;  // no room for one anywhere
+    lastChar_ = text[count - 1];
+    while (count > 0) {
+        if (wrapPending_) {
+            if (autoWrap_)
+                wrapToNextLine();
+            else
+                wrapPending_ = false;
+        }
+        if (cursorCol_ == cols - 1) {
+            if (!autoWrap_) {
+                ++text;
+                --count;
+                continue;
+            }
+            const char32_t space = U' ';
+            grid_.writeText(cursorRow_, cursorCol_, &space, 1, currentAttr_);
+            wrapToNextLine();
+        }
+        std::int32_t n = 1;
+        if (insertMode_)
+            grid_.insertCells(cursorRow_, cursorCol_, 2, eraseAttr());
+        else
+            n = static_cast<std::int32_t>(std::min<std::size_t>(count, static_cast<std::size_t>((cols - cursorCol_) / 2)));
+        grid_.writeWide(cursorRow_, cursorCol_, text, n, currentAttr_);
+        joinRow_ = cursorRow_;
+        joinCol_ = cursorCol_ + 2 * (n - 1);
+        cursorCol_ += 2 * n;
+        text += n;
+        count -= static_cast<std::size_t>(n);
+        if (cursorCol_ >= cols) {
+            cursorCol_ = cols - 1;
+            wrapPending_ = autoWrap_;
+        }
+    }
+}
 
-void Screen::printUnits(const char16_t* units, std::size_t count) { printText(units, count); }
+// A zero-width character joins the character printed just before it, or
+// after anything else the one before the cursor.
+void Screen::joinMark(char32_t mark) {
+    std::int32_t row = joinRow_;
+    std::int32_t col = joinCol_;
+    if (col < 0) {
+        row = cursorRow_;
+        col = wrapPending_ ? cursorCol_ : cursorCol_ - 1;
+        if (col < 0) return;
+        if (grid_.rowChars(row)[col] == kWideContinuation) --col;
+    }
+    grid_.addMark(row, col, mark);
+}
+
+void Screen::putChar(char32_t c) { printChars(&c, 1); }
+
+void Screen::printAscii(const std::uint8_t* text, std::size_t count) { printNarrow(text, count); }
+
+// Text as the decoder hands it on: runs of narrow characters go as they are,
+// the rest a kind at a time. A character that is never shown counts as a
+// control.
+void Screen::printChars(const char32_t* text, std::size_t count) {
+    const char32_t* const end = text + count;
+    while (text < end) {
+        const char32_t* run = text;
+        while (text < end && charWidth(*text) == 1) ++text;
+        if (text != run) printNarrow(run, static_cast<std::size_t>(text - run));
+        if (text == end) break;
+        const int width = charWidth(*text);
+        if (width == 2) {
+            run = text;
+            while (++text < end && charWidth(*text) == 2) {
+            }
+            printWide(run, static_cast<std::size_t>(text - run));
+            continue;
+        }
+        if (width == 0)
+            joinMark(*text);
+        else
+            endText();
+        ++text;
+    }
+}
 
 void Screen::repeatLast(std::int32_t n) {
     if (lastChar_ == 0) return;
-    const std::uint32_t c = lastChar_;
-    for (std::int32_t i = 0; i < n; ++i) putCodePoint(c);
+    const char32_t c = lastChar_;
+    // The character comes again with the marks that joined it.
+    std::u32string marks;
+    if (joinCol_ >= 0 && (grid_.rowChars(joinRow_)[joinCol_] & kHasMarks))
+        for (const CellMarks& m : grid_.rowMarks(joinRow_))
+            if (m.col == joinCol_) marks = m.marks;
+    for (std::int32_t i = 0; i < n; ++i) {
+        printChars(&c, 1);
+        for (char32_t mark : marks) joinMark(mark);
+    }
 }
 
 // ---- Controls --------------------------------------------------------------
 
 void Screen::execute(std::uint8_t control) {
-    lastChar_ = 0;
+    endText();
     switch (control) {
     case 0x08:  // BS
         if (cursorCol_ > 0) --cursorCol_;
@@ -155,7 +227,7 @@ void Screen::execute(std::uint8_t control) {
 }
 
 void Screen::escDispatch(std::uint32_t intermediates, std::uint8_t final) {
-    lastChar_ = 0;
+    endText();
     if (intermediates == '(' || intermediates == ')') {
         // Designations of G0 and G1; other sets are not known here.
         Charset& set = intermediates == '(' ? g0_ : g1_;
@@ -210,7 +282,8 @@ void Screen::reverseIndex() {
 // A blank row goes as what it shows: spaces.
 [[gnu::noinline, gnu::cold]] void Screen::reportRowsLeaving(std::int32_t n) {
     for (std::int32_t r = 0; r < n; ++r)
-        rowSink_->rowScrolledOff(grid_.rowChars(r), grid_.rowIsPlain(r) ? nullptr : grid_.rowAttrs(r), cols());
+        rowSink_->rowScrolledOff(grid_.rowChars(r), grid_.rowIsPlain(r) ? nullptr : grid_.rowAttrs(r), grid_.rowMarks(r),
+                                 cols());
 }
 
 void Screen::scrollUp(std::int32_t n) {
@@ -325,7 +398,7 @@ void Screen::reset() {
     g0_ = g1_ = Charset::Ascii;
     invoked_ = 0;
     saved_ = SavedState{};
-    lastChar_ = 0;
+    endText();
 }
 
 }  // namespace vtsnap
