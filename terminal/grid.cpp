@@ -95,8 +95,7 @@ void Grid::insertCells(std::int32_t row, std::int32_t col, std::int32_t n, CellA
     // The wide character that the shift brings to the last column loses its
     // second half.
     const bool lastCut = cols_ - n > col && r.chars[cols_ - n] == kWideContinuation;
-    if (r.hasMarks) [[unlikely]]
-        shiftMarks(r, col, n);
+    shiftMarks(r, col, n);
     const auto moved = static_cast<std::size_t>(cols_ - col - n);
     std::memmove(r.chars + col + n, r.chars + col, sizeof(char32_t) * moved);
     if (!r.plain) std::memmove(r.attrs + col + n, r.attrs + col, sizeof(CellAttr) * moved);
@@ -113,10 +112,8 @@ void Grid::deleteCells(std::int32_t row, std::int32_t col, std::int32_t n, CellA
     // other half too.
     const bool leftCut = r.chars[col] == kWideContinuation;
     const bool rightCut = col + n < cols_ && r.chars[col + n] == kWideContinuation;
-    if (r.hasMarks) [[unlikely]] {
-        dropMarks(r, col, col + n);
-        shiftMarks(r, col + n, -n);
-    }
+    dropMarks(r, col, col + n);
+    shiftMarks(r, col + n, -n);
     const auto moved = static_cast<std::size_t>(cols_ - col - n);
     std::memmove(r.chars + col, r.chars + col + n, sizeof(char32_t) * moved);
     if (!r.plain) std::memmove(r.attrs + col, r.attrs + col + n, sizeof(CellAttr) * moved);
@@ -153,16 +150,17 @@ void Grid::addMark(std::int32_t row, std::int32_t col, char32_t mark) {
 void Grid::clearCells(Row& r, std::int32_t from, std::int32_t to, CellAttr fill) {
     if (r.chars[from] == kWideContinuation) blankCell(r, from - 1, fill);
     if (to < cols_ && r.chars[to] == kWideContinuation) blankCell(r, to, fill);
-    if (r.hasMarks) dropMarks(r, from, to);
+    dropMarks(r, from, to);
 }
 
 void Grid::blankCell(Row& r, std::int32_t col, CellAttr fill) {
     r.chars[col] = u' ';
     setAttrs(r, col, 1, fill);
-    if (r.hasMarks) dropMarks(r, col, col + 1);
+    dropMarks(r, col, col + 1);
 }
 
 void Grid::dropMarks(Row& r, std::int32_t from, std::int32_t to) {
+    if (!r.hasMarks) return;
     const auto found = marks_.find(r.chars);
     std::vector<CellMarks>& marks = found->second;
     std::erase_if(marks, [from, to](const CellMarks& m) { return m.col >= from && m.col < to; });
@@ -174,6 +172,7 @@ void Grid::dropMarks(Row& r, std::int32_t from, std::int32_t to) {
 // The marks of cells from `from` on move with them by `by` columns; those
 // pushed off the row go.
 void Grid::shiftMarks(Row& r, std::int32_t from, std::int32_t by) {
+    if (!r.hasMarks) return;
     for (CellMarks& m : marks_.find(r.chars)->second)
         if (m.col >= from) m.col += by;
     if (by > 0) dropMarks(r, cols_, cols_ + by);
