@@ -65,7 +65,7 @@ const StreamCase kTextCases[] = {
     {"WideAtLastColumnWrapsLeavingItBlank", kA119 + NI, fileOf({kA119, NI})},
     {"WideAtLastColumnWithoutAutowrapIsDropped", CSI "?7l" + kA119 + NI, fileOf({kA119})},
     {"WideFillingTheRowEndsWithAPendingWrap", std::string(118, 'a') + NI "b", fileOf({std::string(118, 'a') + NI, "b"})},
-    {"WideOnAOneColumnScreenIsDropped", "a" NI, fileOf({"a"}), {.cols = 1, .rows = 1}},
+    {"WideOnAOneColumnScreenIsDropped", "a" NI "b", fileOf({"a", "b"}), {.cols = 1, .rows = 2}},
     {"FirstHalfOverwritten", NI HON "\rx", fileOf({"x " HON})},
     {"SecondHalfOverwritten", NI HON "\r" CSI "Cy", fileOf({" y" HON})},
     {"WriteEndingOnAFirstHalf", "ab" NI "\r" CSI "2Gxy", fileOf({"axy"})},
