@@ -113,11 +113,29 @@ template <class Unit>
     }
 }
 
+// The `n` cells that fill the cursor's row, when the last of them is a wide
+// character's first half: that column stays blank and the character wraps
+// whole. Returns the cells taken.
+[[gnu::noinline]] std::int32_t Screen::fillRowBeforeWide(const char32_t* cells, std::int32_t n) {
+    const std::int32_t cols = this->cols();
+    if (--n > 0) grid_.writeText(cursorRow_, cursorCol_, cells, n, currentAttr_);
+    if (cursorCol_ + n == 0) {
+        n = 2;  // no room for it on any row
+    } else {
+        const char32_t space = U' ';
+        grid_.writeText(cursorRow_, cols - 1, &space, 1, currentAttr_);
+        wrapPending_ = true;
+    }
+    cursorCol_ = cols - 1;
+    return n;
+}
+
 // Text as cells: with ASCII invoked, autowrap on and insert mode off, as
 // nearly always, a row at a time, laying the same cells as putNarrow and
-// putWide for each character without their per-character tests.
+// putWide for each character without their per-character tests. Inline in
+// the decoder's loop, where every run of text ends.
 template <class Unit>
-inline void Screen::printText(const Unit* cells, std::size_t count) {
+[[gnu::always_inline]] inline void Screen::printText(const Unit* cells, std::size_t count) {
     if (invokedCharset() == Charset::DecGraphics || !autoWrap_ || insertMode_) [[unlikely]] {
         printEach(cells, count);
         return;
@@ -130,21 +148,13 @@ inline void Screen::printText(const Unit* cells, std::size_t count) {
     while (count > 0) {
         if (wrapPending_) wrapToNextLine();
         auto n = static_cast<std::int32_t>(std::min<std::size_t>(count, static_cast<std::size_t>(cols - cursorCol_)));
-        if (kMayBeWide && static_cast<std::size_t>(n) < count && cells[n] == kWideContinuation) [[unlikely]] {
-            // A wide character would take the last column and the next row's
-            // first: that column stays blank and the character wraps whole.
-            if (--n > 0) grid_.writeText(cursorRow_, cursorCol_, cells, n, currentAttr_);
-            if (cursorCol_ + n == 0) {
-                n = 2;  // no room for it on any row
-            } else {
-                const char32_t space = U' ';
-                grid_.writeText(cursorRow_, cols - 1, &space, 1, currentAttr_);
-                wrapPending_ = true;
+        if constexpr (kMayBeWide) {
+            if (static_cast<std::size_t>(n) < count && cells[n] == kWideContinuation) [[unlikely]] {
+                n = fillRowBeforeWide(cells, n);
+                cells += n;
+                count -= static_cast<std::size_t>(n);
+                continue;
             }
-            cursorCol_ = cols - 1;
-            cells += n;
-            count -= static_cast<std::size_t>(n);
-            continue;
         }
         grid_.writeText(cursorRow_, cursorCol_, cells, n, currentAttr_);
         cursorCol_ += n;
@@ -173,9 +183,12 @@ void Screen::joinMark(char32_t mark) {
     grid_.addMark(row, col, mark);
 }
 
-void Screen::printAscii(const std::uint8_t* text, std::size_t count) { printText(text, count); }
+// Both inline in the decoder's loop, which this file instantiates.
+[[gnu::always_inline]] inline void Screen::printAscii(const std::uint8_t* text, std::size_t count) {
+    printText(text, count);
+}
 
-void Screen::printCells(const char32_t* cells, std::size_t count) { printText(cells, count); }
+[[gnu::always_inline]] inline void Screen::printCells(const char32_t* cells, std::size_t count) { printText(cells, count); }
 
 // One character, by the cells it takes. A character that is never shown
 // leaves no trace: what comes after it joins what came before.

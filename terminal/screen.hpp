@@ -117,6 +117,7 @@ private:
     void printEach(const Unit* cells, std::size_t count);
     void putNarrow(char32_t c);
     void putWide(char32_t c);
+    std::int32_t fillRowBeforeWide(const char32_t* cells, std::int32_t n);
     void joinMark(char32_t mark);
     void wrapToNextLine();
     void moveTo(std::int32_t row, std::int32_t col);
