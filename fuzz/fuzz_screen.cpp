@@ -69,13 +69,13 @@ Shape pickShape(std::uint8_t selector, std::uint8_t size) {
 
 // What the SGR decoder can produce: the default, a palette index, or a direct
 // colour with nothing above bit 24.
-bool validColor(ColorValue c) {
+HARNESS_ONLY bool validColor(ColorValue c) {
     return c == vtsnap::kDefaultColor || c <= 255 || (c & 0xFF000000u) == vtsnap::kDirectColorFlag;
 }
 
 // A character the file may carry: a Unicode scalar value that is no control
 // character (C0, DEL, C1) nor one never shown.
-bool printable(char32_t c) {
+HARNESS_ONLY bool printable(char32_t c) {
     return c >= 0x20 && !(c >= 0x7F && c <= 0x9F) && !(c >= 0xD800 && c <= 0xDFFF) && c <= 0x10FFFF &&
            vtsnap::charWidth(c) >= 0;
 }
@@ -235,7 +235,7 @@ HARNESS_ONLY void checkLines(std::string_view lines, bool colour) {
     }
 }
 
-void appendCodePoint(std::string& out, std::uint32_t v) {
+HARNESS_ONLY void appendCodePoint(std::string& out, std::uint32_t v) {
     if (v < 0x80) {
         out += static_cast<char>(v);
     } else if (v < 0x800) {
@@ -258,9 +258,9 @@ void appendCodePoint(std::string& out, std::uint32_t v) {
 using vtsnap::model::Cell;
 using vtsnap::model::Row;
 
-bool plainBlank(const Cell& cell) { return cell.ch == U' ' && cell.marks.empty() && !cell.secondHalf; }
+HARNESS_ONLY bool plainBlank(const Cell& cell) { return cell.ch == U' ' && cell.marks.empty() && !cell.secondHalf; }
 
-bool occupied(const Row& row) {
+HARNESS_ONLY bool occupied(const Row& row) {
     for (const Cell& cell : row)
         if (!plainBlank(cell)) return true;
     return false;
@@ -268,7 +268,7 @@ bool occupied(const Row& row) {
 
 // A colour as the file writes it: ESC [ 3x / 4x, 9x / 10x, 38;5 / 48;5, or
 // 38;2 / 48;2 with the three channels; 39 / 49 for the default.
-void appendColour(std::string& out, bool foreground, ColorValue v) {
+HARNESS_ONLY void appendColour(std::string& out, bool foreground, ColorValue v) {
     out += "\x1b[";
     if (v == vtsnap::kDefaultColor) {
         out += foreground ? "39" : "49";
@@ -289,7 +289,7 @@ void appendColour(std::string& out, bool foreground, ColorValue v) {
 // adding nothing; trailing blanks cut whatever their colours; in colour, each
 // change of either colour from the default start on, and a reset at the end
 // of a line that ends in other colours.
-void appendLine(std::string& out, const Row& row, bool colour) {
+HARNESS_ONLY void appendLine(std::string& out, const Row& row, bool colour) {
     std::size_t end = row.size();
     while (end > 0 && plainBlank(row[end - 1])) --end;
     CellAttr current;
@@ -321,15 +321,31 @@ HARNESS_ONLY Row rowOf(const Screen& s, std::int32_t r) {
     return row;
 }
 
-// BOM, then the lines of the rows from the first to the last occupied one.
-template <class RowAt>
-HARNESS_ONLY std::string expectedFile(std::int32_t rows, const RowAt& rowAt, bool colour) {
+// A row that shows nothing, found from the Screen's cells alone.
+HARNESS_ONLY bool showsNothing(const Screen& s, std::int32_t r) {
+    if (s.rowIsBlank(r)) return true;
+    const char32_t* text = s.rowChars(r);
+    for (std::int32_t c = 0; c < s.cols(); ++c)
+        if (text[c] != U' ') return false;
+    return true;
+}
+
+// The file the rules give: BOM, then the lines of the rows from the first to
+// the last occupied one; the model's rows when there is a model, else the
+// Screen's own.
+HARNESS_ONLY std::string expectedFile(const Screen& s, const vtsnap::model::Terminal* model, bool colour) {
+    auto shows = [&](std::int32_t r) { return model != nullptr ? occupied(model->row(r)) : !showsNothing(s, r); };
     std::int32_t first = 0;
-    while (first < rows && !occupied(rowAt(first))) ++first;
-    std::int32_t last = rows - 1;
-    while (last > first && !occupied(rowAt(last))) --last;
+    while (first < s.rows() && !shows(first)) ++first;
+    std::int32_t last = s.rows() - 1;
+    while (last > first && !shows(last)) --last;
     std::string file(vtsnap::kByteOrderMark);
-    for (std::int32_t r = first; r < rows && r <= last; ++r) appendLine(file, rowAt(r), colour);
+    for (std::int32_t r = first; r < s.rows() && r <= last; ++r) {
+        if (model != nullptr)
+            appendLine(file, model->row(r), colour);
+        else
+            appendLine(file, rowOf(s, r), colour);
+    }
     return file;
 }
 
@@ -346,19 +362,13 @@ HARNESS_ONLY std::size_t firstDifferentLine(std::string_view a, std::string_view
 // give the same cells, colours and marks up to each row's trim point.
 HARNESS_ONLY void checkColourPlayback(const Screen& s, const std::string& file) {
     std::int32_t first = 0;
-    auto blankRow = [&](std::int32_t r) {
-        const char32_t* text = s.rowChars(r);
-        for (std::int32_t c = 0; c < s.cols(); ++c)
-            if (text[c] != U' ') return false;
-        return true;
-    };
-    while (first < s.rows() && blankRow(first)) ++first;
+    while (first < s.rows() && showsNothing(s, first)) ++first;
     if (first == s.rows()) {
         check(file == vtsnap::kByteOrderMark, "blank screen renders to more than the BOM");
         return;
     }
     std::int32_t last = s.rows() - 1;
-    while (blankRow(last)) --last;
+    while (showsNothing(s, last)) --last;
     const std::int32_t height = last - first + 1;
     Screen replay(s.cols(), height + 1);  // one spare row for the last line end
     replay.feedBytes(reinterpret_cast<const std::uint8_t*>(file.data()) + 3, file.size() - 3);
@@ -385,20 +395,11 @@ HARNESS_ONLY void checkColourPlayback(const Screen& s, const std::string& file) 
 // Both renders: every line valid text, and the whole file exactly what the
 // rows give, the model's when there is one.
 HARNESS_ONLY void checkRenders(const Screen& s, const vtsnap::model::Terminal* model) {
-    const Row blank(static_cast<std::size_t>(s.cols()));
-    Row scratch;
-    auto screenRow = [&](std::int32_t r) -> const Row& {
-        if (s.rowIsBlank(r)) return blank;
-        scratch = rowOf(s, r);
-        return scratch;
-    };
-    auto modelRow = [&](std::int32_t r) -> const Row& { return model->row(r); };
     for (const bool colour : {false, true}) {
         const std::string file = vtsnap::renderSnapshot(s, colour);
         check(file.compare(0, 3, vtsnap::kByteOrderMark) == 0, "file without BOM");
         checkLines(std::string_view(file).substr(3), colour);
-        const std::string expected =
-            model != nullptr ? expectedFile(s.rows(), modelRow, colour) : expectedFile(s.rows(), screenRow, colour);
+        const std::string expected = expectedFile(s, model, colour);
         if (file != expected) {
             std::fprintf(stderr, "%s file differs from the rows' lines first in line %zu\n",
                          colour ? "colour" : "monochrome", firstDifferentLine(file, expected) + 1);

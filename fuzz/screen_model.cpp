@@ -1,7 +1,7 @@
 #include "fuzz/screen_model.hpp"
 
 #include <algorithm>
-#include <map>
+#include <span>
 #include <utility>
 
 #include "terminal/char_width.hpp"
@@ -117,7 +117,7 @@ void Terminal::text(std::uint8_t b) {
 }
 
 void Terminal::control(std::uint8_t b) {
-    lastGraphic = 0;
+    endText();
     switch (b) {
     case 0x08:
         if (cursorCol > 0) --cursorCol;
@@ -671,21 +671,25 @@ void Terminal::reset() {
     g[0] = g[1] = Set::Ascii;
     invoked = 0;
     saved = Saved{};
-    lastGraphic = 0;
+    endText();
 }
 
 // ---- Comparison -------------------------------------------------------------------------
 
 std::string Terminal::differences(const Screen& s) const {
     if (s.rows() != rows || s.cols() != cols) return "dimensions";
+    static const std::u32string none;
     for (std::int32_t r = 0; r < rows; ++r) {
         const Row& row = grid[at(r)];
         const char32_t* chars = s.rowChars(r);
+        // A blank row reads as default colours; its cells have the colours it
+        // was blanked in.
+        const bool blankRow = s.rowIsBlank(r);
+        const CellAttr* attrs = s.rowAttrs(r);
+        const CellAttr fill = s.cellAttr(r, 0);
+        const std::span<const CellMarks> marks = s.rowMarks(r);
+        std::size_t nextMarks = 0;
         auto where = [&](std::int32_t c) { return "row " + std::to_string(r) + ", column " + std::to_string(c); };
-        // The Screen's marks by column; an entry for a column twice would
-        // lose one here, which its own checks catch.
-        std::map<std::int32_t, std::u32string> marks;
-        for (const CellMarks& m : s.rowMarks(r)) marks[m.col] = m.marks;
         for (std::int32_t c = 0; c < cols; ++c) {
             const Cell& cell = row[at(c)];
             // The cell as the Screen keeps it: the character, flagged when
@@ -693,19 +697,18 @@ std::string Terminal::differences(const Screen& s) const {
             const char32_t want = cell.secondHalf ? kWideContinuation : cell.ch | (cell.marks.empty() ? 0 : kHasMarks);
             if (chars[c] != want)
                 return "text of " + where(c) + ": " + hex(chars[c]) + ", the rules give " + hex(want);
-            const auto found = marks.find(c);
-            const std::u32string got = found == marks.end() ? std::u32string() : found->second;
+            // The Screen's marks come sorted by column, one entry a cell.
+            const bool entry = nextMarks < marks.size() && marks[nextMarks].col == c;
+            const std::u32string& got = entry ? marks[nextMarks++].marks : none;
             if (got != cell.marks)
                 return "marks of " + where(c) + ": " + std::to_string(got.size()) + " (" +
                        (got.empty() ? "" : hex(got[0])) + "...), the rules give " + std::to_string(cell.marks.size()) +
                        " (" + (cell.marks.empty() ? "" : hex(cell.marks[0])) + "...)";
-            if (s.cellAttr(r, c) != cell.attr)
-                return "colours of " + where(c) + ": " + describe(s.cellAttr(r, c)) + ", the rules give " +
-                       describe(cell.attr);
+            const CellAttr attr = blankRow ? fill : attrs[c];
+            if (attr != cell.attr)
+                return "colours of " + where(c) + ": " + describe(attr) + ", the rules give " + describe(cell.attr);
         }
-        if (marks.size() != s.rowMarks(r).size()) return "marks of row " + std::to_string(r) + ": a column twice";
-        if (!marks.empty() && (marks.begin()->first < 0 || marks.rbegin()->first >= cols))
-            return "marks of row " + std::to_string(r) + ": beyond the last column";
+        if (nextMarks != marks.size()) return "marks of row " + std::to_string(r) + ": an entry out of order or beyond the row";
     }
     if (s.currentAttr() != currentAttr)
         return "currentAttr: " + describe(s.currentAttr()) + ", the rules give " + describe(currentAttr);
