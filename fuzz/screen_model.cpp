@@ -700,7 +700,7 @@ std::string Terminal::differences(const Screen& s) const {
             // The Screen's marks come sorted by column, one entry a cell.
             const bool entry = nextMarks < marks.size() && marks[nextMarks].col == c;
             const std::u32string& got = entry ? marks[nextMarks++].marks : none;
-            if (got != cell.marks)
+            if ((!got.empty() || !cell.marks.empty()) && got != cell.marks)
                 return "marks of " + where(c) + ": " + std::to_string(got.size()) + " (" +
                        (got.empty() ? "" : hex(got[0])) + "...), the rules give " + std::to_string(cell.marks.size()) +
                        " (" + (cell.marks.empty() ? "" : hex(cell.marks[0])) + "...)";
