@@ -96,9 +96,14 @@ inline void Screen::printNarrow(const Unit* text, std::size_t count) {
 
 // Wide characters, two cells each. One that does not fit in the last column
 // wraps first and leaves that column blank, or without autowrap is dropped.
+// REP has nothing to repeat after a dropped one: it would be dropped again,
+// and the marks that follow it are not its own.
 void Screen::printWide(const char32_t* text, std::size_t count) {
     const std::int32_t cols = this->cols();
-    if (cols < 2) return;  // no room for one anywhere
+    if (cols < 2) {  // no room for one anywhere
+        lastChar_ = 0;
+        return;
+    }
     lastChar_ = text[count - 1];
     while (count > 0) {
         if (wrapPending_) {
@@ -109,6 +114,7 @@ void Screen::printWide(const char32_t* text, std::size_t count) {
         }
         if (cursorCol_ == cols - 1) {
             if (!autoWrap_) {
+                lastChar_ = 0;
                 ++text;
                 --count;
                 continue;

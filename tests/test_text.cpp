@@ -78,6 +78,11 @@ const StreamCase kTextCases[] = {
     {"DeleteAFirstHalf", NI HON "\r" CSI "3G" CSI "P", fileOf({NI})},
     {"InsertModeWide", "ab\r" CSI "4h" NI, fileOf({NI "ab"})},
     {"RepeatedWide", NI CSI "2b", fileOf({NI NI NI})},
+    // A wide character dropped for want of room leaves REP nothing to repeat,
+    // and the marks that joined the character before it stay as they were.
+    {"RepeatAfterADroppedWideCharacter", CSI "?7l" + kA119 + "b" ACUTE NI DOT_BELOW CSI "2b",
+     fileOf({kA119 + "b" ACUTE DOT_BELOW})},
+    {"RepeatAfterAWideCharacterOnAOneColumnScreen", "a" NI CSI "3b", fileOf({"a"}), {.cols = 1, .rows = 4}},
     {"WideTakesTheColoursOfItsCells", CSI "31m" NI CSI "0mx", fileOf({CSI "31m" NI CSI "39mx"}), {.color = true}},
 
     // Marks join the character printed just before them.
