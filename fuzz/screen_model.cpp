@@ -474,7 +474,6 @@ void Terminal::printNarrow(char32_t c) {
     if (insertMode) insertChars(1);
     overwrite(grid[at(cursorRow)], cursorCol, Cell{c, currentAttr}, currentAttr);
     lastGraphic = c;
-    lastPlaced = true;
     lastMarks.clear();
     joined = true;
     joinedRow = cursorRow;
@@ -487,16 +486,18 @@ void Terminal::printNarrow(char32_t c) {
 
 // A wide character never goes into the last column: with autowrap it leaves
 // that column blank and starts the next line, without it is dropped. A screen
-// one column wide has no room for one anywhere and takes no other notice of
-// it. Marks after a dropped character join the one placed before it.
+// one column wide has no room for one anywhere, though a pending wrap happens
+// first as for any character. A mark after a dropped character has nothing
+// printed just before it to join.
 void Terminal::printWide(char32_t c) {
     lastGraphic = c;
-    lastPlaced = false;
     lastMarks.clear();
-    if (cols < 2) return;
     wrapIfPending();
+    if (cols < 2 || (cursorCol == cols - 1 && !autoWrap)) {
+        joined = false;
+        return;
+    }
     if (cursorCol == cols - 1) {
-        if (!autoWrap) return;
         overwrite(grid[at(cursorRow)], cursorCol, Cell{U' ', currentAttr}, currentAttr);
         wrapPending = true;
         wrapIfPending();
@@ -505,7 +506,6 @@ void Terminal::printWide(char32_t c) {
     Row& row = grid[at(cursorRow)];
     overwrite(row, cursorCol, Cell{c, currentAttr}, currentAttr);
     overwrite(row, cursorCol + 1, Cell::secondHalfIn(currentAttr), currentAttr);
-    lastPlaced = true;
     joined = true;
     joinedRow = cursorRow;
     joinedCol = cursorCol;
@@ -524,7 +524,7 @@ void Terminal::joinMark(char32_t mark) {
     std::int32_t row = joinedRow;
     std::int32_t col = joinedCol;
     if (joined) {
-        if (lastPlaced) lastMarks += mark;
+        lastMarks += mark;
     } else {
         row = cursorRow;
         col = wrapPending ? cursorCol : cursorCol - 1;

@@ -128,14 +128,11 @@ private:
     Set g[2] = {Set::Ascii, Set::Ascii};
     int invoked = 0;
     Saved saved;
-    // For REP: the last character (0: none), whether it took cells, and the
-    // marks that joined it.
+    // For REP: the last character (0: none) and the marks that joined it.
     char32_t lastGraphic = 0;
-    bool lastPlaced = false;
     std::u32string lastMarks;
-    // Where the last character placed starts, while a mark that comes next
-    // joins it: nothing but marks, or a character dropped for want of room,
-    // came after it.
+    // Where that character starts, while a mark that comes next joins it:
+    // it took cells, and nothing but marks came after it.
     bool joined = false;
     std::int32_t joinedRow = 0, joinedCol = 0;
 

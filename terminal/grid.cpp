@@ -123,17 +123,6 @@ void Grid::deleteCells(std::int32_t row, std::int32_t col, std::int32_t n, CellA
     if (rightCut) blankCell(r, col, fill);
 }
 
-void Grid::writeWide(std::int32_t row, std::int32_t col, const char32_t* text, std::int32_t count, CellAttr attr) {
-    Row& r = materialize(row, attr);
-    const std::int32_t end = col + 2 * count;
-    if (needsClearing(r, col, end)) clearCells(r, col, end, attr);
-    for (std::int32_t i = 0; i < count; ++i) {
-        r.chars[col + 2 * i] = text[i];
-        r.chars[col + 2 * i + 1] = kWideContinuation;
-    }
-    setAttrs(r, col, 2 * count, attr);
-}
-
 void Grid::addMark(std::int32_t row, std::int32_t col, char32_t mark) {
     Row& r = blank(at(row)) ? layDown(row) : at(row);
     std::vector<CellMarks>& marks = marks_[r.chars];

@@ -33,6 +33,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "terminal/cell.hpp"
 #include "terminal/widen.hpp"
 
 namespace vtsnap {
@@ -48,12 +49,6 @@ struct CellAttr {
     ColorValue bg = kDefaultColor;
     friend bool operator==(const CellAttr&, const CellAttr&) = default;
 };
-
-// The cell of a character: its code point, with kHasMarks set when marks
-// join it. The second cell of a wide character holds kWideContinuation.
-inline constexpr char32_t kWideContinuation = 0;
-inline constexpr char32_t kHasMarks = 0x80000000u;
-inline constexpr char32_t kCodePointMask = 0x1FFFFFu;
 
 // The marks that join the character in column `col`, in the order they came.
 struct CellMarks {
@@ -86,11 +81,9 @@ public:
     // Writing, into a row laid down first if it was blank. Default colours
     // written into a row of default colours leave its colours untouched. The
     // half of a wide character that a write leaves is blanked in `attr`.
-    // `count` narrow characters from `col`, all in `attr`:
+    // `count` cells of text from `col`, all in `attr`; bytes are ASCII:
     template <class Unit>
     void writeText(std::int32_t row, std::int32_t col, const Unit* text, std::int32_t count, CellAttr attr);
-    // `count` wide characters from `col`, two cells each:
-    void writeWide(std::int32_t row, std::int32_t col, const char32_t* text, std::int32_t count, CellAttr attr);
     // A mark joins the character at `col` (its first cell); beyond
     // kMaxMarks a character takes no more.
     static constexpr std::size_t kMaxMarks = 32;

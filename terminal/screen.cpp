@@ -55,35 +55,95 @@ void Screen::putNarrow(char32_t c) {
         wrapPending_ = true;
 }
 
+// One wide character, with the modes' effects. One that does not fit in the
+// last column wraps first and leaves that column blank, or without autowrap
+// is dropped; a screen of one column has no room for one anywhere (a pending
+// wrap still happens first, as for any character). A mark that comes after a
+// dropped one has no character printed just before it.
+void Screen::putWide(char32_t c) {
+    const std::int32_t cols = this->cols();
+    if (wrapPending_) {
+        if (autoWrap_)
+            wrapToNextLine();
+        else
+            wrapPending_ = false;
+    }
+    if (cols < 2 || (cursorCol_ == cols - 1 && !autoWrap_)) {
+        joinCol_ = -1;
+        return;
+    }
+    if (cursorCol_ == cols - 1) {
+        const char32_t space = U' ';
+        grid_.writeText(cursorRow_, cursorCol_, &space, 1, currentAttr_);
+        wrapToNextLine();
+    }
+    if (insertMode_) grid_.insertCells(cursorRow_, cursorCol_, 2, eraseAttr());
+    const char32_t cells[2] = {c, kWideContinuation};
+    grid_.writeText(cursorRow_, cursorCol_, cells, 2, currentAttr_);
+    joinRow_ = cursorRow_;
+    joinCol_ = cursorCol_;
+    cursorCol_ += 2;
+    if (cursorCol_ == cols) {
+        cursorCol_ = cols - 1;
+        wrapPending_ = autoWrap_;
+    }
+}
+
 // Text in the invoked character set, with the modes' effects: a character at
 // a time. Out of line, so that the common path below stays small.
 template <class Unit>
-[[gnu::noinline]] void Screen::printEach(const Unit* text, std::size_t count) {
+[[gnu::noinline]] void Screen::printEach(const Unit* cells, std::size_t count) {
     const bool graphics = invokedCharset() == Charset::DecGraphics;
     auto shown = [graphics](char32_t c) {
         return graphics && c >= 0x60 && c <= 0x7E ? char32_t{kDecGraphics[c - 0x60]} : c;
     };
-    for (std::size_t i = 0; i < count; ++i) putNarrow(shown(text[i]));
-    lastChar_ = shown(text[count - 1]);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i + 1 < count && cells[i + 1] == kWideContinuation) {
+            putWide(cells[i]);
+            lastChar_ = cells[i++];
+        } else {
+            putNarrow(shown(cells[i]));
+            lastChar_ = shown(cells[i]);
+        }
+    }
 }
 
-// Narrow text: with ASCII invoked, autowrap on and insert mode off, as nearly
-// always, a row at a time, laying the same cells as putNarrow for each
-// character without its per-character tests.
+// Text as cells: with ASCII invoked, autowrap on and insert mode off, as
+// nearly always, a row at a time, laying the same cells as putNarrow and
+// putWide for each character without their per-character tests.
 template <class Unit>
-inline void Screen::printNarrow(const Unit* text, std::size_t count) {
+inline void Screen::printText(const Unit* cells, std::size_t count) {
     if (invokedCharset() == Charset::DecGraphics || !autoWrap_ || insertMode_) [[unlikely]] {
-        printEach(text, count);
+        printEach(cells, count);
         return;
     }
-    lastChar_ = text[count - 1];
+    // Bytes are ASCII: none of them is a wide character's.
+    constexpr bool kMayBeWide = sizeof(Unit) > 1;
+    const bool endsWide = kMayBeWide && cells[count - 1] == kWideContinuation;
+    lastChar_ = cells[count - 1 - endsWide];
     const std::int32_t cols = this->cols();
     while (count > 0) {
         if (wrapPending_) wrapToNextLine();
-        const auto n = static_cast<std::int32_t>(std::min<std::size_t>(count, static_cast<std::size_t>(cols - cursorCol_)));
-        grid_.writeText(cursorRow_, cursorCol_, text, n, currentAttr_);
+        auto n = static_cast<std::int32_t>(std::min<std::size_t>(count, static_cast<std::size_t>(cols - cursorCol_)));
+        if (kMayBeWide && static_cast<std::size_t>(n) < count && cells[n] == kWideContinuation) [[unlikely]] {
+            // A wide character would take the last column and the next row's
+            // first: that column stays blank and the character wraps whole.
+            if (--n > 0) grid_.writeText(cursorRow_, cursorCol_, cells, n, currentAttr_);
+            if (cursorCol_ + n == 0) {
+                n = 2;  // no room for it on any row
+            } else {
+                const char32_t space = U' ';
+                grid_.writeText(cursorRow_, cols - 1, &space, 1, currentAttr_);
+                wrapPending_ = true;
+            }
+            cursorCol_ = cols - 1;
+            cells += n;
+            count -= static_cast<std::size_t>(n);
+            continue;
+        }
+        grid_.writeText(cursorRow_, cursorCol_, cells, n, currentAttr_);
         cursorCol_ += n;
-        text += n;
+        cells += n;
         count -= static_cast<std::size_t>(n);
         if (cursorCol_ == cols) {
             cursorCol_ = cols - 1;
@@ -91,54 +151,7 @@ inline void Screen::printNarrow(const Unit* text, std::size_t count) {
         }
     }
     joinRow_ = cursorRow_;
-    joinCol_ = wrapPending_ ? cursorCol_ : cursorCol_ - 1;
-}
-
-// Wide characters, two cells each. One that does not fit in the last column
-// wraps first and leaves that column blank, or without autowrap is dropped.
-// REP has nothing to repeat after a dropped one: it would be dropped again,
-// and the marks that follow it are not its own.
-void Screen::printWide(const char32_t* text, std::size_t count) {
-    const std::int32_t cols = this->cols();
-    if (cols < 2) {  // no room for one anywhere
-        lastChar_ = 0;
-        return;
-    }
-    lastChar_ = text[count - 1];
-    while (count > 0) {
-        if (wrapPending_) {
-            if (autoWrap_)
-                wrapToNextLine();
-            else
-                wrapPending_ = false;
-        }
-        if (cursorCol_ == cols - 1) {
-            if (!autoWrap_) {
-                lastChar_ = 0;
-                ++text;
-                --count;
-                continue;
-            }
-            const char32_t space = U' ';
-            grid_.writeText(cursorRow_, cursorCol_, &space, 1, currentAttr_);
-            wrapToNextLine();
-        }
-        std::int32_t n = 1;
-        if (insertMode_)
-            grid_.insertCells(cursorRow_, cursorCol_, 2, eraseAttr());
-        else
-            n = static_cast<std::int32_t>(std::min<std::size_t>(count, static_cast<std::size_t>((cols - cursorCol_) / 2)));
-        grid_.writeWide(cursorRow_, cursorCol_, text, n, currentAttr_);
-        joinRow_ = cursorRow_;
-        joinCol_ = cursorCol_ + 2 * (n - 1);
-        cursorCol_ += 2 * n;
-        text += n;
-        count -= static_cast<std::size_t>(n);
-        if (cursorCol_ >= cols) {
-            cursorCol_ = cols - 1;
-            wrapPending_ = autoWrap_;
-        }
-    }
+    joinCol_ = (wrapPending_ ? cursorCol_ : cursorCol_ - 1) - endsWide;
 }
 
 // A zero-width character joins the character printed just before it, or
@@ -155,35 +168,23 @@ void Screen::joinMark(char32_t mark) {
     grid_.addMark(row, col, mark);
 }
 
-void Screen::putChar(char32_t c) { printChars(&c, 1); }
+void Screen::printAscii(const std::uint8_t* text, std::size_t count) { printText(text, count); }
 
-void Screen::printAscii(const std::uint8_t* text, std::size_t count) { printNarrow(text, count); }
+void Screen::printCells(const char32_t* cells, std::size_t count) { printText(cells, count); }
 
-// Text as the decoder hands it on: runs of narrow characters go as they are,
-// the rest a kind at a time. A character that is never shown counts as a
-// control.
-void Screen::printChars(const char32_t* text, std::size_t count) {
-    const char32_t* const end = text + count;
-    while (text < end) {
-        const char32_t* run = text;
-        while (text < end && charWidth(*text) == 1) ++text;
-        if (text != run) printNarrow(run, static_cast<std::size_t>(text - run));
-        if (text == end) break;
-        const int width = charWidth(*text);
-        if (width == 2) {
-            run = text;
-            while (++text < end && charWidth(*text) == 2) {
-            }
-            printWide(run, static_cast<std::size_t>(text - run));
-            continue;
-        }
-        if (width == 0)
-            joinMark(*text);
-        else
-            endText();
-        ++text;
+// One character, by the cells it takes. A character that is never shown
+// counts as a control.
+void Screen::print(char32_t c) {
+    const char32_t cells[2] = {c, kWideContinuation};
+    switch (charWidth(c)) {
+    case 1: printText(cells, 1); break;
+    case 2: printText(cells, 2); break;
+    case 0: joinMark(c); break;
+    default: endText(); break;
     }
 }
+
+void Screen::putChar(char32_t c) { print(c); }
 
 void Screen::repeatLast(std::int32_t n) {
     if (lastChar_ == 0) return;
@@ -194,7 +195,7 @@ void Screen::repeatLast(std::int32_t n) {
         for (const CellMarks& m : grid_.rowMarks(joinRow_))
             if (m.col == joinCol_) marks = m.marks;
     for (std::int32_t i = 0; i < n; ++i) {
-        printChars(&c, 1);
+        print(c);
         for (char32_t mark : marks) joinMark(mark);
     }
 }

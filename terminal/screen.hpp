@@ -89,8 +89,8 @@ private:
 
     // The decoder's handler.
     void printAscii(const std::uint8_t* text, std::size_t count);
-    void printChars(const char32_t* text, std::size_t count);
-    void print(char32_t c) { printChars(&c, 1); }
+    void printCells(const char32_t* cells, std::size_t count);
+    void print(char32_t c);
     void execute(std::uint8_t control);
     void escDispatch(std::uint32_t intermediates, std::uint8_t final);
     void csiDispatch(const CsiSequence& sequence) {
@@ -112,11 +112,11 @@ private:
     CellAttr eraseAttr() const { return CellAttr{kDefaultColor, currentAttr_.bg}; }
     Charset invokedCharset() const { return invoked_ == 0 ? g0_ : g1_; }
     template <class Unit>
-    void printNarrow(const Unit* text, std::size_t count);
+    void printText(const Unit* cells, std::size_t count);
     template <class Unit>
-    void printEach(const Unit* text, std::size_t count);
+    void printEach(const Unit* cells, std::size_t count);
     void putNarrow(char32_t c);
-    void printWide(const char32_t* text, std::size_t count);
+    void putWide(char32_t c);
     void joinMark(char32_t mark);
     void wrapToNextLine();
     void moveTo(std::int32_t row, std::int32_t col);

@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine wine64
   bsdutils procps
+  python3 unicode-data
 )
 # Node.js for the differential test: Debian's, unless the machine has its own
 # (a NodeSource nodejs brings npm and conflicts with Debian's npm package).

@@ -65,7 +65,7 @@ const StreamCase kTextCases[] = {
     {"WideAtLastColumnWrapsLeavingItBlank", kA119 + NI, fileOf({kA119, NI})},
     {"WideAtLastColumnWithoutAutowrapIsDropped", CSI "?7l" + kA119 + NI, fileOf({kA119})},
     {"WideFillingTheRowEndsWithAPendingWrap", std::string(118, 'a') + NI "b", fileOf({std::string(118, 'a') + NI, "b"})},
-    {"WideOnAOneColumnScreenIsDropped", "a" NI, fileOf({"a"}), {.cols = 1, .rows = 1}},
+    {"WideOnAOneColumnScreenIsDropped", "a" NI "b", fileOf({"a", "b"}), {.cols = 1, .rows = 2}},
     {"FirstHalfOverwritten", NI HON "\rx", fileOf({"x " HON})},
     {"SecondHalfOverwritten", NI HON "\r" CSI "Cy", fileOf({" y" HON})},
     {"WriteEndingOnAFirstHalf", "ab" NI "\r" CSI "2Gxy", fileOf({"axy"})},
@@ -78,11 +78,12 @@ const StreamCase kTextCases[] = {
     {"DeleteAFirstHalf", NI HON "\r" CSI "3G" CSI "P", fileOf({NI})},
     {"InsertModeWide", "ab\r" CSI "4h" NI, fileOf({NI "ab"})},
     {"RepeatedWide", NI CSI "2b", fileOf({NI NI NI})},
-    // A wide character dropped for want of room leaves REP nothing to repeat,
-    // and the marks that joined the character before it stay as they were.
-    {"RepeatAfterADroppedWideCharacter", CSI "?7l" + kA119 + "b" ACUTE NI DOT_BELOW CSI "2b",
-     fileOf({kA119 + "b" ACUTE DOT_BELOW})},
+    // A wide character dropped for want of room: a mark after it has no
+    // character printed just before it, and REP repeats only the dropped one.
+    {"MarkAndRepeatAfterADroppedWideCharacter", CSI "?7l" + kA119 + "b" ACUTE NI DOT_BELOW CSI "2b",
+     fileOf({std::string(118, 'a') + "a" DOT_BELOW "b" ACUTE})},
     {"RepeatAfterAWideCharacterOnAOneColumnScreen", "a" NI CSI "3b", fileOf({"a"}), {.cols = 1, .rows = 4}},
+    {"MarkAfterAWideCharacterOnAOneColumnScreen", CSI "4ha" NI ACUTE CSI "b", fileOf({"a"}), {.cols = 1, .rows = 4}},
     {"WideTakesTheColoursOfItsCells", CSI "31m" NI CSI "0mx", fileOf({CSI "31m" NI CSI "39mx"}), {.color = true}},
 
     // Marks join the character printed just before them.
