@@ -83,6 +83,13 @@ Grid::Row& Grid::prepare(std::int32_t row, CellAttr attr) {
     return r;
 }
 
+void Grid::cutWide(std::int32_t row, std::int32_t col, CellAttr attr) {
+    if (blank(at(row)) || at(row).chars[col] != kWideContinuation) return;
+    Row& r = materialize(row, attr);
+    blankCell(r, col - 1, attr);
+    blankCell(r, col, attr);
+}
+
 void Grid::insertCells(std::int32_t row, std::int32_t col, std::int32_t n, CellAttr fill) {
     n = std::min(n, cols_ - col);
     if (n <= 0) return;

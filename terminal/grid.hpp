@@ -89,8 +89,14 @@ public:
     static constexpr std::size_t kMaxMarks = 32;
     void addMark(std::int32_t row, std::int32_t col, char32_t mark);
 
+    // When `col` holds the second half of a wide character, both halves are
+    // blanked in `attr`, as a write there would (insert mode, before the
+    // cells move).
+    void cutWide(std::int32_t row, std::int32_t col, CellAttr attr);
+
     // Editing within a row: cells from `col` move right (the last ones fall
-    // off) or left by n, and the cells left empty are blank in `fill`.
+    // off) or left by n, and the cells left empty are blank in `fill`. A wide
+    // character cut by either is blanked whole.
     void insertCells(std::int32_t row, std::int32_t col, std::int32_t n, CellAttr fill);
     void deleteCells(std::int32_t row, std::int32_t col, std::int32_t n, CellAttr fill);
 

@@ -45,7 +45,12 @@ void Screen::putNarrow(char32_t c) {
         else
             wrapPending_ = false;
     }
-    if (insertMode_) grid_.insertCells(cursorRow_, cursorCol_, 1, eraseAttr());
+    if (insertMode_) {
+        // The wide character the cursor is inside is cut as by any write,
+        // before the cells move.
+        grid_.cutWide(cursorRow_, cursorCol_, currentAttr_);
+        grid_.insertCells(cursorRow_, cursorCol_, 1, eraseAttr());
+    }
     grid_.writeText(cursorRow_, cursorCol_, &c, 1, currentAttr_);
     joinRow_ = cursorRow_;
     joinCol_ = cursorCol_;
@@ -77,7 +82,10 @@ void Screen::putWide(char32_t c) {
         grid_.writeText(cursorRow_, cursorCol_, &space, 1, currentAttr_);
         wrapToNextLine();
     }
-    if (insertMode_) grid_.insertCells(cursorRow_, cursorCol_, 2, eraseAttr());
+    if (insertMode_) {
+        grid_.cutWide(cursorRow_, cursorCol_, currentAttr_);
+        grid_.insertCells(cursorRow_, cursorCol_, 2, eraseAttr());
+    }
     const char32_t cells[2] = {c, kWideContinuation};
     grid_.writeText(cursorRow_, cursorCol_, cells, 2, currentAttr_);
     joinRow_ = cursorRow_;
@@ -173,14 +181,14 @@ void Screen::printAscii(const std::uint8_t* text, std::size_t count) { printText
 void Screen::printCells(const char32_t* cells, std::size_t count) { printText(cells, count); }
 
 // One character, by the cells it takes. A character that is never shown
-// counts as a control.
+// leaves no trace: what comes after it joins what came before.
 void Screen::print(char32_t c) {
     const char32_t cells[2] = {c, kWideContinuation};
     switch (charWidth(c)) {
     case 1: printText(cells, 1); break;
     case 2: printText(cells, 2); break;
     case 0: joinMark(c); break;
-    default: endText(); break;
+    default: break;
     }
 }
 

@@ -15,7 +15,7 @@ target_include_directories(vtsnap-widths PRIVATE ${PROJECT_SOURCE_DIR})
 add_test(NAME differential.xterm_js
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/run.sh
                  --render $<TARGET_FILE:vtsnap-render> --gen $<TARGET_FILE:vtsnap-diffgen>
-                 --count 300 --recordings ${PROJECT_SOURCE_DIR}/tests/recordings --show 5)
+                 --count 300 --wide --recordings ${PROJECT_SOURCE_DIR}/tests/recordings --show 5)
 set_tests_properties(differential.xterm_js PROPERTIES
   ENVIRONMENT "VTSNAP_BUILD=${CMAKE_BINARY_DIR}"
   SKIP_RETURN_CODE 77

@@ -746,6 +746,14 @@ void writeItem(const Item& item, State& s, std::string& out) {
                 w.utf8(wideChar(v >> 2));
                 if (x + 2 <= kCols) {
                     x += 2;
+                    // Without auto-wrap, xterm.js writes what comes next over
+                    // the last column and keeps the wide character before it
+                    // whole; the screen blanks it. A fence keeps clear.
+                    if (!s.autowrap && x == kCols) {
+                        w.fence();
+                        x = kCols - 2;
+                        fenced = true;
+                    }
                 } else if (s.autowrap) {
                     x = 2;
                 } else {
