@@ -452,7 +452,7 @@ void Terminal::print(char32_t c) {
     case 1: printNarrow(c); break;
     case 2: printWide(c); break;
     case 0: joinMark(c); break;
-    default: endText(); break;
+    default: break;  // never shown, and no trace: what follows joins what came before
     }
 }
 
@@ -471,7 +471,7 @@ void Terminal::wrapIfPending() {
 
 void Terminal::printNarrow(char32_t c) {
     wrapIfPending();
-    if (insertMode) insertChars(1);
+    if (insertMode) insertForText(1);
     overwrite(grid[at(cursorRow)], cursorCol, Cell{c, currentAttr}, currentAttr);
     lastGraphic = c;
     lastMarks.clear();
@@ -502,7 +502,7 @@ void Terminal::printWide(char32_t c) {
         wrapPending = true;
         wrapIfPending();
     }
-    if (insertMode) insertChars(2);
+    if (insertMode) insertForText(2);
     Row& row = grid[at(cursorRow)];
     overwrite(row, cursorCol, Cell{c, currentAttr}, currentAttr);
     overwrite(row, cursorCol + 1, Cell::secondHalfIn(currentAttr), currentAttr);
@@ -544,6 +544,17 @@ void Terminal::repeat(std::int32_t n) {
         print(c);
         for (char32_t mark : marks) joinMark(mark);
     }
+}
+
+// Insert mode makes room for a character as ICH does, but a wide character
+// the cursor is inside is cut first, as a write there would cut it.
+void Terminal::insertForText(std::int32_t n) {
+    Row& row = grid[at(cursorRow)];
+    if (row[at(cursorCol)].secondHalf) {
+        row[at(cursorCol - 1)] = Cell{U' ', currentAttr};
+        row[at(cursorCol)] = Cell{U' ', currentAttr};
+    }
+    insertChars(n);
 }
 
 // ICH: the cells from the cursor move right by n, those pushed past the last

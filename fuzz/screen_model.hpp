@@ -88,7 +88,7 @@ private:
     void blank(std::int32_t row, std::int32_t from, std::int32_t to);
 
     // Text. A character by its width: 1 and 2 take cells, 0 joins the one
-    // before, and a character never shown (-1) ends the text like a control.
+    // before, and a character never shown (-1) leaves no trace.
     void print(char32_t c);
     void printNarrow(char32_t c);
     void printWide(char32_t c);
@@ -101,6 +101,7 @@ private:
     // Puts `cell` in place of the one at `col`, whose other half, if it was
     // half of a wide character, becomes a blank in `attr`.
     void overwrite(Row& row, std::int32_t col, Cell cell, CellAttr attr);
+    void insertForText(std::int32_t n);
     void insertChars(std::int32_t n);
     void deleteChars(std::int32_t n);
     void repeat(std::int32_t n);
