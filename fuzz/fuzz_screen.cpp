@@ -115,7 +115,8 @@ HARNESS_ONLY void checkRowCells(const char32_t* chars, const CellAttr* attrs, st
         check((chars[m.col] & kHasMarks) != 0, "a mark without a base");
         check(!m.marks.empty(), "an empty entry of marks");
         check(m.marks.size() <= vtsnap::Grid::kMaxMarks, "more marks than a character keeps");
-        for (char32_t mark : m.marks) check(printable(mark) && vtsnap::charWidth(mark) == 0, "a mark that takes a cell");
+        for (char32_t mark : m.marks)
+            check(printable(mark) && vtsnap::charWidth(mark) == 0, "a mark that takes a cell");
     }
     check(flagged == marks.size(), "a cell flagged with marks that has none");
 }

@@ -723,7 +723,8 @@ std::string Terminal::differences(const Screen& s) const {
             if (attr != cell.attr)
                 return "colours of " + where(c) + ": " + describe(attr) + ", the rules give " + describe(cell.attr);
         }
-        if (nextMarks != marks.size()) return "marks of row " + std::to_string(r) + ": an entry out of order or beyond the row";
+        if (nextMarks != marks.size())
+            return "marks of row " + std::to_string(r) + ": an entry out of order or beyond the row";
     }
     if (s.currentAttr() != currentAttr)
         return "currentAttr: " + describe(s.currentAttr()) + ", the rules give " + describe(currentAttr);

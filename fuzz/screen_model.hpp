@@ -43,7 +43,6 @@ public:
     // Empty when the Screen shows the same state; else what differs first.
     std::string differences(const Screen& screen) const;
 
-    std::int32_t height() const { return rows; }
     const Row& row(std::int32_t r) const { return grid[static_cast<std::size_t>(r)]; }
 
 private:
