@@ -63,7 +63,8 @@ void Screen::putNarrow(char32_t c) {
 // One wide character, with the modes' effects. One that does not fit in the
 // last column wraps first and leaves that column blank, or without autowrap
 // is dropped; a screen of one column has no room for one anywhere (a pending
-// wrap still happens first, as for any character).
+// wrap still happens first, as for any character). A mark that comes after a
+// dropped one has no character printed just before it.
 void Screen::putWide(char32_t c) {
     const std::int32_t cols = this->cols();
     if (wrapPending_) {
@@ -72,9 +73,11 @@ void Screen::putWide(char32_t c) {
         else
             wrapPending_ = false;
     }
-    if (cols < 2) return;
+    if (cols < 2 || (cursorCol_ == cols - 1 && !autoWrap_)) {
+        joinCol_ = -1;
+        return;
+    }
     if (cursorCol_ == cols - 1) {
-        if (!autoWrap_) return;
         const char32_t space = U' ';
         grid_.writeText(cursorRow_, cursorCol_, &space, 1, currentAttr_);
         wrapToNextLine();

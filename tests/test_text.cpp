@@ -78,6 +78,12 @@ const StreamCase kTextCases[] = {
     {"DeleteAFirstHalf", NI HON "\r" CSI "3G" CSI "P", fileOf({NI})},
     {"InsertModeWide", "ab\r" CSI "4h" NI, fileOf({NI "ab"})},
     {"RepeatedWide", NI CSI "2b", fileOf({NI NI NI})},
+    // A wide character dropped for want of room: a mark after it has no
+    // character printed just before it, and REP repeats only the dropped one.
+    {"MarkAndRepeatAfterADroppedWideCharacter", CSI "?7l" + kA119 + "b" ACUTE NI DOT_BELOW CSI "2b",
+     fileOf({std::string(118, 'a') + "a" DOT_BELOW "b" ACUTE})},
+    {"RepeatAfterAWideCharacterOnAOneColumnScreen", "a" NI CSI "3b", fileOf({"a"}), {.cols = 1, .rows = 4}},
+    {"MarkAfterAWideCharacterOnAOneColumnScreen", CSI "4ha" NI ACUTE CSI "b", fileOf({"a"}), {.cols = 1, .rows = 4}},
     {"WideTakesTheColoursOfItsCells", CSI "31m" NI CSI "0mx", fileOf({CSI "31m" NI CSI "39mx"}), {.color = true}},
 
     // Marks join the character printed just before them.
