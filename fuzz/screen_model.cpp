@@ -128,9 +128,8 @@ void Terminal::control(std::uint8_t b) {
         if (cursorCol > 0) --cursorCol;
         wrapPending = false;
         break;
-    case 0x09:
-        cursorCol = std::min(cols - 1, (cursorCol / 8) * 8 + 8);
-        wrapPending = false;
+    case 0x09:  // a pending wrap stays pending
+        if (!wrapPending) cursorCol = std::min(cols - 1, (cursorCol / 8) * 8 + 8);
         break;
     case 0x0A:
     case 0x0B:
@@ -243,10 +242,11 @@ void Terminal::escDispatch(std::uint8_t final) {
         cursorCol = 0;
         break;
     case 'M':
-        if (cursorRow > scrollTop)
-            --cursorRow;
-        else
+        wrapPending = false;
+        if (cursorRow == scrollTop)
             scrollDown(1);
+        else
+            cursorRow = std::max(cursorRow - 1, 0);
         break;
     case 'c': reset(); break;
     default: break;
@@ -299,26 +299,32 @@ void Terminal::csiDispatch(std::uint8_t final) {
     const std::int32_t n = std::max(first, 1);
     const std::int32_t m = list.size() > 1 ? std::max(list[1].value, 1) : 1;
     Row& row = grid[at(cursorRow)];
+    const bool inRegion = cursorRow >= scrollTop && cursorRow <= scrollBottom;
+    // Up and down stop at the region's edge when that edge is in their way.
+    const std::int32_t upTo = cursorRow >= scrollTop ? scrollTop : 0;
+    const std::int32_t downTo = cursorRow <= scrollBottom ? scrollBottom : rows - 1;
     switch (final) {
     case '@': {
+        wrapPending = false;
         const std::int32_t k = std::min(n, cols);
         for (std::int32_t c = cols - 1; c >= cursorCol + k; --c) row[at(c)] = row[at(c - k)];
         for (std::int32_t c = cursorCol; c < std::min(cursorCol + k, cols); ++c) row[at(c)] = Cell{u' ', eraseAttr()};
         break;
     }
     case 'P': {
+        wrapPending = false;
         const std::int32_t k = std::min(n, cols - cursorCol);
         for (std::int32_t c = cursorCol; c <= cols - k - 1; ++c) row[at(c)] = row[at(c + k)];
         for (std::int32_t c = cols - k; c < cols; ++c) row[at(c)] = Cell{u' ', eraseAttr()};
         break;
     }
     case 'A':
-        cursorRow = std::max(cursorRow - n, scrollTop);
+        cursorRow = std::max(cursorRow - n, upTo);
         wrapPending = false;
         break;
     case 'B':
     case 'e':
-        cursorRow = std::min(cursorRow + n, scrollBottom);
+        cursorRow = std::min(cursorRow + n, downTo);
         wrapPending = false;
         break;
     case 'C':
@@ -331,12 +337,12 @@ void Terminal::csiDispatch(std::uint8_t final) {
         wrapPending = false;
         break;
     case 'E':
-        cursorRow = std::min(cursorRow + n, scrollBottom);
+        cursorRow = std::min(cursorRow + n, downTo);
         cursorCol = 0;
         wrapPending = false;
         break;
     case 'F':
-        cursorRow = std::max(cursorRow - n, scrollTop);
+        cursorRow = std::max(cursorRow - n, upTo);
         cursorCol = 0;
         wrapPending = false;
         break;
@@ -346,13 +352,13 @@ void Terminal::csiDispatch(std::uint8_t final) {
         wrapPending = false;
         break;
     case 'I':  // CHT: n tab stops forward, one at a time, stops every 8 columns
+        if (wrapPending) break;
         for (std::int32_t i = 0; i < n && i < cols; ++i) cursorCol = std::min(cols - 1, (cursorCol / 8) * 8 + 8);
-        wrapPending = false;
         break;
     case 'Z':  // CBT: n tab stops back
+        if (wrapPending) break;
         for (std::int32_t i = 0; i < n && i < cols; ++i)
             cursorCol = cursorCol % 8 != 0 ? cursorCol - cursorCol % 8 : std::max(cursorCol - 8, 0);
-        wrapPending = false;
         break;
     case 'H':
     case 'f':
@@ -366,11 +372,22 @@ void Terminal::csiDispatch(std::uint8_t final) {
         break;
     case 'J': eraseInDisplay(first); break;
     case 'K': eraseInLine(first); break;
-    case 'L': insertLines(n); break;
-    case 'M': deleteLines(n); break;
+    case 'L':
+    case 'M':
+        wrapPending = false;
+        if (!inRegion) break;
+        if (final == 'L')
+            insertLines(n);
+        else
+            deleteLines(n);
+        cursorCol = 0;
+        break;
     case 'S': scrollUp(n); break;
     case 'T': scrollDown(n); break;
-    case 'X': blank(cursorRow, cursorCol, cursorCol + n - 1); break;
+    case 'X':
+        wrapPending = false;
+        blank(cursorRow, cursorCol, cursorCol + n - 1);
+        break;
     case 'b':
         if (lastGraphic != 0) {
             const std::uint32_t c = lastGraphic;
@@ -384,16 +401,16 @@ void Terminal::csiDispatch(std::uint8_t final) {
         break;
     case 'm': graphicRendition(list); break;
     case 'r': {
-        const std::int32_t top = std::min(n, rows);
-        const std::int32_t bottom = std::min(std::max(n, m), rows);
-        if (top < bottom) {
+        // No bottom, 0, or one past the screen: the last row. Fewer than two
+        // rows: refused.
+        const std::int32_t top = n;
+        std::int32_t bottom = list.size() > 1 ? list[1].value : 0;
+        if (bottom == 0 || bottom > rows) bottom = rows;
+        if (bottom > top) {
             scrollTop = top - 1;
             scrollBottom = bottom - 1;
-        } else {
-            scrollTop = 0;
-            scrollBottom = rows - 1;
+            home();
         }
-        home();
         break;
     }
     case 's': save(); break;
@@ -462,10 +479,7 @@ void Terminal::putChar(char16_t unit) {
         wrapPending = false;
         if (autoWrap) {
             cursorCol = 0;
-            if (cursorRow < scrollBottom)
-                ++cursorRow;
-            else
-                scrollUp(1);
+            lineFeed();
         }
     }
     Row& row = grid[at(cursorRow)];
@@ -478,12 +492,14 @@ void Terminal::putChar(char16_t unit) {
         wrapPending = true;
 }
 
+// The region scrolls on its bottom row; elsewhere the cursor moves down, up
+// to the screen's last row.
 void Terminal::lineFeed() {
     wrapPending = false;
-    if (cursorRow < scrollBottom)
-        ++cursorRow;
-    else
+    if (cursorRow == scrollBottom)
         scrollUp(1);
+    else
+        cursorRow = std::min(cursorRow + 1, rows - 1);
 }
 
 void Terminal::scrollUp(std::int32_t n) {
@@ -493,8 +509,6 @@ void Terminal::scrollUp(std::int32_t n) {
         for (std::int32_t r = scrollTop; r < scrollBottom; ++r) std::swap(grid[at(r)], grid[at(r + 1)]);
         clearRow(scrollBottom, eraseAttr());
     }
-    cursorRow = std::clamp(cursorRow, scrollTop, scrollBottom);
-    wrapPending = false;
 }
 
 void Terminal::scrollDown(std::int32_t n) {
@@ -504,7 +518,6 @@ void Terminal::scrollDown(std::int32_t n) {
         for (std::int32_t r = scrollBottom; r > scrollTop; --r) std::swap(grid[at(r)], grid[at(r - 1)]);
         clearRow(scrollTop, eraseAttr());
     }
-    wrapPending = false;
 }
 
 void Terminal::insertLines(std::int32_t n) {

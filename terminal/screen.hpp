@@ -63,6 +63,7 @@ public:
     void blankChars(std::int32_t row, std::int32_t from, std::int32_t to);
     void insertChars(std::int32_t n);
     void deleteChars(std::int32_t n);
+    void eraseChars(std::int32_t n);
     void reverseIndex();
     void saveCursor();
     void restoreCursor();
@@ -111,10 +112,14 @@ private:
     void rememberLast(const Unit* text, std::size_t count, char16_t last);
     void wrapToNextLine();
     void moveTo(std::int32_t row, std::int32_t col);
+    void cursorUp(std::int32_t n);
+    void cursorDown(std::int32_t n);
     void reportRowsLeaving(std::int32_t n);
     void setModes(const CsiSequence& sequence, bool on);
     void repeatLast(std::int32_t n);
     void home();
+    void setScrollRegion(const CsiParams& params);
+    bool cursorInRegion() const;
 
     Grid grid_;
     Decoder decoder_;

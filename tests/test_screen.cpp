@@ -59,11 +59,12 @@ TEST(ScreenRotated, RegionOperationsAtEveryOffset) {
         {"delete line in region", CSI "2;4r" CSI "3H" CSI "M", {"a", "b", "d", "", "e"}},
         {"insert many in region", CSI "2;4r" CSI "3H" CSI "99L", {"a", "b", "", "", "e"}},
         {"delete many clears to bottom", CSI "2H" CSI "100M", {"a", "", "", "", ""}},
-        {"insert above region", CSI "H" ESC "7" CSI "3;4r" ESC "8" CSI "L", {"", "a", "b", "c", "e"}},
-        {"delete above region", CSI "H" ESC "7" CSI "3;4r" ESC "8" CSI "2M", {"c", "d", "", "", "e"}},
+        {"insert at the top row", CSI "H" CSI "L", {"", "a", "b", "c", "d"}},
+        {"delete from the top row", CSI "H" CSI "2M", {"c", "d", "e", "", ""}},
+        {"insert and delete above region", CSI "3;4r" CSI "H" CSI "L" CSI "M", {"a", "b", "c", "d", "e"}},
         {"insert and delete below region", CSI "1;2r" CSI "4H" CSI "L" CSI "M", {"a", "b", "c", "d", "e"}},
         {"line feed at region bottom", CSI "2;4r" CSI "4H\nx", {"a", "c", "d", "x", "e"}},
-        {"line feed below region", CSI "1;2r" CSI "5H\nx", {"b", "x", "c", "d", "e"}},
+        {"line feed below region", CSI "1;2r" CSI "4H\n\nx", {"a", "b", "c", "d", "x"}},
         {"wrap at region bottom", CSI "2;3r" CSI "3;4Hyz", {"a", "c  y", "z", "d", "e"}},
         {"long text in region", CSI "2;3r" CSI "3H" "0123456789ABCDEFGHIJ", {"a", "CDEF", "GHIJ", "d", "e"}},
         {"reverse index at region top", CSI "2;4r" CSI "2H" ESC "Mx", {"a", "x", "b", "c", "e"}},
@@ -144,8 +145,10 @@ TEST(ScreenState, FullRowSetsWrapPendingInLastColumn) {
     EXPECT_TRUE(screen.wrapPending());
     screen.scrollUp(0);
     screen.scrollDown(-1);
-    EXPECT_TRUE(screen.wrapPending()) << "a count below 1 changes nothing";
+    EXPECT_EQ(render(screen), fileOf({std::string(120, 'a')})) << "a count below 1 changes nothing";
     screen.scrollDown(1);
+    EXPECT_TRUE(screen.wrapPending());
+    screen.insertChars(1);
     EXPECT_FALSE(screen.wrapPending());
 }
 
@@ -158,15 +161,14 @@ TEST(ScreenState, LineCountsBelowOneMeanOne) {
     EXPECT_EQ(render(screen), fileOf({"a", "b"}));
 }
 
-TEST(ScreenState, ScrollUpPullsCursorIntoRegion) {
+TEST(ScreenState, ScrollingLeavesTheCursor) {
     Screen screen(10, 20);
-    feed(screen, CSI "6;15r" CSI "20;1H");
+    feed(screen, CSI "6;15r" CSI "20;4H");
     EXPECT_EQ(screen.cursorRow(), 19) << "rows count from the top of the screen";
     screen.scrollUp(1000);
-    EXPECT_EQ(screen.cursorRow(), 14);
-    feed(screen, CSI "3H");
-    screen.scrollUp(1);
-    EXPECT_EQ(screen.cursorRow(), 5);
+    screen.scrollDown(3);
+    EXPECT_EQ(screen.cursorRow(), 19);
+    EXPECT_EQ(screen.cursorCol(), 3);
 }
 
 TEST(ScreenState, EraseLeavesTheCursor) {
