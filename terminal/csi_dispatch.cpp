@@ -54,6 +54,9 @@ void Screen::setModes(const CsiSequence& sequence, bool on) {
             home();
         } else if (mode == 7) {
             autoWrap_ = on;
+        } else if (mode == 2026) {
+            if (on && !updateOpen_) ++updateNumber_;
+            updateOpen_ = on;
         }
     }
 }

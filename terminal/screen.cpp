@@ -338,6 +338,7 @@ void Screen::reset() {
     autoWrap_ = true;
     insertMode_ = false;
     originMode_ = false;
+    updateOpen_ = false;
     g0_ = g1_ = Charset::Ascii;
     invoked_ = 0;
     saved_ = SavedState{};

@@ -48,6 +48,11 @@ public:
     std::int32_t scrollTop() const { return scrollTop_; }
     std::int32_t scrollBottom() const { return scrollBottom_; }
     CellAttr currentAttr() const { return currentAttr_; }
+    // Synchronized output (DEC private mode 2026): true while the program is
+    // drawing a frame it has bracketed. Each update that begins gets the next
+    // number, so that an update can be told from the one before it.
+    bool updateOpen() const { return updateOpen_; }
+    std::uint32_t updateNumber() const { return updateNumber_; }
     ParserState parserState() const { return decoder_.state(); }
 
     // The terminal's operations. Cells they blank take the current background
@@ -133,6 +138,8 @@ private:
     bool autoWrap_ = true;
     bool insertMode_ = false;
     bool originMode_ = false;
+    bool updateOpen_ = false;
+    std::uint32_t updateNumber_ = 0;
     Charset g0_ = Charset::Ascii;
     Charset g1_ = Charset::Ascii;
     std::uint8_t invoked_ = 0;  // 0: G0, 1: G1

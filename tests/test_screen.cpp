@@ -171,6 +171,32 @@ TEST(ScreenState, ScrollingLeavesTheCursor) {
     EXPECT_EQ(screen.cursorCol(), 3);
 }
 
+// Synchronized output: each update that begins is numbered; setting the mode
+// again inside one, or among other modes, begins no new one; ESC c ends it.
+TEST(ScreenState, SynchronizedUpdatesAreNumbered) {
+    Screen screen(10, 3);
+    const struct {
+        const char* bytes;
+        bool open;
+        std::uint32_t number;
+    } steps[] = {
+        {"a", false, 0},
+        {CSI "?2026h", true, 1},
+        {CSI "?2026hb" CSI "?25;2026h", true, 1},
+        {CSI "?2026l", false, 1},
+        {CSI "?2026l" CSI "2026h", false, 1},
+        {CSI "?1;2026h", true, 2},
+        {ESC "c", false, 2},
+        {CSI "?2026h" CSI "?2026l" CSI "?2026h", true, 4},
+    };
+    for (const auto& step : steps) {
+        feed(screen, step.bytes);
+        EXPECT_EQ(screen.updateOpen(), step.open) << step.bytes;
+        EXPECT_EQ(screen.updateNumber(), step.number) << step.bytes;
+    }
+    EXPECT_EQ(render(screen), std::string(kBom));
+}
+
 TEST(ScreenState, EraseLeavesTheCursor) {
     Screen screen(10, 5);
     feed(screen, "abc\r\ndef");
