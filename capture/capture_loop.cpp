@@ -6,12 +6,7 @@ namespace vtsnap {
 
 CaptureLoop::CaptureLoop(std::int32_t rows, const SnapshotFile& output, std::optional<SnapshotFile> log,
                          bool useColor)
-    : screen_(kColumns, rows), output_(output), useColor_(useColor) {
-    if (log) {
-        transcript_.emplace(*log, kColumns, useColor);
-        screen_.setRowSink(&*transcript_);
-    }
-}
+    : captured_(kColumns, rows, log, useColor), output_(output), useColor_(useColor) {}
 
 void CaptureLoop::feed(const std::uint8_t* bytes, std::size_t length) {
     std::lock_guard<std::mutex> guard(lock_);

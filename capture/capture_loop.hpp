@@ -15,10 +15,11 @@
 #include <mutex>
 #include <optional>
 
-#include "capture/command_line.hpp"
+#include "snapshot/captured_screen.hpp"
 #include "snapshot/snapshot_file.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
+#include "terminal/screen_size.hpp"
 
 namespace vtsnap {
 
@@ -67,9 +68,10 @@ private:
     void appendLog();
 
     std::mutex lock_;  // held for each block decoded, each snapshot and each hand-over to the log
-    Screen screen_;
+    CapturedScreen captured_;
+    Screen& screen_ = captured_.screen();
+    Transcript* const transcript_ = captured_.transcript();  // nullptr without a log
     SnapshotFile output_;
-    std::optional<Transcript> transcript_;
     bool useColor_;
     // The synchronized update seen last, and when the block that began it came.
     std::uint32_t update_ = 0;
