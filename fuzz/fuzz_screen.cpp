@@ -19,11 +19,13 @@
 #include "fuzz/screen_model.hpp"
 #include "snapshot/render.hpp"
 #include "terminal/screen.hpp"
+#include "tests/screen_access.hpp"
 
 using vtsnap::CellAttr;
 using vtsnap::ColorValue;
 using vtsnap::ParserState;
 using vtsnap::Screen;
+using vtsnap::test::inspect;
 
 namespace {
 
@@ -75,15 +77,15 @@ HARNESS_ONLY void checkInvariants(const Screen& s, Shape asked, bool wholeGrid) 
     const std::int32_t rows = asked.rows < 1 ? 1 : asked.rows;
     const std::int32_t cols = asked.cols < 1 ? 1 : asked.cols;
     check(s.rows() == rows && s.cols() == cols, "dimensions changed");
-    check(0 <= s.scrollTop() && s.scrollTop() <= s.scrollBottom() && s.scrollBottom() <= rows - 1,
+    check(0 <= inspect(s).scrollTop() && inspect(s).scrollTop() <= inspect(s).scrollBottom() && inspect(s).scrollBottom() <= rows - 1,
           "scroll region out of bounds");
-    check(0 <= s.cursorRow() && s.cursorRow() < rows, "cursor row out of bounds");
-    check(0 <= s.cursorCol() && s.cursorCol() < cols, "cursor column out of bounds");
+    check(0 <= inspect(s).cursorRow() && inspect(s).cursorRow() < rows, "cursor row out of bounds");
+    check(0 <= inspect(s).cursorCol() && inspect(s).cursorCol() < cols, "cursor column out of bounds");
     // Only a character written into the last column sets it; every column
     // move clears it.
-    check(!s.wrapPending() || s.cursorCol() == cols - 1, "wrap pending away from the last column");
-    check(static_cast<int>(s.parserState()) < vtsnap::kParserStates, "decoder state out of range");
-    check(validColor(s.currentAttr().fg) && validColor(s.currentAttr().bg), "currentAttr not a colour");
+    check(!inspect(s).wrapPending() || inspect(s).cursorCol() == cols - 1, "wrap pending away from the last column");
+    check(static_cast<int>(inspect(s).parserState()) < vtsnap::kParserStates, "decoder state out of range");
+    check(validColor(inspect(s).currentAttr().fg) && validColor(inspect(s).currentAttr().bg), "currentAttr not a colour");
     check(0 <= s.usedRows() && s.usedRows() <= rows, "usedRows out of range");
     if (!wholeGrid) return;
     for (std::int32_t r = 0; r < rows; ++r) {
@@ -94,7 +96,7 @@ HARNESS_ONLY void checkInvariants(const Screen& s, Shape asked, bool wholeGrid) 
             // they were blanked in; that colour's foreground is the default.
             for (std::int32_t c = 0; c < cols; ++c)
                 check(text[c] == u' ' && attrs[c] == CellAttr{}, "a blank row reads as more than spaces");
-            const CellAttr fill = s.cellAttr(r, 0);
+            const CellAttr fill = inspect(s).cellAttr(r, 0);
             check(fill.fg == vtsnap::kDefaultColor && validColor(fill.bg), "a blank row's colours");
             continue;
         }
@@ -114,14 +116,14 @@ HARNESS_ONLY void checkSameState(const Screen& a, const Screen& b) {
         const char16_t* cb = b.rowChars(r);
         for (std::int32_t c = 0; c < a.cols(); ++c) {
             check(ca[c] == cb[c], "cell text depends on chunking, ring origin or stale rows");
-            check(a.cellAttr(r, c) == b.cellAttr(r, c), "cell colours depend on chunking, ring origin or stale rows");
+            check(inspect(a).cellAttr(r, c) == inspect(b).cellAttr(r, c), "cell colours depend on chunking, ring origin or stale rows");
         }
     }
-    check(a.currentAttr() == b.currentAttr(), "currentAttr differs");
-    check(a.cursorRow() == b.cursorRow() && a.cursorCol() == b.cursorCol(), "cursor differs");
-    check(a.scrollTop() == b.scrollTop() && a.scrollBottom() == b.scrollBottom(), "scroll region differs");
-    check(a.wrapPending() == b.wrapPending(), "wrapPending differs");
-    check(a.parserState() == b.parserState(), "decoder state differs");
+    check(inspect(a).currentAttr() == inspect(b).currentAttr(), "currentAttr differs");
+    check(inspect(a).cursorRow() == inspect(b).cursorRow() && inspect(a).cursorCol() == inspect(b).cursorCol(), "cursor differs");
+    check(inspect(a).scrollTop() == inspect(b).scrollTop() && inspect(a).scrollBottom() == inspect(b).scrollBottom(), "scroll region differs");
+    check(inspect(a).wrapPending() == inspect(b).wrapPending(), "wrapPending differs");
+    check(inspect(a).parserState() == inspect(b).parserState(), "decoder state differs");
 }
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 HARNESS_ONLY bool validUtf8(std::string_view s) {
@@ -207,7 +209,7 @@ HARNESS_ONLY std::vector<std::uint32_t> cellCodePoints(const Screen& s, std::int
     std::vector<std::uint32_t> out;
     for (std::int32_t c = 0; c < end; ++c) {
         const char16_t u = text[c];
-        if (u >= 0xD800 && u <= 0xDBFF && c + 1 < end && s.cellAttr(r, c + 1) == s.cellAttr(r, c) &&
+        if (u >= 0xD800 && u <= 0xDBFF && c + 1 < end && inspect(s).cellAttr(r, c + 1) == inspect(s).cellAttr(r, c) &&
             text[c + 1] >= 0xDC00 && text[c + 1] <= 0xDFFF) {
             out.push_back(0x10000 + ((u - 0xD800u) << 10) + (text[c + 1] - 0xDC00u));
             out.push_back(kPairTail);
@@ -262,8 +264,8 @@ HARNESS_ONLY void checkColourPlayback(const Screen& s, const std::string& file, 
     const std::int32_t height = range.last - range.first + 1;
     Screen replay(s.cols(), height + 1);  // one spare row for the last line end
     replay.feedBytes(reinterpret_cast<const std::uint8_t*>(file.data()) + 3, file.size() - 3);
-    check(replay.parserState() == ParserState::Ground, "colour file ends inside a sequence");
-    check(replay.cursorRow() == height && replay.cursorCol() == 0, "colour file has the wrong number of lines");
+    check(inspect(replay).parserState() == ParserState::Ground, "colour file ends inside a sequence");
+    check(inspect(replay).cursorRow() == height && inspect(replay).cursorCol() == 0, "colour file has the wrong number of lines");
     for (std::int32_t i = 0; i < height; ++i) {
         const std::int32_t r = range.first + i;
         const std::int32_t end = trimmedLength(s, r);
@@ -277,9 +279,9 @@ HARNESS_ONLY void checkColourPlayback(const Screen& s, const std::string& file, 
                 const std::uint32_t v = points[static_cast<std::size_t>(c)];
                 const char16_t expectedUnit = v > 0xFFFF ? want[c] : static_cast<char16_t>(v);
                 check(got[c] == expectedUnit, "colour file plays back to other text");
-                check(replay.cellAttr(i, c) == s.cellAttr(r, c), "colour file plays back to other colours");
+                check(inspect(replay).cellAttr(i, c) == inspect(s).cellAttr(r, c), "colour file plays back to other colours");
             } else {
-                check(got[c] == u' ' && replay.cellAttr(i, c) == CellAttr{}, "colour file writes past the trim point");
+                check(got[c] == u' ' && inspect(replay).cellAttr(i, c) == CellAttr{}, "colour file writes past the trim point");
             }
         }
     }

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <utility>
 
+#include "tests/screen_access.hpp"
+
 namespace vtsnap::model {
+
+using test::inspect;
 
 namespace {
 
@@ -605,20 +609,20 @@ std::string Terminal::differences(const Screen& s) const {
         for (std::int32_t c = 0; c < cols; ++c) {
             if (chars[c] != row[at(c)].ch)
                 return "text of " + where(c) + ": " + hex(chars[c]) + ", the rules give " + hex(row[at(c)].ch);
-            if (s.cellAttr(r, c) != row[at(c)].attr)
-                return "colours of " + where(c) + ": " + describe(s.cellAttr(r, c)) + ", the rules give " +
+            if (inspect(s).cellAttr(r, c) != row[at(c)].attr)
+                return "colours of " + where(c) + ": " + describe(inspect(s).cellAttr(r, c)) + ", the rules give " +
                        describe(row[at(c)].attr);
         }
     }
-    if (s.currentAttr() != currentAttr)
-        return "currentAttr: " + describe(s.currentAttr()) + ", the rules give " + describe(currentAttr);
-    if (s.cursorRow() != cursorRow || s.cursorCol() != cursorCol)
-        return "cursor: (" + std::to_string(s.cursorRow()) + ", " + std::to_string(s.cursorCol()) +
+    if (inspect(s).currentAttr() != currentAttr)
+        return "currentAttr: " + describe(inspect(s).currentAttr()) + ", the rules give " + describe(currentAttr);
+    if (inspect(s).cursorRow() != cursorRow || inspect(s).cursorCol() != cursorCol)
+        return "cursor: (" + std::to_string(inspect(s).cursorRow()) + ", " + std::to_string(inspect(s).cursorCol()) +
                "), the rules give (" + std::to_string(cursorRow) + ", " + std::to_string(cursorCol) + ")";
-    if (s.wrapPending() != wrapPending) return "wrapPending";
-    if (s.scrollTop() != scrollTop || s.scrollBottom() != scrollBottom) return "scroll region";
-    if (s.parserState() != state)
-        return "decoder state: " + std::to_string(static_cast<int>(s.parserState())) + ", the rules give " +
+    if (inspect(s).wrapPending() != wrapPending) return "wrapPending";
+    if (inspect(s).scrollTop() != scrollTop || inspect(s).scrollBottom() != scrollBottom) return "scroll region";
+    if (inspect(s).parserState() != state)
+        return "decoder state: " + std::to_string(static_cast<int>(inspect(s).parserState())) + ", the rules give " +
                std::to_string(static_cast<int>(state));
     return {};
 }

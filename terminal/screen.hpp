@@ -25,6 +25,10 @@ protected:
 
 enum class Charset : std::uint8_t { Ascii, DecGraphics };
 
+namespace test {
+struct ScreenAccess;
+}
+
 class Screen {
 public:
     Screen(std::int32_t cols, std::int32_t rows);
@@ -34,26 +38,24 @@ public:
 
     void setRowSink(RowSink* sink) { rowSink_ = sink; }  // nullptr: none (the default)
 
-    // Reading.
+    // Reading, for the renderer and the capture.
     std::int32_t rows() const { return grid_.rows(); }
     std::int32_t cols() const { return grid_.cols(); }
     const char16_t* rowChars(std::int32_t row) const { return grid_.rowChars(row); }
     const CellAttr* rowAttrs(std::int32_t row) const { return grid_.rowAttrs(row); }
-    CellAttr cellAttr(std::int32_t row, std::int32_t col) const { return grid_.cellAttr(row, col); }
     bool rowIsBlank(std::int32_t row) const { return grid_.isBlank(row); }
     std::int32_t usedRows() const { return grid_.usedRows(); }
-    std::int32_t cursorRow() const { return cursorRow_; }
-    std::int32_t cursorCol() const { return cursorCol_; }
-    bool wrapPending() const { return wrapPending_; }
-    std::int32_t scrollTop() const { return scrollTop_; }
-    std::int32_t scrollBottom() const { return scrollBottom_; }
-    CellAttr currentAttr() const { return currentAttr_; }
     // Synchronized output (DEC private mode 2026): true while the program is
     // drawing a frame it has bracketed. Each update that begins gets the next
     // number, so that an update can be told from the one before it.
     bool updateOpen() const { return updateOpen_; }
     std::uint32_t updateNumber() const { return updateNumber_; }
-    ParserState parserState() const { return decoder_.state(); }
+
+private:
+    friend class Decoder;
+    friend struct test::ScreenAccess;
+
+    CellAttr cellAttr(std::int32_t row, std::int32_t col) const { return grid_.cellAttr(row, col); }
 
     // The terminal's operations. Cells they blank take the current background
     // with the default foreground.
@@ -75,9 +77,6 @@ public:
     void reset();
     void dispatchCsi(const CsiSequence& sequence);
     void selectGraphicRendition(const CsiParams& params);
-
-private:
-    friend class Decoder;
 
     // What the cursor save keeps.
     struct SavedState {

@@ -8,6 +8,7 @@
 
 #include "snapshot/render.hpp"
 #include "tests/render_stream.hpp"
+#include "tests/screen_access.hpp"
 #include "tests/stream_case.hpp"
 
 namespace vtsnap::test {
@@ -120,7 +121,7 @@ TEST(ScreenText, RunsOfEveryLengthMatchOneAtATime) {
                     ASSERT_EQ(std::u16string(whole.rowChars(r), 120), std::u16string(single.rowChars(r), 120))
                         << "row " << r << ", column " << col << ", length " << length;
                     for (int c = 0; c < 120; ++c)
-                        ASSERT_EQ(whole.cellAttr(r, c), single.cellAttr(r, c))
+                        ASSERT_EQ(inspect(whole).cellAttr(r, c), inspect(single).cellAttr(r, c))
                             << "row " << r << ", column " << c << ", length " << length;
                 }
             }
@@ -132,43 +133,43 @@ TEST(ScreenState, ConstructionRaisesDimensionsToOne) {
     Screen screen(0, -5);
     EXPECT_EQ(screen.rows(), 1);
     EXPECT_EQ(screen.cols(), 1);
-    EXPECT_EQ(screen.scrollTop(), 0);
-    EXPECT_EQ(screen.scrollBottom(), 0);
-    EXPECT_EQ(screen.parserState(), ParserState::Ground);
+    EXPECT_EQ(inspect(screen).scrollTop(), 0);
+    EXPECT_EQ(inspect(screen).scrollBottom(), 0);
+    EXPECT_EQ(inspect(screen).parserState(), ParserState::Ground);
 }
 
 TEST(ScreenState, FullRowSetsWrapPendingInLastColumn) {
     Screen screen(120, 3);
     feed(screen, std::string(120, 'a'));
-    EXPECT_EQ(screen.cursorRow(), 0);
-    EXPECT_EQ(screen.cursorCol(), 119);
-    EXPECT_TRUE(screen.wrapPending());
-    screen.scrollUp(0);
-    screen.scrollDown(-1);
+    EXPECT_EQ(inspect(screen).cursorRow(), 0);
+    EXPECT_EQ(inspect(screen).cursorCol(), 119);
+    EXPECT_TRUE(inspect(screen).wrapPending());
+    inspect(screen).scrollUp(0);
+    inspect(screen).scrollDown(-1);
     EXPECT_EQ(render(screen), fileOf({std::string(120, 'a')})) << "a count below 1 changes nothing";
-    screen.scrollDown(1);
-    EXPECT_TRUE(screen.wrapPending());
-    screen.insertChars(1);
-    EXPECT_FALSE(screen.wrapPending());
+    inspect(screen).scrollDown(1);
+    EXPECT_TRUE(inspect(screen).wrapPending());
+    inspect(screen).insertChars(1);
+    EXPECT_FALSE(inspect(screen).wrapPending());
 }
 
 TEST(ScreenState, LineCountsBelowOneMeanOne) {
     Screen screen(4, 3);
     feed(screen, "a\r\nb\r\nc" CSI "2H");
-    screen.insertLines(0);
+    inspect(screen).insertLines(0);
     EXPECT_EQ(render(screen), fileOf({"a", "", "b"}));
-    screen.deleteLines(-2);
+    inspect(screen).deleteLines(-2);
     EXPECT_EQ(render(screen), fileOf({"a", "b"}));
 }
 
 TEST(ScreenState, ScrollingLeavesTheCursor) {
     Screen screen(10, 20);
     feed(screen, CSI "6;15r" CSI "20;4H");
-    EXPECT_EQ(screen.cursorRow(), 19) << "rows count from the top of the screen";
-    screen.scrollUp(1000);
-    screen.scrollDown(3);
-    EXPECT_EQ(screen.cursorRow(), 19);
-    EXPECT_EQ(screen.cursorCol(), 3);
+    EXPECT_EQ(inspect(screen).cursorRow(), 19) << "rows count from the top of the screen";
+    inspect(screen).scrollUp(1000);
+    inspect(screen).scrollDown(3);
+    EXPECT_EQ(inspect(screen).cursorRow(), 19);
+    EXPECT_EQ(inspect(screen).cursorCol(), 3);
 }
 
 // Synchronized output: each update that begins is numbered; setting the mode
@@ -200,10 +201,10 @@ TEST(ScreenState, SynchronizedUpdatesAreNumbered) {
 TEST(ScreenState, EraseLeavesTheCursor) {
     Screen screen(10, 5);
     feed(screen, "abc\r\ndef");
-    screen.eraseInDisplay(5);
-    screen.eraseInDisplay(2);
-    EXPECT_EQ(screen.cursorRow(), 1);
-    EXPECT_EQ(screen.cursorCol(), 3);
+    inspect(screen).eraseInDisplay(5);
+    inspect(screen).eraseInDisplay(2);
+    EXPECT_EQ(inspect(screen).cursorRow(), 1);
+    EXPECT_EQ(inspect(screen).cursorCol(), 3);
     EXPECT_EQ(renderSnapshot(screen, false), std::string(kBom));
 }
 
@@ -213,12 +214,12 @@ TEST(ScreenState, ResetKeepsDimensionsAndClearsTheRest) {
     feed(screen, "m" ESC "c");
     EXPECT_EQ(screen.rows(), 5);
     EXPECT_EQ(screen.cols(), 10);
-    EXPECT_EQ(screen.scrollTop(), 0);
-    EXPECT_EQ(screen.scrollBottom(), 4);
-    EXPECT_EQ(screen.cursorRow(), 0);
-    EXPECT_EQ(screen.cursorCol(), 0);
-    EXPECT_EQ(screen.currentAttr(), CellAttr{});
-    EXPECT_EQ(screen.parserState(), ParserState::Ground);
+    EXPECT_EQ(inspect(screen).scrollTop(), 0);
+    EXPECT_EQ(inspect(screen).scrollBottom(), 4);
+    EXPECT_EQ(inspect(screen).cursorRow(), 0);
+    EXPECT_EQ(inspect(screen).cursorCol(), 0);
+    EXPECT_EQ(inspect(screen).currentAttr(), CellAttr{});
+    EXPECT_EQ(inspect(screen).parserState(), ParserState::Ground);
     EXPECT_EQ(render(screen, true), std::string(kBom));
     // Saved state, modes and character sets are back to their start too.
     feed(screen, CSI "uq" CSI "3Hx");
