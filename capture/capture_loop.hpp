@@ -2,24 +2,32 @@
 // the lock between the reader and the snapshots, the snapshot every 500 ms,
 // the transcript, and the order of the end: the child ends, the rest of its
 // output is decoded, then the last snapshot and the last of the transcript.
+// While the program draws a frame in a synchronized update, a tick leaves the
+// file as it is, so that it keeps the last whole frame; the loop keeps the
+// time, the screen only the mode.
 // Each platform brings its own way of waiting for the child and of reading
 // its output.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
 
-#include "capture/command_line.hpp"
+#include "snapshot/captured_screen.hpp"
 #include "snapshot/snapshot_file.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
+#include "terminal/screen_size.hpp"
 
 namespace vtsnap {
 
 inline constexpr std::size_t kReadSize = 4096;
 inline constexpr int kSnapshotIntervalMs = 500;
+// A synchronized update (a frame the program brackets with CSI ? 2026 h and l)
+// holds snapshots back for at most this long, as terminals hold their display.
+inline constexpr std::chrono::milliseconds kUpdateLimit{1000};
 
 // What a platform does for the loop, on the loop's (main) thread.
 class ChildWatch {
@@ -54,14 +62,20 @@ public:
     const Screen& screen() const { return screen_; }
 
 private:
-    void snapshot();
+    using Clock = std::chrono::steady_clock;
+
+    void snapshot(bool last = false);
     void appendLog();
 
     std::mutex lock_;  // held for each block decoded, each snapshot and each hand-over to the log
-    Screen screen_;
+    CapturedScreen captured_;
+    Screen& screen_ = captured_.screen();
+    Transcript* const transcript_ = captured_.transcript();  // nullptr without a log
     SnapshotFile output_;
-    std::optional<Transcript> transcript_;
     bool useColor_;
+    // The synchronized update seen last, and when the block that began it came.
+    std::uint32_t update_ = 0;
+    Clock::time_point updateSince_;
 };
 
 }  // namespace vtsnap

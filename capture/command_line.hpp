@@ -12,12 +12,9 @@
 #include <string_view>
 #include <vector>
 
-namespace vtsnap {
+#include "terminal/screen_size.hpp"
 
-// The screen is always this wide; only its height is chosen.
-inline constexpr std::int32_t kColumns = 120;
-inline constexpr std::int32_t kDefaultRows = 100;
-inline constexpr std::int32_t kMaxRows = 32767;
+namespace vtsnap {
 
 template <class Char>
 constexpr Char asciiLower(Char c) {
@@ -37,31 +34,6 @@ bool equalsNoCase(std::basic_string_view<Char> text, std::string_view pattern) {
 template <class Char>
 bool startsWithNoCase(std::basic_string_view<Char> text, std::string_view pattern) {
     return text.size() >= pattern.size() && equalsNoCase(text.substr(0, pattern.size()), pattern);
-}
-
-// Reads a number as _wtoi does: white space, an optional sign, decimal digits
-// up to the first non-digit; no digits give 0; out-of-range values saturate.
-template <class Char>
-std::int32_t readInt(std::basic_string_view<Char> text) {
-    std::size_t i = 0;
-    auto isSpace = [](Char c) {
-        return c == Char(' ') || (c >= Char('\t') && c <= Char('\r'));
-    };
-    while (i < text.size() && isSpace(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == Char('+') || text[i] == Char('-'))) {
-        negative = text[i] == Char('-');
-        ++i;
-    }
-    std::int64_t value = 0;
-    const std::int64_t limit = negative ? -std::int64_t(INT32_MIN) : INT32_MAX;
-    for (; i < text.size() && text[i] >= Char('0') && text[i] <= Char('9'); ++i) {
-        value = value * 10 + (text[i] - Char('0'));
-        if (value >= limit) {
-            value = limit;  // saturated; the rest of the digits cannot change it
-        }
-    }
-    return static_cast<std::int32_t>(negative ? -value : value);
 }
 
 template <class Char>
@@ -97,11 +69,7 @@ std::optional<CommandLine<Char>> scanCommandLine(const std::vector<std::basic_st
     for (; i < args.size(); ++i) {
         const auto arg = args[i];
         if (startsWithNoCase(arg, "-rows=")) {
-            const std::int32_t n = readInt(arg.substr(6));
-            if (n > kMaxRows)
-                line.rowCount = kMaxRows;
-            else if (n > 0)
-                line.rowCount = n;
+            line.rowCount = askedSize(readInt(arg.substr(6)), line.rowCount);
         } else if (equalsNoCase(arg, "-color")) {
             line.useColor = true;
         } else if (startsWithNoCase(arg, "-log=")) {

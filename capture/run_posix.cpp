@@ -144,7 +144,8 @@ int exitCodeOf(int status) {
     return 1;
 }
 
-void drainPipe(int fd) {
+// Empties the pipe that SIGCHLD writes to, so that the next wait sleeps again.
+void emptyWakeUpPipe(int fd) {
     char bytes[64];
     while (read(fd, bytes, sizeof bytes) > 0) {
     }
@@ -229,7 +230,7 @@ public:
     bool waitForChild(int milliseconds) override {
         pollfd childEnded{childEnded_, POLLIN, 0};
         poll(&childEnded, 1, milliseconds);
-        drainPipe(childEnded_);
+        emptyWakeUpPipe(childEnded_);
         int status = 0;
         const pid_t waited = waitpid(child_, &status, WNOHANG);
         const bool ended = waited == child_ || (waited < 0 && errno != EINTR);

@@ -119,10 +119,10 @@ private:
 DWORD waitWhileDraining(HANDLE process, DWORD milliseconds, HANDLE outputRead, CaptureLoop& loop) {
     DWORD result = WAIT_TIMEOUT;
     for (DWORD waited = 0; waited < milliseconds && result == WAIT_TIMEOUT; waited += kDrainSlice) {
-        drainPipe(outputRead, loop);
+        decodeWaitingOutput(outputRead, loop);
         result = WaitForSingleObject(process, kDrainSlice);
     }
-    drainPipe(outputRead, loop);
+    decodeWaitingOutput(outputRead, loop);
     return result;
 }
 
@@ -185,7 +185,7 @@ DWORD WINAPI readerThread(LPVOID parameter) {
     }
 }
 
-bool drainPipe(HANDLE pipe, CaptureLoop& loop) {
+bool decodeWaitingOutput(HANDLE pipe, CaptureLoop& loop) {
     // Only what is there now, so that a child that never stops writing
     // cannot hold up the snapshots.
     DWORD available = 0;

@@ -23,7 +23,7 @@ DWORD WINAPI readerThread(LPVOID parameter);
 
 // Decodes whatever the pipe holds right now without blocking; false once the
 // pipe has broken. Used on the main thread when no reader thread could start.
-bool drainPipe(HANDLE pipe, CaptureLoop& loop);
+bool decodeWaitingOutput(HANDLE pipe, CaptureLoop& loop);
 
 // True when stdin, stdout and stderr are all console handles.
 bool standardHandlesAreConsoles();

@@ -22,6 +22,7 @@
 #include "snapshot/render.hpp"
 #include "terminal/char_width.hpp"
 #include "terminal/screen.hpp"
+#include "tests/screen_access.hpp"
 
 using vtsnap::CellAttr;
 using vtsnap::CellMarks;
@@ -31,6 +32,7 @@ using vtsnap::Screen;
 using vtsnap::kCodePointMask;
 using vtsnap::kHasMarks;
 using vtsnap::kWideContinuation;
+using vtsnap::test::inspect;
 
 namespace {
 
@@ -127,15 +129,15 @@ HARNESS_ONLY void checkInvariants(const Screen& s, Shape asked, bool wholeGrid) 
     const std::int32_t rows = asked.rows < 1 ? 1 : asked.rows;
     const std::int32_t cols = asked.cols < 1 ? 1 : asked.cols;
     check(s.rows() == rows && s.cols() == cols, "dimensions changed");
-    check(0 <= s.scrollTop() && s.scrollTop() <= s.scrollBottom() && s.scrollBottom() <= rows - 1,
+    check(0 <= inspect(s).scrollTop() && inspect(s).scrollTop() <= inspect(s).scrollBottom() && inspect(s).scrollBottom() <= rows - 1,
           "scroll region out of bounds");
-    check(0 <= s.cursorRow() && s.cursorRow() < rows, "cursor row out of bounds");
-    check(0 <= s.cursorCol() && s.cursorCol() < cols, "cursor column out of bounds");
+    check(0 <= inspect(s).cursorRow() && inspect(s).cursorRow() < rows, "cursor row out of bounds");
+    check(0 <= inspect(s).cursorCol() && inspect(s).cursorCol() < cols, "cursor column out of bounds");
     // Only a character written into the last column sets it; every column
     // move clears it.
-    check(!s.wrapPending() || s.cursorCol() == cols - 1, "wrap pending away from the last column");
-    check(static_cast<int>(s.parserState()) < vtsnap::kParserStates, "decoder state out of range");
-    check(validColor(s.currentAttr().fg) && validColor(s.currentAttr().bg), "currentAttr not a colour");
+    check(!inspect(s).wrapPending() || inspect(s).cursorCol() == cols - 1, "wrap pending away from the last column");
+    check(static_cast<int>(inspect(s).parserState()) < vtsnap::kParserStates, "decoder state out of range");
+    check(validColor(inspect(s).currentAttr().fg) && validColor(inspect(s).currentAttr().bg), "currentAttr not a colour");
     check(0 <= s.usedRows() && s.usedRows() <= rows, "usedRows out of range");
     if (!wholeGrid) return;
     for (std::int32_t r = 0; r < rows; ++r) {
@@ -147,7 +149,7 @@ HARNESS_ONLY void checkInvariants(const Screen& s, Shape asked, bool wholeGrid) 
             for (std::int32_t c = 0; c < cols; ++c)
                 check(text[c] == U' ' && attrs[c] == CellAttr{}, "a blank row reads as more than spaces");
             check(s.rowMarks(r).empty(), "a blank row has marks");
-            const CellAttr fill = s.cellAttr(r, 0);
+            const CellAttr fill = inspect(s).cellAttr(r, 0);
             check(fill.fg == vtsnap::kDefaultColor && validColor(fill.bg), "a blank row's colours");
             continue;
         }
@@ -176,7 +178,7 @@ HARNESS_ONLY void checkSameState(const Screen& a, const Screen& b) {
         const bool blankA = a.rowIsBlank(r), blankB = b.rowIsBlank(r);
         const CellAttr* attrsA = a.rowAttrs(r);
         const CellAttr* attrsB = b.rowAttrs(r);
-        const CellAttr fillA = a.cellAttr(r, 0), fillB = b.cellAttr(r, 0);
+        const CellAttr fillA = inspect(a).cellAttr(r, 0), fillB = inspect(b).cellAttr(r, 0);
         for (std::int32_t c = 0; c < a.cols(); ++c) {
             check(ca[c] == cb[c], "cell text depends on chunking, ring origin or stale rows");
             check((blankA ? fillA : attrsA[c]) == (blankB ? fillB : attrsB[c]),
@@ -184,11 +186,11 @@ HARNESS_ONLY void checkSameState(const Screen& a, const Screen& b) {
         }
         check(sameMarks(a.rowMarks(r), b.rowMarks(r)), "marks depend on chunking, ring origin or stale rows");
     }
-    check(a.currentAttr() == b.currentAttr(), "currentAttr differs");
-    check(a.cursorRow() == b.cursorRow() && a.cursorCol() == b.cursorCol(), "cursor differs");
-    check(a.scrollTop() == b.scrollTop() && a.scrollBottom() == b.scrollBottom(), "scroll region differs");
-    check(a.wrapPending() == b.wrapPending(), "wrapPending differs");
-    check(a.parserState() == b.parserState(), "decoder state differs");
+    check(inspect(a).currentAttr() == inspect(b).currentAttr(), "currentAttr differs");
+    check(inspect(a).cursorRow() == inspect(b).cursorRow() && inspect(a).cursorCol() == inspect(b).cursorCol(), "cursor differs");
+    check(inspect(a).scrollTop() == inspect(b).scrollTop() && inspect(a).scrollBottom() == inspect(b).scrollBottom(), "scroll region differs");
+    check(inspect(a).wrapPending() == inspect(b).wrapPending(), "wrapPending differs");
+    check(inspect(a).parserState() == inspect(b).parserState(), "decoder state differs");
 }
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
@@ -323,7 +325,7 @@ HARNESS_ONLY Row rowOf(const Screen& s, std::int32_t r) {
     const char32_t* chars = s.rowChars(r);
     for (std::int32_t c = 0; c < s.cols(); ++c) {
         Cell& cell = row[static_cast<std::size_t>(c)];
-        cell.attr = s.cellAttr(r, c);
+        cell.attr = inspect(s).cellAttr(r, c);
         cell.secondHalf = chars[c] == kWideContinuation;
         cell.ch = cell.secondHalf ? 0 : chars[c] & kCodePointMask;
     }
@@ -382,8 +384,8 @@ HARNESS_ONLY void checkColourPlayback(const Screen& s, const std::string& file) 
     const std::int32_t height = last - first + 1;
     Screen replay(s.cols(), height + 1);  // one spare row for the last line end
     replay.feedBytes(reinterpret_cast<const std::uint8_t*>(file.data()) + 3, file.size() - 3);
-    check(replay.parserState() == ParserState::Ground, "colour file ends inside a sequence");
-    check(replay.cursorRow() == height && replay.cursorCol() == 0, "colour file has the wrong number of lines");
+    check(inspect(replay).parserState() == ParserState::Ground, "colour file ends inside a sequence");
+    check(inspect(replay).cursorRow() == height && inspect(replay).cursorCol() == 0, "colour file has the wrong number of lines");
     for (std::int32_t i = 0; i < height; ++i) {
         const std::int32_t r = first + i;
         const char32_t* want = s.rowChars(r);
@@ -393,9 +395,9 @@ HARNESS_ONLY void checkColourPlayback(const Screen& s, const std::string& file) 
         for (std::int32_t c = 0; c < s.cols(); ++c) {
             if (c < end) {
                 check(got[c] == want[c], "colour file plays back to other text");
-                check(replay.cellAttr(i, c) == s.cellAttr(r, c), "colour file plays back to other colours");
+                check(inspect(replay).cellAttr(i, c) == inspect(s).cellAttr(r, c), "colour file plays back to other colours");
             } else {
-                check(got[c] == U' ' && replay.cellAttr(i, c) == CellAttr{}, "colour file writes past the trim point");
+                check(got[c] == U' ' && inspect(replay).cellAttr(i, c) == CellAttr{}, "colour file writes past the trim point");
             }
         }
         check(sameMarks(s.rowMarks(r), replay.rowMarks(i)), "colour file plays back to other marks");

@@ -5,8 +5,11 @@
 #include <utility>
 
 #include "terminal/char_width.hpp"
+#include "tests/screen_access.hpp"
 
 namespace vtsnap::model {
+
+using test::inspect;
 
 namespace {
 
@@ -123,9 +126,8 @@ void Terminal::control(std::uint8_t b) {
         if (cursorCol > 0) --cursorCol;
         wrapPending = false;
         break;
-    case 0x09:
-        cursorCol = std::min(cols - 1, (cursorCol / 8) * 8 + 8);
-        wrapPending = false;
+    case 0x09:  // a pending wrap stays pending
+        if (!wrapPending) cursorCol = std::min(cols - 1, (cursorCol / 8) * 8 + 8);
         break;
     case 0x0A:
     case 0x0B:
@@ -238,10 +240,11 @@ void Terminal::escDispatch(std::uint8_t final) {
         cursorCol = 0;
         break;
     case 'M':
-        if (cursorRow > scrollTop)
-            --cursorRow;
-        else
+        wrapPending = false;
+        if (cursorRow == scrollTop)
             scrollDown(1);
+        else
+            cursorRow = std::max(cursorRow - 1, 0);
         break;
     case 'c': reset(); break;
     default: break;
@@ -293,16 +296,26 @@ void Terminal::csiDispatch(std::uint8_t final) {
 
     const std::int32_t n = std::max(first, 1);
     const std::int32_t m = list.size() > 1 ? std::max(list[1].value, 1) : 1;
+    const bool inRegion = cursorRow >= scrollTop && cursorRow <= scrollBottom;
+    // Up and down stop at the region's edge when that edge is in their way.
+    const std::int32_t upTo = cursorRow >= scrollTop ? scrollTop : 0;
+    const std::int32_t downTo = cursorRow <= scrollBottom ? scrollBottom : rows - 1;
     switch (final) {
-    case '@': insertChars(n); break;
-    case 'P': deleteChars(n); break;
+    case '@':
+        wrapPending = false;
+        insertChars(n);
+        break;
+    case 'P':
+        wrapPending = false;
+        deleteChars(n);
+        break;
     case 'A':
-        cursorRow = std::max(cursorRow - n, scrollTop);
+        cursorRow = std::max(cursorRow - n, upTo);
         wrapPending = false;
         break;
     case 'B':
     case 'e':
-        cursorRow = std::min(cursorRow + n, scrollBottom);
+        cursorRow = std::min(cursorRow + n, downTo);
         wrapPending = false;
         break;
     case 'C':
@@ -315,12 +328,12 @@ void Terminal::csiDispatch(std::uint8_t final) {
         wrapPending = false;
         break;
     case 'E':
-        cursorRow = std::min(cursorRow + n, scrollBottom);
+        cursorRow = std::min(cursorRow + n, downTo);
         cursorCol = 0;
         wrapPending = false;
         break;
     case 'F':
-        cursorRow = std::max(cursorRow - n, scrollTop);
+        cursorRow = std::max(cursorRow - n, upTo);
         cursorCol = 0;
         wrapPending = false;
         break;
@@ -330,13 +343,13 @@ void Terminal::csiDispatch(std::uint8_t final) {
         wrapPending = false;
         break;
     case 'I':  // CHT: n tab stops forward, one at a time, stops every 8 columns
+        if (wrapPending) break;
         for (std::int32_t i = 0; i < n && i < cols; ++i) cursorCol = std::min(cols - 1, (cursorCol / 8) * 8 + 8);
-        wrapPending = false;
         break;
     case 'Z':  // CBT: n tab stops back
+        if (wrapPending) break;
         for (std::int32_t i = 0; i < n && i < cols; ++i)
             cursorCol = cursorCol % 8 != 0 ? cursorCol - cursorCol % 8 : std::max(cursorCol - 8, 0);
-        wrapPending = false;
         break;
     case 'H':
     case 'f':
@@ -350,11 +363,22 @@ void Terminal::csiDispatch(std::uint8_t final) {
         break;
     case 'J': eraseInDisplay(first); break;
     case 'K': eraseInLine(first); break;
-    case 'L': insertLines(n); break;
-    case 'M': deleteLines(n); break;
+    case 'L':
+    case 'M':
+        wrapPending = false;
+        if (!inRegion) break;
+        if (final == 'L')
+            insertLines(n);
+        else
+            deleteLines(n);
+        cursorCol = 0;
+        break;
     case 'S': scrollUp(n); break;
     case 'T': scrollDown(n); break;
-    case 'X': blank(cursorRow, cursorCol, cursorCol + n - 1); break;
+    case 'X':
+        wrapPending = false;
+        blank(cursorRow, cursorCol, cursorCol + n - 1);
+        break;
     case 'b': repeat(n); break;
     case 'h':
     case 'l':
@@ -363,16 +387,16 @@ void Terminal::csiDispatch(std::uint8_t final) {
         break;
     case 'm': graphicRendition(list); break;
     case 'r': {
-        const std::int32_t top = std::min(n, rows);
-        const std::int32_t bottom = std::min(std::max(n, m), rows);
-        if (top < bottom) {
+        // No bottom, 0, or one past the screen: the last row. Fewer than two
+        // rows: refused.
+        const std::int32_t top = n;
+        std::int32_t bottom = list.size() > 1 ? list[1].value : 0;
+        if (bottom == 0 || bottom > rows) bottom = rows;
+        if (bottom > top) {
             scrollTop = top - 1;
             scrollBottom = bottom - 1;
-        } else {
-            scrollTop = 0;
-            scrollBottom = rows - 1;
+            home();
         }
-        home();
         break;
     }
     case 's': save(); break;
@@ -463,10 +487,7 @@ void Terminal::wrapIfPending() {
     wrapPending = false;
     if (!autoWrap) return;
     cursorCol = 0;
-    if (cursorRow < scrollBottom)
-        ++cursorRow;
-    else
-        scrollUp(1);
+    lineFeed();
 }
 
 void Terminal::printNarrow(char32_t c) {
@@ -586,12 +607,14 @@ void Terminal::deleteChars(std::int32_t n) {
     if (row[at(cursorCol)].secondHalf) row[at(cursorCol)] = Cell{U' ', eraseAttr()};
 }
 
+// The region scrolls on its bottom row; elsewhere the cursor moves down, up
+// to the screen's last row.
 void Terminal::lineFeed() {
     wrapPending = false;
-    if (cursorRow < scrollBottom)
-        ++cursorRow;
-    else
+    if (cursorRow == scrollBottom)
         scrollUp(1);
+    else
+        cursorRow = std::min(cursorRow + 1, rows - 1);
 }
 
 void Terminal::scrollUp(std::int32_t n) {
@@ -601,8 +624,6 @@ void Terminal::scrollUp(std::int32_t n) {
         for (std::int32_t r = scrollTop; r < scrollBottom; ++r) std::swap(grid[at(r)], grid[at(r + 1)]);
         clearRow(scrollBottom, eraseAttr());
     }
-    cursorRow = std::clamp(cursorRow, scrollTop, scrollBottom);
-    wrapPending = false;
 }
 
 void Terminal::scrollDown(std::int32_t n) {
@@ -612,7 +633,6 @@ void Terminal::scrollDown(std::int32_t n) {
         for (std::int32_t r = scrollBottom; r > scrollTop; --r) std::swap(grid[at(r)], grid[at(r - 1)]);
         clearRow(scrollTop, eraseAttr());
     }
-    wrapPending = false;
 }
 
 void Terminal::insertLines(std::int32_t n) {
@@ -701,7 +721,7 @@ std::string Terminal::differences(const Screen& s) const {
         // was blanked in.
         const bool blankRow = s.rowIsBlank(r);
         const CellAttr* attrs = s.rowAttrs(r);
-        const CellAttr fill = s.cellAttr(r, 0);
+        const CellAttr fill = inspect(s).cellAttr(r, 0);
         const std::span<const CellMarks> marks = s.rowMarks(r);
         std::size_t nextMarks = 0;
         auto where = [&](std::int32_t c) { return "row " + std::to_string(r) + ", column " + std::to_string(c); };
@@ -726,15 +746,15 @@ std::string Terminal::differences(const Screen& s) const {
         if (nextMarks != marks.size())
             return "marks of row " + std::to_string(r) + ": an entry out of order or beyond the row";
     }
-    if (s.currentAttr() != currentAttr)
-        return "currentAttr: " + describe(s.currentAttr()) + ", the rules give " + describe(currentAttr);
-    if (s.cursorRow() != cursorRow || s.cursorCol() != cursorCol)
-        return "cursor: (" + std::to_string(s.cursorRow()) + ", " + std::to_string(s.cursorCol()) +
+    if (inspect(s).currentAttr() != currentAttr)
+        return "currentAttr: " + describe(inspect(s).currentAttr()) + ", the rules give " + describe(currentAttr);
+    if (inspect(s).cursorRow() != cursorRow || inspect(s).cursorCol() != cursorCol)
+        return "cursor: (" + std::to_string(inspect(s).cursorRow()) + ", " + std::to_string(inspect(s).cursorCol()) +
                "), the rules give (" + std::to_string(cursorRow) + ", " + std::to_string(cursorCol) + ")";
-    if (s.wrapPending() != wrapPending) return "wrapPending";
-    if (s.scrollTop() != scrollTop || s.scrollBottom() != scrollBottom) return "scroll region";
-    if (s.parserState() != state)
-        return "decoder state: " + std::to_string(static_cast<int>(s.parserState())) + ", the rules give " +
+    if (inspect(s).wrapPending() != wrapPending) return "wrapPending";
+    if (inspect(s).scrollTop() != scrollTop || inspect(s).scrollBottom() != scrollBottom) return "scroll region";
+    if (inspect(s).parserState() != state)
+        return "decoder state: " + std::to_string(static_cast<int>(inspect(s).parserState())) + ", the rules give " +
                std::to_string(static_cast<int>(state));
     return {};
 }

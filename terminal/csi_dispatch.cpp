@@ -18,6 +18,30 @@ void Screen::moveTo(std::int32_t row, std::int32_t col) {
     wrapPending_ = false;
 }
 
+// Up and down stop at the region's edge when the cursor starts inside the
+// region or beyond that edge; from the other side they stop at the screen's.
+void Screen::cursorUp(std::int32_t n) {
+    cursorRow_ = std::max(cursorRow_ - n, cursorRow_ >= scrollTop_ ? scrollTop_ : 0);
+    wrapPending_ = false;
+}
+
+void Screen::cursorDown(std::int32_t n) {
+    cursorRow_ = std::min(cursorRow_ + n, cursorRow_ <= scrollBottom_ ? scrollBottom_ : rows() - 1);
+    wrapPending_ = false;
+}
+
+// DECSTBM: a missing or zero bottom, or one past the screen, is the last row.
+// A region of fewer than two rows is refused and changes nothing.
+void Screen::setScrollRegion(const CsiParams& params) {
+    const std::int32_t top = std::max(params.nth(0), 1);
+    std::int32_t bottom = params.nth(1);
+    if (bottom == 0 || bottom > rows()) bottom = rows();
+    if (bottom <= top) return;
+    scrollTop_ = top - 1;
+    scrollBottom_ = bottom - 1;
+    home();
+}
+
 void Screen::setModes(const CsiSequence& sequence, bool on) {
     const CsiParams& params = sequence.params;
     for (std::size_t i = 0; i < params.size(); ++i) {
@@ -30,6 +54,9 @@ void Screen::setModes(const CsiSequence& sequence, bool on) {
             home();
         } else if (mode == 7) {
             autoWrap_ = on;
+        } else if (mode == 2026) {
+            if (on && !updateOpen_) ++updateNumber_;
+            updateOpen_ = on;
         }
     }
 }
@@ -63,13 +90,11 @@ void Screen::dispatchCsi(const CsiSequence& sequence) {
         insertChars(n);
         break;
     case 'A':
-        cursorRow_ = std::max(cursorRow_ - n, scrollTop_);
-        wrapPending_ = false;
+        cursorUp(n);
         break;
     case 'B':
     case 'e':
-        cursorRow_ = std::min(cursorRow_ + n, scrollBottom_);
-        wrapPending_ = false;
+        cursorDown(n);
         break;
     case 'C':
     case 'a':
@@ -81,27 +106,24 @@ void Screen::dispatchCsi(const CsiSequence& sequence) {
         wrapPending_ = false;
         break;
     case 'E':
-        cursorRow_ = std::min(cursorRow_ + n, scrollBottom_);
+        cursorDown(n);
         cursorCol_ = 0;
-        wrapPending_ = false;
         break;
     case 'F':
-        cursorRow_ = std::max(cursorRow_ - n, scrollTop_);
+        cursorUp(n);
         cursorCol_ = 0;
-        wrapPending_ = false;
         break;
     case 'G':
     case '`':
         cursorCol_ = std::min(n, cols()) - 1;
         wrapPending_ = false;
         break;
-    case 'I':  // CHT and CBT: tab stops every 8 columns, as HT uses
-        cursorCol_ = std::min(cols() - 1, (cursorCol_ / 8 + std::min(n, cols())) * 8);
-        wrapPending_ = false;
+    case 'I':  // CHT and CBT: tab stops every 8 columns, as HT uses; like
+               // HT, they leave a pending wrap as it is
+        if (!wrapPending_) cursorCol_ = std::min(cols() - 1, (cursorCol_ / 8 + std::min(n, cols())) * 8);
         break;
     case 'Z':
-        cursorCol_ = std::max(0, ((cursorCol_ + 7) / 8 - std::min(n, cols())) * 8);
-        wrapPending_ = false;
+        if (!wrapPending_) cursorCol_ = std::max(0, ((cursorCol_ + 7) / 8 - std::min(n, cols())) * 8);
         break;
     case 'H':
     case 'f':
@@ -132,7 +154,7 @@ void Screen::dispatchCsi(const CsiSequence& sequence) {
         scrollDown(n);
         break;
     case 'X':
-        blankChars(cursorRow_, cursorCol_, cursorCol_ + n - 1);
+        eraseChars(n);
         break;
     case 'b':
         repeatLast(n);
@@ -146,20 +168,9 @@ void Screen::dispatchCsi(const CsiSequence& sequence) {
     case 'm':
         selectGraphicRendition(params);
         break;
-    case 'r': {
-        // A region of fewer than two rows means the whole screen.
-        const std::int32_t top = std::min(n, rows());
-        const std::int32_t bottom = std::min(std::max(n, m()), rows());
-        if (top < bottom) {
-            scrollTop_ = top - 1;
-            scrollBottom_ = bottom - 1;
-        } else {
-            scrollTop_ = 0;
-            scrollBottom_ = rows() - 1;
-        }
-        home();
+    case 'r':
+        setScrollRegion(params);
         break;
-    }
     case 's':
         saveCursor();
         break;

@@ -46,8 +46,8 @@ public:
 
     void clear() {
         size_ = 0;
-        value_ = 0;
-        nextIsSub_ = 0;
+        values_[0] = 0;
+        sub_[0] = 0;
         hasSubs_ = false;
         bytes_ = 0;
     }
@@ -59,95 +59,57 @@ public:
         ++bytes_;
         return true;
     }
-    void digit(std::uint8_t d) {
-        if (!take()) return;
-        value_ = value_ * 10 + (d - '0');
-        if (value_ > kMaxValue) value_ = kMaxValue;
-    }
-    // Ends the field being read; `sub`: the next one is a sub-parameter.
-    void separate(bool sub) {
-        if (!take()) return;
-        push();
-        nextIsSub_ = sub ? 1 : 0;
-        hasSubs_ = hasSubs_ || sub;
-    }
-    void finish() { push(); }
+    // Ends the list: the field being read becomes its last value.
+    void finish() { ++size_; }
 
-    // Nearly every sequence is digits and ';' up to its final byte: this reads
-    // such a sequence whole, from p just after CSI to before `end`, into a
-    // cleared list, with nothing kept between bytes but registers. Returns
-    // its final byte; nullptr, leaving the list to be cleared and read again
-    // byte by byte, when anything else comes first or 256 bytes pass.
-    const std::uint8_t* readWhole(const std::uint8_t* p, const std::uint8_t* end) {
-        const std::uint8_t* const limit = end - p > std::ptrdiff_t(kMaxBytes) ? p + kMaxBytes : end;
-        std::size_t size = 0;
-        std::int32_t value = 0;
-        for (; p < limit; ++p) {
-            const unsigned d = static_cast<unsigned>(*p - '0');
-            if (d < 10) {
-                value = std::min(value * 10 + static_cast<std::int32_t>(d), kMaxValue);
-            } else if (*p == ';') {
-                values_[size] = value;
-                sub_[size] = 0;
-                ++size;
-                value = 0;
-            } else {
-                break;
-            }
-        }
-        if (p == limit || *p < 0x40 || *p > 0x7E) return nullptr;
-        values_[size] = value;
-        sub_[size] = 0;
-        size_ = size + 1;
-        return p;
-    }
-
-    // Reads a run of digits and ';' at p, the bulk of nearly every sequence,
-    // with the field being read kept in registers; returns where it stopped.
+    // Reads parameter bytes at p: digits, ';' and ':', with the field being
+    // read kept in registers, up to the first other byte; returns where it
+    // stopped. Whole sequences and pieces cut by a block's end go through
+    // here alike: it keeps the 256-byte count and the cap on values. Bytes
+    // past the first 256 are read, but change nothing. `Fresh`: the list is
+    // empty so far, whatever it holds (a sequence that starts here), which
+    // spares loading what a clear would have stored.
+    template <bool Fresh = false>
     const std::uint8_t* readNumbers(const std::uint8_t* p, const std::uint8_t* end) {
-        std::int32_t value = value_;
-        std::size_t size = size_;
-        std::uint8_t nextIsSub = nextIsSub_;
-        // Bytes past the first 256 are still read, but change nothing.
-        const std::uint8_t* const counted = end - p > std::ptrdiff_t(kMaxBytes - bytes_) ? p + (kMaxBytes - bytes_) : end;
+        std::int32_t value = Fresh ? 0 : values_[size_];
+        std::size_t size = Fresh ? 0 : size_;
+        std::uint8_t nextIsSub = Fresh ? 0 : sub_[size_];
+        const std::size_t before = Fresh ? 0 : bytes_;
+        std::uint8_t anySub = 0;
+        const std::uint8_t* const counted = end - p > std::ptrdiff_t(kMaxBytes - before) ? p + (kMaxBytes - before) : end;
         const std::uint8_t* const start = p;
         for (; p < counted; ++p) {
             const unsigned d = static_cast<unsigned>(*p - '0');
             if (d < 10) {
                 value = std::min(value * 10 + static_cast<std::int32_t>(d), kMaxValue);
-            } else if (*p == ';') {
-                values_[size] = value;  // at most 256 separators: always room
+            } else if (d - 10 < 2) {  // ':' or ';'
+                values_[size] = value;
                 sub_[size] = nextIsSub;
                 ++size;
                 value = 0;
-                nextIsSub = 0;
+                nextIsSub = d == 10;
+                anySub |= nextIsSub;
             } else {
                 break;
             }
         }
-        bytes_ += static_cast<std::size_t>(p - start);
+        bytes_ = before + static_cast<std::size_t>(p - start);
         if (p == counted)
-            while (p < end && (static_cast<unsigned>(*p - '0') < 10 || *p == ';')) ++p;
-        value_ = value;
+            while (p < end && static_cast<unsigned>(*p - '0') < 12) ++p;
+        values_[size] = value;
+        sub_[size] = nextIsSub;
         size_ = size;
-        nextIsSub_ = nextIsSub;
+        hasSubs_ = (!Fresh && hasSubs_) || anySub != 0;
         return p;
     }
 
 private:
-    // 256 bytes hold at most 256 separators, so there is always room.
-    void push() {
-        values_[size_] = value_;
-        sub_[size_] = nextIsSub_;
-        ++size_;
-        value_ = 0;
-    }
-
+    // Values 0 .. size_ - 1 are complete; while the list is read, values_[size_]
+    // and sub_[size_] hold the field being read. 256 bytes hold at most 256
+    // separators, so there is always room.
     std::array<std::int32_t, kCapacity> values_;
     std::array<std::uint8_t, kCapacity> sub_;
     std::size_t size_ = 0;
-    std::int32_t value_ = 0;
-    std::uint8_t nextIsSub_ = 0;
     bool hasSubs_ = false;
     std::size_t bytes_ = 0;
 };

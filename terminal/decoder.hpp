@@ -48,9 +48,7 @@ enum class Action : std::uint8_t {
     Clear,        // a new sequence begins
     Collect,      // an intermediate byte
     Marker,       // a private marker as the first byte of a CSI sequence
-    Digit,
-    Separator,    // ';'
-    SubSeparator, // ':'
+    Param,        // a digit, ';' or ':'
     EscDispatch,
     CsiDispatch,
     Abandon,      // the sequence or string ends without an action
@@ -70,6 +68,7 @@ constexpr std::uint8_t kSub = 0x1A;
 constexpr std::uint8_t kDel = 0x7F;
 
 constexpr bool isC0(unsigned b) { return b < 0x20; }
+constexpr bool isFinalByte(unsigned b) { return b >= 0x40 && b <= 0x7E; }
 
 constexpr Table makeTable() {
     Table t{};
@@ -113,9 +112,7 @@ constexpr Table makeTable() {
             case S::CsiEntry:
             case S::CsiParam:
                 if (isC0(b)) x = {A::Execute, state};
-                else if (b >= '0' && b <= '9') x = {A::Digit, S::CsiParam};
-                else if (b == ';') x = {A::Separator, S::CsiParam};
-                else if (b == ':') x = {A::SubSeparator, S::CsiParam};
+                else if (b >= '0' && b <= ';') x = {A::Param, S::CsiParam};
                 // A marker counts only as the first byte.
                 else if (b >= '<' && b <= '?') x = state == S::CsiEntry ? Transition{A::Marker, S::CsiParam}
                                                                         : Transition{A::None, S::CsiIgnore};
@@ -165,6 +162,11 @@ private:
     void sequenceByte(std::uint8_t b, Handler& handler);
     template <class Handler>
     const std::uint8_t* csiParams(const std::uint8_t* p, const std::uint8_t* end, Handler& handler);
+    template <class Handler>
+    const std::uint8_t* csiParamsStopped(const std::uint8_t* p, const std::uint8_t* stop, const std::uint8_t* end,
+                                         Handler& handler);
+    template <class Handler>
+    void csiDispatch(std::uint32_t intermediates, std::uint8_t final, Handler& handler);
     template <class Handler>
     void emit(std::uint32_t codePoint, Handler& handler);
     template <class Handler>
@@ -300,29 +302,42 @@ void Decoder::feed(const std::uint8_t* p, const std::uint8_t* end, Handler& hand
     }
 }
 
-// Digits and ';' make up nearly every CSI sequence (SGR above all): they are
-// read in one tight loop, and the byte that ends the run goes to the table.
+// Every complete CSI sequence ends here, whichever way its bytes came, in the
+// Ground state. The record is cleared when the next sequence begins.
+template <class Handler>
+inline void Decoder::csiDispatch(std::uint32_t intermediates, std::uint8_t final, Handler& handler) {
+    csi_.params.finish();
+    csi_.intermediates = intermediates;
+    csi_.final = final;
+    handler.csiDispatch(csi_);
+}
+
+// Digits, ';' and ':' make up nearly every CSI sequence (SGR above all): they
+// are read in one tight loop, and a final byte straight after them goes to
+// the dispatch. (The text loop starts sequences the same way, inline.)
 template <class Handler>
 const std::uint8_t* Decoder::csiParams(const std::uint8_t* p, const std::uint8_t* end, Handler& handler) {
     const std::uint8_t* stop = csi_.params.readNumbers(p, end);
-    if (stop == end) {
-        if (stop != p) state_ = ParserState::CsiParam;
-        return stop;
-    }
-    const std::uint8_t b = *stop++;
-    if (b >= 0x40 && b <= 0x7E) {
-        // The final byte, straight after the numbers: no table needed.
+    if (stop != end && decoder_detail::isFinalByte(*stop)) {
         state_ = ParserState::Ground;
-        csi_.params.finish();
-        csi_.intermediates = 0;
-        csi_.final = b;
-        handler.csiDispatch(csi_);
-        csi_.clear();
-        return stop;
+        csiDispatch(intermediates_, *stop, handler);
+        return stop + 1;
     }
-    if (stop - 1 != p) state_ = ParserState::CsiParam;
-    sequenceByte(b, handler);
-    return stop;
+    return csiParamsStopped(p, stop, end, handler);
+}
+
+// The run of parameters read from p stopped at `stop` on another byte, or at
+// the end of the block: the table takes that byte.
+template <class Handler>
+[[gnu::noinline]] const std::uint8_t* Decoder::csiParamsStopped(const std::uint8_t* p, const std::uint8_t* stop,
+                                                                const std::uint8_t* end, Handler& handler) {
+    if (stop != p)
+        state_ = ParserState::CsiParam;
+    else if (state_ == ParserState::Ground)
+        state_ = ParserState::CsiEntry;
+    if (stop == end) return stop;
+    sequenceByte(*stop, handler);
+    return stop + 1;
 }
 
 // Text and controls until the block ends or a sequence begins.
@@ -354,21 +369,18 @@ const std::uint8_t* Decoder::ground(const std::uint8_t* p, const std::uint8_t* e
             ++p;
             if (b == kEsc) {
                 intermediates_ = 0;
-                // ESC [ is by far the most common: straight into the sequence.
-                // Most are read whole on the spot, and text goes on in this loop.
+                // ESC [ is by far the most common: straight into the sequence,
+                // with none of the state that a clear would reset read back.
+                // Most end in the same block, and text goes on in this loop.
                 if (p < end && *p == '[') {
-                    ++p;
-                    if (const std::uint8_t* final = csi_.params.readWhole(p, end)) {
-                        csi_.marker = 0;
-                        csi_.intermediates = 0;
-                        csi_.final = *final;
-                        handler.csiDispatch(csi_);
-                        p = final + 1;
+                    csi_.marker = 0;
+                    const std::uint8_t* stop = csi_.params.readNumbers<true>(++p, end);
+                    if (stop != end && isFinalByte(*stop)) [[likely]] {
+                        csiDispatch(0, *stop, handler);
+                        p = stop + 1;
                         continue;
                     }
-                    csi_.clear();
-                    state_ = ParserState::CsiEntry;
-                    p = csiParams(p, end, handler);
+                    p = csiParamsStopped(p, stop, end, handler);
                     if (state_ != ParserState::Ground) return p;
                     continue;
                 }
@@ -553,27 +565,16 @@ void Decoder::sequenceByte(std::uint8_t b, Handler& handler) {
         csi_.params.take();
         csi_.marker = b;
         break;
-    case Action::Digit:
-        csi_.params.digit(b);
-        break;
-    case Action::Separator:
-        csi_.params.separate(false);
-        break;
-    case Action::SubSeparator:
-        csi_.params.separate(true);
+    case Action::Param:
+        csi_.params.readNumbers(&b, &b + 1);
         break;
     case Action::EscDispatch:
         handler.escDispatch(intermediates_, b);
         break;
     case Action::CsiDispatch:
-        csi_.params.finish();
-        csi_.intermediates = intermediates_;
-        csi_.final = b;
-        handler.csiDispatch(csi_);
-        csi_.clear();
+        csiDispatch(intermediates_, b, handler);
         break;
     case Action::Abandon:
-        csi_.clear();
         handler.noAction();
         break;
     }

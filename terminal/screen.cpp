@@ -30,11 +30,7 @@ void Screen::feedBytes(const std::uint8_t* bytes, std::uint64_t length) {
 // The deferred wrap of a character written into the last column.
 void Screen::wrapToNextLine() {
     cursorCol_ = 0;
-    if (cursorRow_ < scrollBottom_)
-        ++cursorRow_;
-    else
-        scrollUp(1);
-    wrapPending_ = false;
+    lineFeed();
 }
 
 // One narrow character in the invoked set, with the modes' effects.
@@ -231,8 +227,8 @@ void Screen::execute(std::uint8_t control) {
         wrapPending_ = false;
         break;
     case '\t':
-        cursorCol_ = std::min(cols() - 1, (cursorCol_ / 8) * 8 + 8);
-        wrapPending_ = false;
+        // A pending wrap stays pending: the cursor is past the last stop.
+        if (!wrapPending_) cursorCol_ = std::min(cols() - 1, (cursorCol_ / 8) * 8 + 8);
         break;
     case '\n':
     case 0x0B:  // VT and FF move down like LF, as on every terminal
@@ -291,19 +287,22 @@ void Screen::escDispatch(std::uint32_t intermediates, std::uint8_t final) {
 
 // ---- Lines and scrolling -----------------------------------------------------
 
+// The region scrolls when the cursor is on its bottom row. Elsewhere, below
+// the region included, the cursor moves down and stops at the last row.
 void Screen::lineFeed() {
     wrapPending_ = false;
-    if (cursorRow_ < scrollBottom_)
-        ++cursorRow_;
-    else
+    if (cursorRow_ == scrollBottom_)
         scrollUp(1);
+    else if (cursorRow_ < rows() - 1)
+        ++cursorRow_;
 }
 
 void Screen::reverseIndex() {
-    if (cursorRow_ > scrollTop_)
-        --cursorRow_;
-    else
+    wrapPending_ = false;
+    if (cursorRow_ == scrollTop_)
         scrollDown(1);
+    else if (cursorRow_ > 0)
+        --cursorRow_;
 }
 
 // Out of line and cold, so that without a sink a scroll costs one branch.
@@ -314,6 +313,7 @@ void Screen::reverseIndex() {
                                  cols());
 }
 
+// Scrolling moves the region's rows, never the cursor, and keeps a pending wrap.
 void Screen::scrollUp(std::int32_t n) {
     if (n < 1) return;
     n = std::min(n, scrollBottom_ - scrollTop_ + 1);
@@ -321,32 +321,35 @@ void Screen::scrollUp(std::int32_t n) {
     if (rowSink_ != nullptr && scrollTop_ == 0) [[unlikely]]
         reportRowsLeaving(n);
     grid_.scrollRowsUp(scrollTop_, scrollBottom_, n, eraseAttr());
-    cursorRow_ = std::max(scrollTop_, std::min(cursorRow_, scrollBottom_));
-    wrapPending_ = false;
 }
 
 void Screen::scrollDown(std::int32_t n) {
     if (n < 1) return;
     n = std::min(n, scrollBottom_ - scrollTop_ + 1);
     grid_.scrollRowsDown(scrollTop_, scrollBottom_, n, eraseAttr());
-    wrapPending_ = false;
 }
 
-// Lines from the cursor row to the region's bottom move; rows above the region
-// take part when the cursor is there.
+bool Screen::cursorInRegion() const { return cursorRow_ >= scrollTop_ && cursorRow_ <= scrollBottom_; }
+
+// Lines from the cursor row to the region's bottom move, and the cursor goes
+// to the first column; outside the region nothing moves.
 void Screen::insertLines(std::int32_t n) {
+    wrapPending_ = false;
+    if (!cursorInRegion()) return;
     n = std::min(std::max(n, 1), scrollBottom_ - cursorRow_ + 1);
-    if (n <= 0) return;
     grid_.scrollRowsDown(cursorRow_, scrollBottom_, n, eraseAttr());
+    cursorCol_ = 0;
 }
 
 void Screen::deleteLines(std::int32_t n) {
+    wrapPending_ = false;
+    if (!cursorInRegion()) return;
     n = std::min(std::max(n, 1), scrollBottom_ - cursorRow_ + 1);
-    if (n <= 0) return;
     // Deleting from the top row pushes rows out at the top, as a scroll does.
     if (rowSink_ != nullptr && scrollTop_ == 0 && cursorRow_ == 0) [[unlikely]]
         reportRowsLeaving(n);
     grid_.scrollRowsUp(cursorRow_, scrollBottom_, n, eraseAttr());
+    cursorCol_ = 0;
 }
 
 // ---- Erasing and editing -------------------------------------------------------
@@ -386,9 +389,22 @@ void Screen::eraseInLine(std::int32_t mode) {
         blankChars(cursorRow_, 0, cols() - 1);
 }
 
-void Screen::insertChars(std::int32_t n) { grid_.insertCells(cursorRow_, cursorCol_, n, eraseAttr()); }
+// Character insertion, deletion and erasure end a pending wrap; the cursor
+// stays in the last column.
+void Screen::insertChars(std::int32_t n) {
+    wrapPending_ = false;
+    grid_.insertCells(cursorRow_, cursorCol_, n, eraseAttr());
+}
 
-void Screen::deleteChars(std::int32_t n) { grid_.deleteCells(cursorRow_, cursorCol_, n, eraseAttr()); }
+void Screen::deleteChars(std::int32_t n) {
+    wrapPending_ = false;
+    grid_.deleteCells(cursorRow_, cursorCol_, n, eraseAttr());
+}
+
+void Screen::eraseChars(std::int32_t n) {
+    wrapPending_ = false;
+    blankChars(cursorRow_, cursorCol_, cursorCol_ + n - 1);
+}
 
 // ---- Cursor state ----------------------------------------------------------------
 
@@ -423,6 +439,7 @@ void Screen::reset() {
     autoWrap_ = true;
     insertMode_ = false;
     originMode_ = false;
+    updateOpen_ = false;
     g0_ = g1_ = Charset::Ascii;
     invoked_ = 0;
     saved_ = SavedState{};

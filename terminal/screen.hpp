@@ -27,6 +27,10 @@ protected:
 
 enum class Charset : std::uint8_t { Ascii, DecGraphics };
 
+namespace test {
+struct ScreenAccess;
+}
+
 class Screen {
 public:
     Screen(std::int32_t cols, std::int32_t rows);
@@ -36,22 +40,25 @@ public:
 
     void setRowSink(RowSink* sink) { rowSink_ = sink; }  // nullptr: none (the default)
 
-    // Reading.
+    // Reading, for the renderer and the capture.
     std::int32_t rows() const { return grid_.rows(); }
     std::int32_t cols() const { return grid_.cols(); }
     const char32_t* rowChars(std::int32_t row) const { return grid_.rowChars(row); }
     std::span<const CellMarks> rowMarks(std::int32_t row) const { return grid_.rowMarks(row); }
     const CellAttr* rowAttrs(std::int32_t row) const { return grid_.rowAttrs(row); }
-    CellAttr cellAttr(std::int32_t row, std::int32_t col) const { return grid_.cellAttr(row, col); }
     bool rowIsBlank(std::int32_t row) const { return grid_.isBlank(row); }
     std::int32_t usedRows() const { return grid_.usedRows(); }
-    std::int32_t cursorRow() const { return cursorRow_; }
-    std::int32_t cursorCol() const { return cursorCol_; }
-    bool wrapPending() const { return wrapPending_; }
-    std::int32_t scrollTop() const { return scrollTop_; }
-    std::int32_t scrollBottom() const { return scrollBottom_; }
-    CellAttr currentAttr() const { return currentAttr_; }
-    ParserState parserState() const { return decoder_.state(); }
+    // Synchronized output (DEC private mode 2026): true while the program is
+    // drawing a frame it has bracketed. Each update that begins gets the next
+    // number, so that an update can be told from the one before it.
+    bool updateOpen() const { return updateOpen_; }
+    std::uint32_t updateNumber() const { return updateNumber_; }
+
+private:
+    friend class Decoder;
+    friend struct test::ScreenAccess;
+
+    CellAttr cellAttr(std::int32_t row, std::int32_t col) const { return grid_.cellAttr(row, col); }
 
     // The terminal's operations. Cells they blank take the current background
     // with the default foreground.
@@ -66,15 +73,13 @@ public:
     void blankChars(std::int32_t row, std::int32_t from, std::int32_t to);
     void insertChars(std::int32_t n);
     void deleteChars(std::int32_t n);
+    void eraseChars(std::int32_t n);
     void reverseIndex();
     void saveCursor();
     void restoreCursor();
     void reset();
     void dispatchCsi(const CsiSequence& sequence);
     void selectGraphicRendition(const CsiParams& params);
-
-private:
-    friend class Decoder;
 
     // What the cursor save keeps.
     struct SavedState {
@@ -121,10 +126,14 @@ private:
     void joinMark(char32_t mark);
     void wrapToNextLine();
     void moveTo(std::int32_t row, std::int32_t col);
+    void cursorUp(std::int32_t n);
+    void cursorDown(std::int32_t n);
     void reportRowsLeaving(std::int32_t n);
     void setModes(const CsiSequence& sequence, bool on);
     void repeatLast(std::int32_t n);
     void home();
+    void setScrollRegion(const CsiParams& params);
+    bool cursorInRegion() const;
 
     Grid grid_;
     Decoder decoder_;
@@ -138,6 +147,8 @@ private:
     bool autoWrap_ = true;
     bool insertMode_ = false;
     bool originMode_ = false;
+    bool updateOpen_ = false;
+    std::uint32_t updateNumber_ = 0;
     Charset g0_ = Charset::Ascii;
     Charset g1_ = Charset::Ascii;
     std::uint8_t invoked_ = 0;  // 0: G0, 1: G1

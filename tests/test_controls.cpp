@@ -19,7 +19,6 @@ const StreamCase kControlCases[] = {
     {"TabFromAStop", "12345678\tX", fileOf({"12345678        X"})},
     {"TabLeavesCellsAlone", "abcdefghij\r\tX", fileOf({"abcdefghXj"})},
     {"TabStopsAtLastColumn", CSI "119G\tX", fileOf({std::string(119, ' ') + "X"})},
-    {"TabAtLastColumnClearsWrap", kA120 + "\tX", fileOf({kA119 + "X"})},
     {"BellIsIgnored", "a\x07" "b", fileOf({"ab"})},
 
     {"SaveAndRestore", "abc" ESC "7\r\n\r\nxyz" ESC "8D", fileOf({"abcD", "", "xyz"})},
@@ -29,11 +28,8 @@ const StreamCase kControlCases[] = {
     {"NextLineGoesToColumnZero", "ab" ESC "Ec", fileOf({"ab", "c"})},
     {"IndexAtBottomScrolls", "a\r\nb" ESC "Dc", fileOf({"b", " c"}), {.cols = 5, .rows = 2}},
     {"ReverseIndexMovesUp", "a\r\nb" ESC "Mc", fileOf({"ac", "b"})},
-    {"ReverseIndexKeepsWrap", "x\r\n" + kA120 + ESC "MZ", fileOf({"x", "Z" + kA119})},
     {"ReverseIndexAtTopScrollsDown", "a\r\nb" CSI "H" ESC "Mc", fileOf({"c", "a", "b"})},
     {"ReverseIndexAtRegionTop", "r0\r\nr1\r\nr2\r\nr3" CSI "2;3r" CSI "2H" ESC "Mx", fileOf({"r0", "x", "r1", "r3"})},
-    {"ReverseIndexAboveRegionScrollsRegion",
-     "r0\r\nr1\r\nr2\r\nr3" CSI "H" ESC "7" CSI "2;3r" ESC "8" ESC "Mx", fileOf({"x0", "", "r1", "r3"})},
 
     // A full reset clears text, colours, region and saved position; the rest
     // of the block lands on the clean screen.

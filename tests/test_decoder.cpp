@@ -109,6 +109,8 @@ TEST(Decoder, HandsOnWhatItRecognises) {
         {CSI "2\r\nA" CSI "3\x7F" "B" CSI "4\x18" "C" CSI "5" ESC "[6D" CSI "7\xC3" "E",
          "^<D> ^<A> csi:2A csi:3B none \"C\" none csi:6D none \"E\""},
         {CSI "99999;" + std::string(300, '1') + ";7H", "csi:32767;32767H"},  // 256 bytes count
+        {CSI "4:" + std::string(300, ':') + "3m", "csi:4" + repeated(":0", 255) + "m"},  // ':' alike
+        {CSI "?4:" + std::string(300, ':') + "3m", "csi:?4" + repeated(":0", 254) + "m"},  // and the marker
         // Past them, intermediates and markers are dropped like digits, and
         // leave the sequence as it was.
         {CSI "31" + std::string(254, ';') + "$1?2 mX", "csi:31" + repeated(";0", 254) + "m \"X\""},

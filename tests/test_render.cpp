@@ -8,6 +8,7 @@
 
 #include "snapshot/render.hpp"
 #include "tests/render_stream.hpp"
+#include "tests/screen_access.hpp"
 
 #define ESC "\x1b"
 #define CSI "\x1b["
@@ -35,7 +36,7 @@ std::string sgrOf(CellAttr attr) {
 
 void put(Screen& screen, int row, int col, std::u32string_view text, CellAttr attr = kDefault) {
     feed(screen, CSI + std::to_string(row + 1) + ";" + std::to_string(col + 1) + "H" + sgrOf(attr));
-    for (char32_t c : text) screen.putChar(c);
+    for (char32_t c : text) inspect(screen).putChar(c);
 }
 
 std::string renderColor(Screen& screen) { return render(screen, true); }

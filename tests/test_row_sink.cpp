@@ -59,6 +59,10 @@ const StreamCase kCases[] = {
     {"ScrollingDownKeepsNothing", "a\r\nb\r\nc" CSI "H" ESC "M" ESC "M" ESC "M", fileOf({}), kSmall},
     {"ARegionAtTheTopPushesItsRowsOut", CSI "1;2r" "a\r\nb\r\nc" CSI "3;1Hfix" CSI "r",
      fileOf({"a", "b", "c", "fix"}), kSmall},
+    // A status line below a region at the top: the region's rows leave as it
+    // scrolls; line feeds, IND and a wrap below it push nothing out.
+    {"AStatusLineBelowARegionAtTheTop", CSI "1;2r" "a\r\nb\r\nc" CSI "3;1Hstatus\n\n\r0123456789x" ESC "D" CSI "r",
+     fileOf({"a", "b", "c", "x123456789"}), kSmall},
     {"ARegionBelowTheTopKeepsItsRows", "top" CSI "2;3r" CSI "2H" "b\r\nc\r\nd" CSI "r", fileOf({"top", "c", "d"}), kSmall},
     {"ColoursWithColor", CSI "31mred" CSI "m\r\n" CSI "44mblue" CSI "m\r\nplain\r\nend",
      fileOf({CSI "31mred" CSI "0m", CSI "44mblue" CSI "0m", "plain", "end"}), {.cols = 10, .rows = 2, .color = true}},

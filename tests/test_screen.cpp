@@ -8,6 +8,7 @@
 
 #include "snapshot/render.hpp"
 #include "tests/render_stream.hpp"
+#include "tests/screen_access.hpp"
 #include "tests/stream_case.hpp"
 
 namespace vtsnap::test {
@@ -59,11 +60,12 @@ TEST(ScreenRotated, RegionOperationsAtEveryOffset) {
         {"delete line in region", CSI "2;4r" CSI "3H" CSI "M", {"a", "b", "d", "", "e"}},
         {"insert many in region", CSI "2;4r" CSI "3H" CSI "99L", {"a", "b", "", "", "e"}},
         {"delete many clears to bottom", CSI "2H" CSI "100M", {"a", "", "", "", ""}},
-        {"insert above region", CSI "H" ESC "7" CSI "3;4r" ESC "8" CSI "L", {"", "a", "b", "c", "e"}},
-        {"delete above region", CSI "H" ESC "7" CSI "3;4r" ESC "8" CSI "2M", {"c", "d", "", "", "e"}},
+        {"insert at the top row", CSI "H" CSI "L", {"", "a", "b", "c", "d"}},
+        {"delete from the top row", CSI "H" CSI "2M", {"c", "d", "e", "", ""}},
+        {"insert and delete above region", CSI "3;4r" CSI "H" CSI "L" CSI "M", {"a", "b", "c", "d", "e"}},
         {"insert and delete below region", CSI "1;2r" CSI "4H" CSI "L" CSI "M", {"a", "b", "c", "d", "e"}},
         {"line feed at region bottom", CSI "2;4r" CSI "4H\nx", {"a", "c", "d", "x", "e"}},
-        {"line feed below region", CSI "1;2r" CSI "5H\nx", {"b", "x", "c", "d", "e"}},
+        {"line feed below region", CSI "1;2r" CSI "4H\n\nx", {"a", "b", "c", "d", "x"}},
         {"wrap at region bottom", CSI "2;3r" CSI "3;4Hyz", {"a", "c  y", "z", "d", "e"}},
         {"long text in region", CSI "2;3r" CSI "3H" "0123456789ABCDEFGHIJ", {"a", "CDEF", "GHIJ", "d", "e"}},
         {"reverse index at region top", CSI "2;4r" CSI "2H" ESC "Mx", {"a", "x", "b", "c", "e"}},
@@ -119,7 +121,7 @@ TEST(ScreenText, RunsOfEveryLengthMatchOneAtATime) {
                     ASSERT_EQ(std::u32string(whole.rowChars(r), 120), std::u32string(single.rowChars(r), 120))
                         << "row " << r << ", column " << col << ", length " << length;
                     for (int c = 0; c < 120; ++c)
-                        ASSERT_EQ(whole.cellAttr(r, c), single.cellAttr(r, c))
+                        ASSERT_EQ(inspect(whole).cellAttr(r, c), inspect(single).cellAttr(r, c))
                             << "row " << r << ", column " << c << ", length " << length;
                 }
             }
@@ -131,51 +133,78 @@ TEST(ScreenState, ConstructionRaisesDimensionsToOne) {
     Screen screen(0, -5);
     EXPECT_EQ(screen.rows(), 1);
     EXPECT_EQ(screen.cols(), 1);
-    EXPECT_EQ(screen.scrollTop(), 0);
-    EXPECT_EQ(screen.scrollBottom(), 0);
-    EXPECT_EQ(screen.parserState(), ParserState::Ground);
+    EXPECT_EQ(inspect(screen).scrollTop(), 0);
+    EXPECT_EQ(inspect(screen).scrollBottom(), 0);
+    EXPECT_EQ(inspect(screen).parserState(), ParserState::Ground);
 }
 
 TEST(ScreenState, FullRowSetsWrapPendingInLastColumn) {
     Screen screen(120, 3);
     feed(screen, std::string(120, 'a'));
-    EXPECT_EQ(screen.cursorRow(), 0);
-    EXPECT_EQ(screen.cursorCol(), 119);
-    EXPECT_TRUE(screen.wrapPending());
-    screen.scrollUp(0);
-    screen.scrollDown(-1);
-    EXPECT_TRUE(screen.wrapPending()) << "a count below 1 changes nothing";
-    screen.scrollDown(1);
-    EXPECT_FALSE(screen.wrapPending());
+    EXPECT_EQ(inspect(screen).cursorRow(), 0);
+    EXPECT_EQ(inspect(screen).cursorCol(), 119);
+    EXPECT_TRUE(inspect(screen).wrapPending());
+    inspect(screen).scrollUp(0);
+    inspect(screen).scrollDown(-1);
+    EXPECT_EQ(render(screen), fileOf({std::string(120, 'a')})) << "a count below 1 changes nothing";
+    inspect(screen).scrollDown(1);
+    EXPECT_TRUE(inspect(screen).wrapPending());
+    inspect(screen).insertChars(1);
+    EXPECT_FALSE(inspect(screen).wrapPending());
 }
 
 TEST(ScreenState, LineCountsBelowOneMeanOne) {
     Screen screen(4, 3);
     feed(screen, "a\r\nb\r\nc" CSI "2H");
-    screen.insertLines(0);
+    inspect(screen).insertLines(0);
     EXPECT_EQ(render(screen), fileOf({"a", "", "b"}));
-    screen.deleteLines(-2);
+    inspect(screen).deleteLines(-2);
     EXPECT_EQ(render(screen), fileOf({"a", "b"}));
 }
 
-TEST(ScreenState, ScrollUpPullsCursorIntoRegion) {
+TEST(ScreenState, ScrollingLeavesTheCursor) {
     Screen screen(10, 20);
-    feed(screen, CSI "6;15r" CSI "20;1H");
-    EXPECT_EQ(screen.cursorRow(), 19) << "rows count from the top of the screen";
-    screen.scrollUp(1000);
-    EXPECT_EQ(screen.cursorRow(), 14);
-    feed(screen, CSI "3H");
-    screen.scrollUp(1);
-    EXPECT_EQ(screen.cursorRow(), 5);
+    feed(screen, CSI "6;15r" CSI "20;4H");
+    EXPECT_EQ(inspect(screen).cursorRow(), 19) << "rows count from the top of the screen";
+    inspect(screen).scrollUp(1000);
+    inspect(screen).scrollDown(3);
+    EXPECT_EQ(inspect(screen).cursorRow(), 19);
+    EXPECT_EQ(inspect(screen).cursorCol(), 3);
+}
+
+// Synchronized output: each update that begins is numbered; setting the mode
+// again inside one, or among other modes, begins no new one; ESC c ends it.
+TEST(ScreenState, SynchronizedUpdatesAreNumbered) {
+    Screen screen(10, 3);
+    const struct {
+        const char* bytes;
+        bool open;
+        std::uint32_t number;
+    } steps[] = {
+        {"a", false, 0},
+        {CSI "?2026h", true, 1},
+        {CSI "?2026hb" CSI "?25;2026h", true, 1},
+        {CSI "?2026l", false, 1},
+        {CSI "?2026l" CSI "2026h", false, 1},
+        {CSI "?1;2026h", true, 2},
+        {ESC "c", false, 2},
+        {CSI "?2026h" CSI "?2026l" CSI "?2026h", true, 4},
+    };
+    for (const auto& step : steps) {
+        feed(screen, step.bytes);
+        EXPECT_EQ(screen.updateOpen(), step.open) << step.bytes;
+        EXPECT_EQ(screen.updateNumber(), step.number) << step.bytes;
+    }
+    EXPECT_EQ(render(screen), std::string(kBom));
 }
 
 TEST(ScreenState, EraseLeavesTheCursor) {
     Screen screen(10, 5);
     feed(screen, "abc\r\ndef");
-    screen.eraseInDisplay(5);
-    screen.eraseInDisplay(2);
-    EXPECT_EQ(screen.cursorRow(), 1);
-    EXPECT_EQ(screen.cursorCol(), 3);
+    inspect(screen).eraseInDisplay(5);
+    inspect(screen).eraseInDisplay(2);
+    EXPECT_EQ(inspect(screen).cursorRow(), 1);
+    EXPECT_EQ(inspect(screen).cursorCol(), 3);
     EXPECT_EQ(renderSnapshot(screen, false), std::string(kBom));
 }
 
@@ -185,12 +214,12 @@ TEST(ScreenState, ResetKeepsDimensionsAndClearsTheRest) {
     feed(screen, "m" ESC "c");
     EXPECT_EQ(screen.rows(), 5);
     EXPECT_EQ(screen.cols(), 10);
-    EXPECT_EQ(screen.scrollTop(), 0);
-    EXPECT_EQ(screen.scrollBottom(), 4);
-    EXPECT_EQ(screen.cursorRow(), 0);
-    EXPECT_EQ(screen.cursorCol(), 0);
-    EXPECT_EQ(screen.currentAttr(), CellAttr{});
-    EXPECT_EQ(screen.parserState(), ParserState::Ground);
+    EXPECT_EQ(inspect(screen).scrollTop(), 0);
+    EXPECT_EQ(inspect(screen).scrollBottom(), 4);
+    EXPECT_EQ(inspect(screen).cursorRow(), 0);
+    EXPECT_EQ(inspect(screen).cursorCol(), 0);
+    EXPECT_EQ(inspect(screen).currentAttr(), CellAttr{});
+    EXPECT_EQ(inspect(screen).parserState(), ParserState::Ground);
     EXPECT_EQ(render(screen, true), std::string(kBom));
     // Saved state, modes and character sets are back to their start too.
     feed(screen, CSI "uq" CSI "3Hx");

@@ -31,10 +31,11 @@
 #include <string_view>
 #include <vector>
 
-#include "capture/command_line.hpp"
+#include "snapshot/captured_screen.hpp"
 #include "snapshot/render.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
+#include "terminal/screen_size.hpp"
 #include "tools/binary_stdio.hpp"
 
 namespace vtsnap {
@@ -55,14 +56,15 @@ struct Options {
     std::string output;
 };
 
-// The same reading as vtsnap's -rows=: bad or non-positive numbers keep the
-// earlier value, large ones are capped.
-void readDimension(std::string_view text, std::int32_t& value) {
-    const std::int32_t n = readInt(text);
-    if (n > kMaxRows)
-        value = kMaxRows;
-    else if (n > 0)
-        value = n;
+// Option names in any case, as vtsnap takes them: `arg` starts with the
+// lower-case `name`.
+bool startsWithName(std::string_view arg, std::string_view name) {
+    if (arg.size() < name.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = arg[i] >= 'A' && arg[i] <= 'Z' ? static_cast<char>(arg[i] - 'A' + 'a') : arg[i];
+        if (c != name[i]) return false;
+    }
+    return true;
 }
 
 // Digits only: a block size of "4k" or "-1" is a mistake worth reporting.
@@ -83,15 +85,16 @@ bool parseArguments(int argc, char** argv, Options& options) {
     for (; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg.size() < 2 || arg[0] != '-') break;
-        if (startsWithNoCase(arg, "-rows=")) {
-            readDimension(arg.substr(6), options.rows);
-        } else if (startsWithNoCase(arg, "-cols=")) {
-            readDimension(arg.substr(6), options.cols);
-        } else if (equalsNoCase(arg, "-color")) {
+        // -rows= and -cols= read their number as vtsnap reads -rows=.
+        if (startsWithName(arg, "-rows=")) {
+            options.rows = askedSize(readInt(arg.substr(6)), options.rows);
+        } else if (startsWithName(arg, "-cols=")) {
+            options.cols = askedSize(readInt(arg.substr(6)), options.cols);
+        } else if (arg.size() == 6 && startsWithName(arg, "-color")) {
             options.color = true;
-        } else if (startsWithNoCase(arg, "-chunk=")) {
+        } else if (startsWithName(arg, "-chunk=")) {
             if (!readChunk(arg.substr(7), options.chunk)) return false;
-        } else if (startsWithNoCase(arg, "-log=")) {
+        } else if (startsWithName(arg, "-log=")) {
             options.log = std::string(arg.substr(5));
         } else {
             return false;
@@ -183,11 +186,10 @@ int run(int argc, char** argv) {
     if (!input) return 1;
 
     try {
-        Screen screen(options.cols, options.rows);
         // The log is written through its native handle as the rows come, as
         // vtsnap writes it; the stream's own buffer is never used.
         File log;
-        std::optional<Transcript> transcript;
+        std::optional<SnapshotFile> logFile;
         if (options.log) {
             errno = 0;
             log.reset(std::fopen(options.log->c_str(), "wb"));
@@ -195,11 +197,12 @@ int run(int argc, char** argv) {
                 reportFailure(*options.log, errno);
                 return 1;
             }
-            transcript.emplace(SnapshotFile(nativeHandleOf(log.get())), options.cols, options.color);
-            screen.setRowSink(&*transcript);
+            logFile.emplace(nativeHandleOf(log.get()));
         }
-        if (!decodeInput(input.get(), options.input, options.chunk, screen, transcript ? &*transcript : nullptr,
-                         options.log.value_or("")))
+        CapturedScreen captured(options.cols, options.rows, logFile, options.color);
+        Screen& screen = captured.screen();
+        Transcript* const transcript = captured.transcript();
+        if (!decodeInput(input.get(), options.input, options.chunk, screen, transcript, options.log.value_or("")))
             return 1;
 
         // The output is opened only now, so a bad input leaves it untouched.

@@ -14,22 +14,18 @@
 // origin mode, saved state...). So the shrinker can drop items and the rest
 // still keeps every rule below.
 //
-// The grammar leaves out what the two emulators are allowed to disagree on
-// (docs/fidelity.md lists them); each exclusion below says
-// which difference it avoids. Guards used throughout:
-//   - the cursor never leaves the scroll region while one is set: xterm.js
-//     and vtsnap differ for line feeds, wraps, RI, relative moves, IL and DL
-//     from outside it;
-//   - "fence": a BS before an action whose effect on a pending wrap differs
-//     (which actions keep wrapPending, EL/ED 0 with a pending wrap, the
-//     pending wrap left around CSI ? 7 l);
+// The grammar leaves out xterm.js's quirks (docs/fidelity.md lists them);
+// each exclusion below says which one it avoids. The cursor goes anywhere,
+// inside a scroll region or outside it. A "fence" is a BS before an action
+// that xterm.js takes oddly with a pending wrap (EL and ED 0, the pending
+// wrap left around CSI ? 7 l). With wide characters:
 //   - a combining or zero-width character comes only right after a printed
 //     character (after a control or a sequence terminals disagree);
 //   - with auto-wrap off, a wide character that may not fit is printed only
-//     where the column is known, and one that is dropped at the margin is
-//     followed by a fence: xterm.js joins what comes next in the same run of
-//     text to the cell before the cursor, and leaves the wide character in the
-//     last two columns whole, unlike after a control.
+//     where the column is known, and one that is dropped at the margin, or
+//     that fills the last two columns, is followed by a fence: xterm.js joins
+//     what comes next in the same run of text to the cell before the cursor,
+//     and leaves the wide character in the last two columns whole.
 
 #include <array>
 #include <cstdint>
@@ -159,21 +155,12 @@ public:
     // Clears a pending wrap the same way on both sides.
     void fence() { put('\b'); }
 
-    // A row inside the scroll region, as CUP/HVP/VPA count it now (from
-    // scrollTop in origin mode). In origin mode any row is clamped into
-    // the region, so a few beyond it are tried too.
-    long regionRow(std::uint32_t r) {
-        const int height = s_.bottom - s_.top + 1;
-        if (s_.origin) return static_cast<long>(r % (height + 3));  // 0 counts as 1
-        return s_.top + 1 + static_cast<long>(r % height);
-    }
-
-    // Back into the region after something homed the cursor to (0, 0).
-    void intoRegion(std::uint32_t r) {
-        if (s_.top == 0) return;
-        csi();
-        num(regionRow(r));
-        put('H');
+    // A row as CUP/HVP/VPA count it now: anywhere on the screen, or in origin
+    // mode from the region's top, where rows beyond the region are clamped
+    // into it; a few past the end are tried too. 0 counts as 1.
+    long row(std::uint32_t r) {
+        const int height = s_.origin ? s_.bottom - s_.top + 1 : s_.rows;
+        return static_cast<long>(r % (height + 3));
     }
 
     // To column `col` (1-based) of a row the cursor may be on: any row, or
@@ -325,7 +312,12 @@ void writeItem(const Item& item, State& s, std::string& out) {
     case Kind::Control: {
         switch (pick(0, 12)) {
         case 0: w.put('\b'); break;
-        case 1: w.fence(); w.put('\t'); break;  // HT keeps a pending wrap in xterm.js
+        case 1:
+            // With auto-wrap off, xterm.js leaves the cursor past the last
+            // column after writing there, and tabs do not move it.
+            if (!s.autowrap) w.fence();
+            w.put('\t');
+            break;
         case 2: w.put('\n'); break;
         case 3: w.put('\v'); break;
         case 4: w.put('\f'); break;
@@ -343,12 +335,7 @@ void writeItem(const Item& item, State& s, std::string& out) {
         switch (pick(0, 5)) {
         case 0: w.put("\x1b" "D"); break;
         case 1: w.put("\x1b" "E"); break;
-        case 2:
-            // RI above the region differs (the cursor stays inside it), and
-            // so does RI with a pending wrap.
-            w.fence();
-            w.put("\x1b" "M");
-            break;
+        case 2: w.put("\x1b" "M"); break;
         case 3: {
             // Two-byte sequences both ignore. Not ESC H (tab stops), ESC n/o
             // and ESC N/O (G2/G3), ESC # 8 (DECALN): xterm.js acts on those.
@@ -406,7 +393,7 @@ void writeItem(const Item& item, State& s, std::string& out) {
     }
     case Kind::Move: {
         // Relative moves and CHA misbehave in xterm.js in origin mode; VPR
-        // runs past the region's bottom there.
+        // runs past the region's bottom there, so it comes only without one.
         if (s.origin) {
             w.put(pick(0, 2) ? '\r' : '\b');
             break;
@@ -414,7 +401,7 @@ void writeItem(const Item& item, State& s, std::string& out) {
         static constexpr char kFinals[] = {'A', 'B', 'C', 'D', 'E', 'F', 'G', '`', 'a', 'e', 'I', 'Z'};
         char final = kFinals[pick(0, 12)];
         if (final == 'e' && !s.fullRegion()) final = 'B';
-        if (final == 'I' || final == 'Z') w.fence();  // tabs keep a pending wrap in xterm.js
+        if ((final == 'I' || final == 'Z') && !s.autowrap) w.fence();  // as for HT
         w.csi();
         switch (pick(1, 4)) {
         case 0: break;
@@ -429,15 +416,14 @@ void writeItem(const Item& item, State& s, std::string& out) {
         const int form = pick(0, 5);
         w.csi();
         if (form == 4) {  // VPA keeps the column
-            w.num(s.fullRegion() && !s.origin ? pick(1, s.rows + 3) : w.regionRow(r[1]));
+            w.num(w.row(r[1]));
             w.put('d');
             break;
         }
-        const long row = s.fullRegion() && !s.origin ? pick(1, s.rows + 3) : w.regionRow(r[1]);
+        const long row = w.row(r[1]);
         const long col = pick(2, 4) == 0 ? 0 : pick(3, 130);
         if (form == 0) {
-            w.put('H');  // home: inside the region when one is set only in origin mode
-            if (!s.origin) w.intoRegion(r[4]);
+            w.put('H');
         } else {
             w.num(row);
             w.put(';');
@@ -458,8 +444,6 @@ void writeItem(const Item& item, State& s, std::string& out) {
         break;
     }
     case Kind::Edit: {
-        // ICH, DCH and ECH end a pending wrap in xterm.js, not on the screen.
-        w.fence();
         static constexpr char kFinals[] = {'@', 'P', 'X'};
         w.csi();
         if (pick(1, 3)) w.num(pick(2, 3) ? 1 + pick(3, 8) : pick(3, 150));
@@ -467,19 +451,14 @@ void writeItem(const Item& item, State& s, std::string& out) {
         break;
     }
     case Kind::Lines: {
-        // IL and DL move the cursor to column 0 on other terminals; the screen
-        // keeps the column. The cursor is inside the region already.
-        w.put('\r');
         w.csi();
         if (pick(1, 3)) w.num(pick(2, 3) ? 1 + pick(3, 4) : pick(3, 50));
         w.put(pick(0, 2) ? 'L' : 'M');
         break;
     }
     case Kind::Scroll: {
-        // SU and SD end a pending wrap on the screen only; xterm.js scrolls
-        // down without back-colour erase, so SD comes with the default
-        // background.
-        w.fence();
+        // xterm.js scrolls down without back-colour erase, so SD comes with
+        // the default background.
         const bool down = pick(0, 2);
         if (down) w.put("\x1b[49m");
         w.csi();
@@ -488,38 +467,60 @@ void writeItem(const Item& item, State& s, std::string& out) {
         break;
     }
     case Kind::Region: {
-        // Only top < bottom: with one parameter, or top >= bottom, the screen
-        // resets the region where xterm.js ignores the sequence. A bottom
-        // beyond the screen is cut to it on both.
+        // Every form: none, a top alone, both, a bottom of 0 or past the
+        // screen (the last row), top >= bottom and a top past the screen
+        // (refused: nothing changes).
         w.csi();
-        if (pick(0, 6) == 0 || s.rows < 2) {
-            s.top = 0;
-            s.bottom = s.rows - 1;
-        } else {
-            const int top = 1 + pick(1, s.rows - 1);  // 1 .. rows-1
-            const int bottom = top + 1 + pick(2, s.rows + 2 - top);
+        int top = 1, bottom = s.rows;
+        switch (pick(0, 8)) {
+        case 0: break;
+        case 1:
+            top = 1 + pick(1, s.rows + 2);
+            w.num(top);
+            break;
+        case 2:
+            top = pick(1, 3);
+            w.num(top);
+            w.put(';');
+            if (pick(2, 2)) w.num(0);
+            top = std::max(top, 1);
+            break;
+        case 3:  // top >= bottom
+            bottom = 1 + pick(2, s.rows);
+            top = bottom + pick(1, 3);
             w.num(top);
             w.put(';');
             w.num(bottom);
-            s.top = top - 1;
-            s.bottom = std::min(bottom, s.rows) - 1;
+            break;
+        default: {
+            top = 1 + pick(1, s.rows);
+            const int asked = top + 1 + pick(2, s.rows + 2 - top);
+            w.num(top);
+            w.put(';');
+            w.num(asked);
+            bottom = std::min(asked, s.rows);
+            break;
+        }
         }
         w.put('r');
-        ++s.regionEpoch;
-        if (!s.origin) w.intoRegion(r[3]);
+        if (bottom > top) {
+            s.top = top - 1;
+            s.bottom = bottom - 1;
+            ++s.regionEpoch;
+        }
         break;
     }
     case Kind::SaveRestore: {
         const bool restore = pick(0, 2);
         const bool csi = pick(1, 2);
         // ESC 8 in xterm.js restores neither the designations nor origin
-        // mode; a position saved under another region may lie outside this one.
-        const bool same = s.saved ? s.savedEpoch == s.regionEpoch && s.savedOrigin == s.origin &&
+        // mode, and in origin mode it clamps the position into the region: a
+        // position saved under another region may lie outside this one.
+        const bool same = s.saved ? (s.savedEpoch == s.regionEpoch || !s.origin) && s.savedOrigin == s.origin &&
                                         s.savedCharsets == s.charsets
                                   : !s.origin && s.charsets == Charsets{};
         if (restore && same) {
             w.put(csi ? "\x1b[u" : "\x1b" "8");
-            if (!s.saved) w.intoRegion(r[2]);
         } else {
             w.put(csi ? "\x1b[s" : "\x1b" "7");
             s.saved = true;
@@ -596,7 +597,6 @@ void writeItem(const Item& item, State& s, std::string& out) {
         case 1:
             w.put("\x1b[?6l");
             s.origin = false;
-            w.intoRegion(r[2]);
             break;
         case 2:
         case 3:

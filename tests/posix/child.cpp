@@ -4,17 +4,21 @@
 //   child args ...          each argument in brackets
 //   child lines N           N numbered lines in large writes, then exit 0
 //   child random N SEED     N pseudo-random bytes, then exit 0
+//   child frames N          N frames of 60 full rows, each in a synchronized
+//                           update and written in pieces with pauses between
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -105,6 +109,29 @@ int randomBytes(long count, std::uint64_t seed) {
     return 0;
 }
 
+// Frame k fills rows 1-60 with "k:row" and dots: 7.2 KB, more than one read.
+// It goes out in four writes 5 ms apart, and 40 ms pass between frames, so
+// that a snapshot taken at any moment would often catch one half drawn.
+int frames(long count) {
+    using namespace std::chrono_literals;
+    for (long k = 1; k <= count; ++k) {
+        std::string frame = "\x1b[?2026h\x1b[H";
+        for (int row = 1; row <= 60; ++row) {
+            std::string line = std::to_string(k) + ":" + std::to_string(row);
+            line.resize(118, '.');
+            frame += line + (row < 60 ? "\r\n" : "");
+        }
+        frame += "\x1b[?2026l";
+        const std::size_t piece = frame.size() / 4 + 1;
+        for (std::size_t at = 0; at < frame.size(); at += piece) {
+            writeAll(frame.substr(at, piece));
+            std::this_thread::sleep_for(5ms);
+        }
+        std::this_thread::sleep_for(40ms);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,6 +144,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "lines" && argc > 2) return lines(std::atol(argv[2]));
+    if (command == "frames" && argc > 2) return frames(std::atol(argv[2]));
     if (command == "random" && argc > 3) return randomBytes(std::atol(argv[2]), std::strtoull(argv[3], nullptr, 10));
     return 2;
 }

@@ -343,6 +343,60 @@ TEST_F(CaptureTest, TheFileCanBeReadWhileTheChildRuns) {
     close(reader);
 }
 
+// Every snapshot a reader sees while frames are drawn in synchronized updates
+// is one whole frame: 60 rows, all of the same frame.
+TEST_F(CaptureTest, BracketedFramesAreNeverSeenHalfDrawn) {
+    Tool tool({kChild, "frames", "80", out()}, setup_);
+    std::vector<std::string> bad;
+    std::vector<long> seen;
+    auto check = [&](const std::string& file) {
+        if (file.size() <= kBom.size()) return;  // before the first frame
+        std::vector<long> frames;
+        std::size_t at = kBom.size();
+        while (at < file.size()) {
+            const std::size_t end = file.find("\r\n", at);
+            if (end == std::string::npos) break;
+            frames.push_back(std::atol(file.c_str() + at));
+            at = end + 2;
+        }
+        const bool whole = frames.size() == 60 && at == file.size() &&
+                           std::all_of(frames.begin(), frames.end(), [&](long k) { return k == frames[0]; });
+        if (!whole) bad.push_back(file);
+        else if (seen.empty() || seen.back() != frames[0]) seen.push_back(frames[0]);
+    };
+    while (tool.running()) {
+        check(readFile(out()));
+        std::this_thread::sleep_for(3ms);
+    }
+    const Result r = tool.wait();
+    EXPECT_EQ(r.exitCode, 0);
+    check(readFile(out()));
+    EXPECT_TRUE(bad.empty()) << bad.size() << " snapshots half drawn, the first:\n" << bad.front();
+    EXPECT_GE(seen.size(), 3u) << "snapshots are still taken between frames";
+    EXPECT_EQ(seen.empty() ? 0 : seen.back(), 80) << "the last snapshot holds the last frame";
+}
+
+// An update left open holds snapshots back for a second at most, and the last
+// snapshot is written whatever the mode.
+TEST_F(CaptureTest, AnUpdateLeftOpenHoldsSnapshotsBackForASecondAtMost) {
+    const std::string marker = (dir_ / "opened").string();
+    Tool tool({"sh", "-c", "printf before; sleep 0.6; printf '\\033[?2026h after'; : >" + marker + "; sleep 2.5",
+               out()},
+              setup_);
+    while (tool.running() && !fs::exists(marker)) std::this_thread::sleep_for(2ms);
+    const auto opened = Clock::now();
+    double heldFor = -1;
+    while (tool.running() && heldFor < 0) {
+        if (readFile(out()) == fileOf({"before after"}))
+            heldFor = std::chrono::duration<double>(Clock::now() - opened).count();
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_GE(heldFor, 0.9) << "the update held the file back";
+    EXPECT_LT(heldFor, 1.8) << "and not for longer than the limit and a tick";
+    EXPECT_EQ(tool.wait().exitCode, 0);
+    EXPECT_EQ(output(), fileOf({"before after"}));
+}
+
 TEST_F(CaptureTest, TheLastOfManyLinesIsAlwaysThere) {
     for (int i = 0; i < 5; ++i) {
         const Result r = run({"-rows=4", kChild, "lines", "100000", out()});

@@ -190,13 +190,13 @@ TEST(OutputPipe, TheReaderDecodesEveryBlockUntilThePipeBreaks) {
 TEST(OutputPipe, DrainingWithoutAThreadTakesWhatIsThereAndNeverBlocks) {
     Pipe pipe;
     CaptureLoop loop = loopWithoutFiles(10);
-    EXPECT_TRUE(drainPipe(pipe.read, loop));  // empty: returns at once
+    EXPECT_TRUE(decodeWaitingOutput(pipe.read, loop));  // empty: returns at once
     pipe.send("first ");
     pipe.send("second");
-    EXPECT_TRUE(drainPipe(pipe.read, loop));
+    EXPECT_TRUE(decodeWaitingOutput(pipe.read, loop));
     EXPECT_EQ(renderSnapshot(loop.screen(), false), fileOf({"first second"}));
     pipe.closeWriteEnd();
-    EXPECT_FALSE(drainPipe(pipe.read, loop));
+    EXPECT_FALSE(decodeWaitingOutput(pipe.read, loop));
 }
 
 }  // namespace
