@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "snapshot/snapshot_file.hpp"
@@ -18,8 +19,8 @@ public:
     CapturedScreen(std::int32_t cols, std::int32_t rows, const std::optional<SnapshotFile>& log, bool useColor)
         : screen_(cols, rows) {
         if (log) {
-            transcript_.emplace(*log, screen_.cols(), useColor);
-            screen_.setRowSink(&*transcript_);
+            transcript_ = std::make_unique<Transcript>(*log, screen_.cols(), useColor);
+            screen_.setRowSink(transcript_.get());
         }
     }
     CapturedScreen(const CapturedScreen&) = delete;
@@ -28,11 +29,11 @@ public:
     Screen& screen() { return screen_; }
     const Screen& screen() const { return screen_; }
     // nullptr without a log.
-    Transcript* transcript() { return transcript_ ? &*transcript_ : nullptr; }
+    Transcript* transcript() { return transcript_.get(); }
 
 private:
     Screen screen_;
-    std::optional<Transcript> transcript_;
+    std::unique_ptr<Transcript> transcript_;
 };
 
 }  // namespace vtsnap
