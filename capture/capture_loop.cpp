@@ -1,10 +1,13 @@
 #include "capture/capture_loop.hpp"
 
 #include <new>
+#include <string>
+
+#include "snapshot/render.hpp"
 
 namespace vtsnap {
 
-CaptureLoop::CaptureLoop(std::int32_t rows, const SnapshotFile& output, std::optional<SnapshotFile> log,
+CaptureLoop::CaptureLoop(std::int32_t rows, std::optional<SnapshotFile> output, std::optional<SnapshotFile> log,
                          bool useColor)
     : screen_(kColumns, rows), output_(output), useColor_(useColor) {
     if (log) {
@@ -18,14 +21,19 @@ void CaptureLoop::feed(const std::uint8_t* bytes, std::size_t length) {
     screen_.feedBytes(bytes, length);
 }
 
-// A snapshot that runs out of memory is skipped like any failed snapshot: the
-// file keeps the previous one and the child goes on undisturbed.
-void CaptureLoop::snapshot() {
-    std::lock_guard<std::mutex> guard(lock_);
+// Rendered under the lock, written outside it. A snapshot that runs out of
+// memory is skipped like any failed snapshot: the file keeps the previous one
+// and the child goes on undisturbed. True when the file holds this one.
+bool CaptureLoop::snapshot() {
+    if (!output_) return true;
+    std::string rendered;
     try {
-        writeSnapshot(screen_, output_, useColor_);
+        std::lock_guard<std::mutex> guard(lock_);
+        rendered = renderSnapshot(screen_, useColor_);
     } catch (const std::bad_alloc&) {
+        return false;
     }
+    return rewriteSnapshot(rendered, *output_);
 }
 
 // What scrolled off since the last tick goes to the transcript's writer,
@@ -36,7 +44,7 @@ void CaptureLoop::appendLog() {
     transcript_->tick();
 }
 
-void CaptureLoop::run(ChildWatch& child) {
+bool CaptureLoop::run(ChildWatch& child) {
     snapshot();
     appendLog();  // the byte-order mark, at once
     // The pass that sees the child end still writes its snapshot.
@@ -48,11 +56,11 @@ void CaptureLoop::run(ChildWatch& child) {
     }
     child.finishReading();
     // Holds every byte the child's terminal emitted.
-    snapshot();
-    if (transcript_) {
-        std::lock_guard<std::mutex> guard(lock_);
-        transcript_->finish(screen_);
-    }
+    const bool screenWritten = snapshot();
+    if (!transcript_) return screenWritten;
+    std::lock_guard<std::mutex> guard(lock_);
+    const bool logWritten = transcript_->finish(screen_) || transcript_->readerGone();
+    return screenWritten && logWritten;
 }
 
 }  // namespace vtsnap

@@ -2,6 +2,8 @@
 // the lock between the reader and the snapshots, the snapshot every 500 ms,
 // the transcript, and the order of the end: the child ends, the rest of its
 // output is decoded, then the last snapshot and the last of the transcript.
+// A snapshot holds the lock only while it renders: the file's rewrite and its
+// flush, which a slow disk can stretch, happen while the reader goes on.
 // Each platform brings its own way of waiting for the child and of reading
 // its output.
 #pragma once
@@ -37,9 +39,11 @@ protected:
 
 class CaptureLoop {
 public:
-    // `output` is the screen file, `log` the transcript file if there is one;
-    // both are opened, and later closed, by the caller.
-    CaptureLoop(std::int32_t rows, const SnapshotFile& output, std::optional<SnapshotFile> log, bool useColor);
+    // `output` is the screen file, none when no screen is wanted (the output
+    // is the null device); `log` the transcript file if there is one. Both
+    // are opened, and later closed, by the caller.
+    CaptureLoop(std::int32_t rows, std::optional<SnapshotFile> output, std::optional<SnapshotFile> log,
+                bool useColor);
     CaptureLoop(const CaptureLoop&) = delete;
     CaptureLoop& operator=(const CaptureLoop&) = delete;
 
@@ -47,19 +51,21 @@ public:
     void feed(const std::uint8_t* bytes, std::size_t length);
 
     // The main thread's part, from the first snapshot to the last, once the
-    // child runs and its output is being read.
-    void run(ChildWatch& child);
+    // child runs and its output is being read. True when the last snapshot
+    // and the end of the transcript reached their files whole; a log whose
+    // reader has gone wants nothing more and does not count against it.
+    bool run(ChildWatch& child);
 
     // For a caller that knows that nothing is being decoded.
     const Screen& screen() const { return screen_; }
 
 private:
-    void snapshot();
+    bool snapshot();
     void appendLog();
 
-    std::mutex lock_;  // held for each block decoded, each snapshot and each hand-over to the log
+    std::mutex lock_;  // held for each block decoded, each render and each hand-over to the log
     Screen screen_;
-    SnapshotFile output_;
+    std::optional<SnapshotFile> output_;
     std::optional<Transcript> transcript_;
     bool useColor_;
 };
