@@ -21,19 +21,21 @@ void CaptureLoop::feed(const std::uint8_t* bytes, std::size_t length) {
     screen_.feedBytes(bytes, length);
 }
 
-// Rendered under the lock, written outside it. A snapshot that runs out of
+// Rendered under the lock, into a buffer that keeps its room from one
+// snapshot to the next, and written outside it. A snapshot that runs out of
 // memory is skipped like any failed snapshot: the file keeps the previous one
 // and the child goes on undisturbed. True when the file holds this one.
 bool CaptureLoop::snapshot() {
     if (!output_) return true;
-    std::string rendered;
     try {
         std::lock_guard<std::mutex> guard(lock_);
-        rendered = renderSnapshot(screen_, useColor_);
+        rendered_.clear();
+        appendAscii(rendered_, kByteOrderMark);
+        renderRows(rendered_, screen_, useColor_);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    return rewriteSnapshot(rendered, *output_);
+    return rewriteSnapshot(rendered_, *output_);
 }
 
 // What scrolled off since the last tick goes to the transcript's writer,

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "capture/command_line.hpp"
 #include "snapshot/snapshot_file.hpp"
@@ -66,6 +67,7 @@ private:
     std::mutex lock_;  // held for each block decoded, each render and each hand-over to the log
     Screen screen_;
     std::optional<SnapshotFile> output_;
+    std::string rendered_;  // the main thread's: the snapshot being written
     std::optional<Transcript> transcript_;
     bool useColor_;
 };
