@@ -15,9 +15,8 @@ template <class Char>
 AboutRequest aboutRequest(const std::vector<std::basic_string_view<Char>>& args) {
     if (args.size() != 2) return AboutRequest::None;
     auto is = [&](std::string_view word) {
-        return args[1].size() == word.size() && std::equal(word.begin(), word.end(), args[1].begin(), [](char a, Char b) {
-                   return Char(static_cast<unsigned char>(a)) == b;
-               });
+        auto same = [](char a, Char b) { return Char(static_cast<unsigned char>(a)) == b; };
+        return args[1].size() == word.size() && std::equal(word.begin(), word.end(), args[1].begin(), same);
     };
     if (is("--help")) return AboutRequest::Help;
     if (is("--version")) return AboutRequest::Version;

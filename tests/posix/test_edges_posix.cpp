@@ -193,7 +193,8 @@ const std::vector<Row>& rows() {
          .args = {"--help", "out.txt"}, .environment = "PATH={dir}:/usr/bin:/bin", .reader = Reader::Stdout,
          .exit = 0, .files = {{"out.txt", fileOf({"ran"})}}},
         {.what = "vtsnap-render --help", .tool = kRender, .args = {"--help"}, .reader = Reader::Stdout,
-         .exit = 0, .printed = "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] INPUT OUTPUT\n",
+         .exit = 0,
+         .printed = "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] INPUT OUTPUT\n",
          .printedPrefixOnly = true},
         {.what = "vtsnap-render --version", .tool = kRender, .args = {"--version"}, .reader = Reader::Stdout,
          .exit = 0, .printed = version("vtsnap-render")},
@@ -202,7 +203,8 @@ const std::vector<Row>& rows() {
 }
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to) {
-    for (std::size_t at = 0; (at = text.find(from, at)) != text.npos; at += to.size()) text.replace(at, from.size(), to);
+    for (std::size_t at = 0; (at = text.find(from, at)) != text.npos; at += to.size())
+        text.replace(at, from.size(), to);
 }
 
 std::optional<std::string> readFile(const fs::path& path) {
