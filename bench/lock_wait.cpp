@@ -3,14 +3,15 @@
 // (-Wl,--wrap=fsync) so that every flush takes FLUSH_MS first, as on a slow or
 // network disk; a thread feeds coloured output in 4096-byte blocks as fast as
 // it can, as the reader does from a busy program. The lock is wrapped too
-// (-Wl,--wrap=pthread_mutex_lock): when the feeding thread finds it taken, the
-// time until it gets it is one wait.
+// (-Wl,--wrap=pthread_mutex_lock, --wrap=pthread_mutex_unlock): when the
+// feeding thread finds it taken, the time until it gets it is one wait; each
+// time the main thread (the snapshots) holds it is one hold.
 //
 //   vtsnap-lock-wait [SECONDS] [ROWS] [FLUSH_MS]    (defaults: 5, 100, 200)
 //
-// Prints the longest wait and how many there were, the longest feed call (a
-// wait plus the decoding of one block), and the time a render of the same
-// screen takes, for comparison.
+// Prints the longest wait and how many there were, the longest hold, the
+// longest feed call (a wait plus the decoding of one block), and the time a
+// render of the same screen takes on its own, for comparison.
 #include <pthread.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -37,6 +38,8 @@ using Clock = std::chrono::steady_clock;
 std::atomic<int> flushDelayMs{200};
 thread_local bool feeding = false;
 std::vector<double> waits;  // the feeding thread's, in microseconds
+std::vector<double> holds;  // the main thread's, in microseconds
+Clock::time_point heldSince;
 
 double microseconds(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 
@@ -86,12 +89,22 @@ private:
 
 // Every fsync of the program, the snapshot's flush among them, first waits.
 extern "C" int __real_pthread_mutex_lock(pthread_mutex_t* mutex);
+extern "C" int __real_pthread_mutex_unlock(pthread_mutex_t* mutex);
 extern "C" int __wrap_pthread_mutex_lock(pthread_mutex_t* mutex) {
-    if (!feeding || pthread_mutex_trylock(mutex) == 0) return feeding ? 0 : __real_pthread_mutex_lock(mutex);
+    if (!feeding) {
+        const int result = __real_pthread_mutex_lock(mutex);
+        heldSince = Clock::now();
+        return result;
+    }
+    if (pthread_mutex_trylock(mutex) == 0) return 0;
     const auto start = Clock::now();
     const int result = __real_pthread_mutex_lock(mutex);
     waits.push_back(microseconds(Clock::now() - start));
     return result;
+}
+extern "C" int __wrap_pthread_mutex_unlock(pthread_mutex_t* mutex) {
+    if (!feeding) holds.push_back(microseconds(Clock::now() - heldSince));
+    return __real_pthread_mutex_unlock(mutex);
 }
 
 extern "C" int __real_fsync(int fd);
@@ -126,12 +139,15 @@ int main(int argc, char** argv) {
     close(fd);
 
     std::sort(waits.begin(), waits.end());
+    std::sort(holds.begin(), holds.end());
     std::sort(calls.begin(), calls.end());
     std::sort(renders.begin(), renders.end());
     if (calls.empty()) return 1;
-    std::printf("rows %d, flush %d ms, %.1f s: %zu waits for the lock, longest %.0f us; %zu feed calls, longest "
-                "%.0f us, median %.1f us; render of the screen: median %.0f us, longest %.0f us\n",
-                rows, flushDelayMs.load(), seconds, waits.size(), waits.empty() ? 0.0 : waits.back(), calls.size(),
-                calls.back(), calls[calls.size() / 2], renders[renders.size() / 2], renders.back());
+    std::printf("rows %d, flush %d ms, %.1f s: %zu waits for the lock, longest %.0f us; snapshots held it %zu "
+                "times, longest %.0f us; %zu feed calls, longest %.0f us, median %.1f us; render of the screen "
+                "alone: median %.0f us, longest %.0f us\n",
+                rows, flushDelayMs.load(), seconds, waits.size(), waits.empty() ? 0.0 : waits.back(), holds.size(),
+                holds.empty() ? 0.0 : holds.back(), calls.size(), calls.back(), calls[calls.size() / 2],
+                renders[renders.size() / 2], renders.back());
     return 0;
 }
