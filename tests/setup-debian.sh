@@ -10,6 +10,8 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine wine64
   bsdutils procps
+  # Packaging: CPack's .deb (dpkg-shlibdeps, file), and its checks.
+  dpkg-dev file lintian man-db groff-base bsdextrautils unzip
 )
 # Node.js for the differential test: Debian's, unless the machine has its own
 # (a NodeSource nodejs brings npm and conflicts with Debian's npm package).

@@ -15,7 +15,7 @@ configure_build() {
   local dir=$1 flags=$2
   shift 2
   cmake -G Ninja -S . -B "$dir" -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVTSNAP_BUILD_BENCH=OFF -DVTSNAP_BUILD_FUZZ=OFF \
+    -DVTSNAP_BUILD_BENCH=OFF -DVTSNAP_BUILD_FUZZ=OFF -DVTSNAP_STATIC_CXX_RUNTIME=OFF \
     "-DCMAKE_CXX_FLAGS=$flags -fno-omit-frame-pointer" "-DCMAKE_EXE_LINKER_FLAGS=$flags" >/dev/null &&
     cmake --build "$dir" -j2 ${1:+--target "$@"}
 }

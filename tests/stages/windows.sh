@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Cross build for Windows with mingw-w64, then the unit tests and the
-# end-to-end tests under Wine, in a Wine prefix inside the build tree.
+# Cross build for Windows with mingw-w64, then the unit tests, the end-to-end
+# tests and the zip's tests under Wine, in a Wine prefix inside the build tree.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -56,6 +56,9 @@ run_gtest() {
 rm -rf "$build/e2e-work"
 run_gtest "unit tests under Wine" plain "$build/vtsnap_tests.exe"
 run_gtest "end-to-end tests under Wine" console "$build/vtsnap_e2e_tests.exe"
+
+# The zip made from this build, unpacked and run.
+if bash tests/packaging/windows.sh; then pass 1; else fail 1 "the Windows zip"; fi
 
 wineserver -w
 echo "windows: $passed passed, $failed failed"
