@@ -94,6 +94,24 @@ void utf8Line(std::string& out, Rng& rng) {
     out += "\r\n";
 }
 
+// What localized programs and test runners print: CJK text and emoji, with
+// digits, punctuation and spaces between.
+void wideLine(std::string& out, Rng& rng) {
+    static constexpr std::string_view kWide[] = {
+        "中", "文", "字", "日", "本", "語", "한", "국", "어", "下", "载", "完", "成", "错", "误", "：",
+        "✅", "❌", "🚀", "😀", "📦", "🔥",
+    };
+    static constexpr std::string_view kNarrow[] = {" ", "1", "2", "%", ".", "/", " ", "-"};
+    const std::uint32_t count = 20 + rng.below(30);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (rng.below(5) == 0)
+            out += kNarrow[rng.below(std::size(kNarrow))];
+        else
+            out += kWide[rng.below(std::size(kWide))];
+    }
+    out += "\r\n";
+}
+
 void progress(std::string& out, Rng& rng) {
     const std::uint32_t steps = 20 + rng.below(20);
     const std::string label = "Downloading package " + std::to_string(rng.below(500)) + " ";
@@ -137,6 +155,7 @@ std::string_view streamClassName(StreamClass c) {
     case StreamClass::Utf8Mix: return "utf8";
     case StreamClass::ProgressBars: return "progress";
     case StreamClass::ClearScreens: return "clear";
+    case StreamClass::WideText: return "wide";
     }
     return "?";
 }
@@ -153,6 +172,7 @@ std::string makeStream(StreamClass c, std::size_t size) {
         case StreamClass::Utf8Mix: utf8Line(out, rng); break;
         case StreamClass::ProgressBars: progress(out, rng); break;
         case StreamClass::ClearScreens: clearedScreen(out, rng, n); break;
+        case StreamClass::WideText: wideLine(out, rng); break;
         }
     }
     return out;

@@ -15,11 +15,12 @@ enum class StreamClass {
     Utf8Mix,      // 2-, 3- and 4-byte characters among ASCII
     ProgressBars, // CR-redrawn progress lines
     ClearScreens, // full-screen clear (ESC[H ESC[2J), then a screenful of lines
+    WideText,     // CJK and emoji, two cells each, among a little ASCII
 };
 
 inline constexpr StreamClass kAllStreamClasses[] = {
     StreamClass::PlainText, StreamClass::SgrHeavy, StreamClass::Redraws,
-    StreamClass::Utf8Mix, StreamClass::ProgressBars, StreamClass::ClearScreens,
+    StreamClass::Utf8Mix, StreamClass::ProgressBars, StreamClass::ClearScreens, StreamClass::WideText,
 };
 
 std::string_view streamClassName(StreamClass c);

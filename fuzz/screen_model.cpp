@@ -1,7 +1,10 @@
 #include "fuzz/screen_model.hpp"
 
 #include <algorithm>
+#include <span>
 #include <utility>
+
+#include "terminal/char_width.hpp"
 
 namespace vtsnap::model {
 
@@ -83,7 +86,7 @@ void Terminal::ground(std::uint8_t b) {
             if (v < 0xA0)
                 sequenceEnded();  // a C1 control: never written
             else
-                printCodePoint(v);
+                print(v);
             return;
         }
         // Broken off: the character is dropped, and this byte decoded afresh.
@@ -104,25 +107,17 @@ void Terminal::ground(std::uint8_t b) {
     // Anything else (a continuation byte alone, F8-FF) is dropped.
 }
 
+// Printable ASCII, through the invoked set; the line drawing characters are
+// narrow.
 void Terminal::text(std::uint8_t b) {
-    char16_t ch = b;
-    if (g[invoked] == Set::DecGraphics && b >= 0x60 && b <= 0x7E) ch = kDecGraphics[b - 0x60];
-    putChar(ch);
-    lastGraphic = ch;
-}
-
-void Terminal::printCodePoint(std::uint32_t v) {
-    if (v <= 0xFFFF) {
-        putChar(static_cast<char16_t>(v));
-    } else {
-        putChar(static_cast<char16_t>(0xD800 + ((v - 0x10000) >> 10)));
-        putChar(static_cast<char16_t>(0xDC00 + ((v - 0x10000) & 0x3FF)));
-    }
-    lastGraphic = v;
+    if (g[invoked] == Set::DecGraphics && b >= 0x60 && b <= 0x7E)
+        printNarrow(kDecGraphics[b - 0x60]);
+    else
+        printNarrow(b);
 }
 
 void Terminal::control(std::uint8_t b) {
-    lastGraphic = 0;
+    endText();
     switch (b) {
     case 0x08:
         if (cursorCol > 0) --cursorCol;
@@ -298,20 +293,9 @@ void Terminal::csiDispatch(std::uint8_t final) {
 
     const std::int32_t n = std::max(first, 1);
     const std::int32_t m = list.size() > 1 ? std::max(list[1].value, 1) : 1;
-    Row& row = grid[at(cursorRow)];
     switch (final) {
-    case '@': {
-        const std::int32_t k = std::min(n, cols);
-        for (std::int32_t c = cols - 1; c >= cursorCol + k; --c) row[at(c)] = row[at(c - k)];
-        for (std::int32_t c = cursorCol; c < std::min(cursorCol + k, cols); ++c) row[at(c)] = Cell{u' ', eraseAttr()};
-        break;
-    }
-    case 'P': {
-        const std::int32_t k = std::min(n, cols - cursorCol);
-        for (std::int32_t c = cursorCol; c <= cols - k - 1; ++c) row[at(c)] = row[at(c + k)];
-        for (std::int32_t c = cols - k; c < cols; ++c) row[at(c)] = Cell{u' ', eraseAttr()};
-        break;
-    }
+    case '@': insertChars(n); break;
+    case 'P': deleteChars(n); break;
     case 'A':
         cursorRow = std::max(cursorRow - n, scrollTop);
         wrapPending = false;
@@ -371,12 +355,7 @@ void Terminal::csiDispatch(std::uint8_t final) {
     case 'S': scrollUp(n); break;
     case 'T': scrollDown(n); break;
     case 'X': blank(cursorRow, cursorCol, cursorCol + n - 1); break;
-    case 'b':
-        if (lastGraphic != 0) {
-            const std::uint32_t c = lastGraphic;
-            for (std::int32_t i = 0; i < n; ++i) printCodePoint(c);
-        }
-        break;
+    case 'b': repeat(n); break;
     case 'h':
     case 'l':
         for (const Param& p : list)
@@ -453,29 +432,158 @@ void Terminal::clearRow(std::int32_t row, CellAttr fill) {
     for (Cell& cell : grid[at(row)]) cell = Cell{u' ', fill};
 }
 
+// Erasing part of a row blanks whole characters: a wide one cut by either
+// end goes with the rest.
 void Terminal::blank(std::int32_t row, std::int32_t from, std::int32_t to) {
-    for (std::int32_t c = std::max(from, 0); c <= std::min(to, cols - 1); ++c) grid[at(row)][at(c)] = Cell{u' ', eraseAttr()};
+    for (std::int32_t c = std::max(from, 0); c <= std::min(to, cols - 1); ++c)
+        overwrite(grid[at(row)], c, Cell{U' ', eraseAttr()}, eraseAttr());
 }
 
-void Terminal::putChar(char16_t unit) {
-    if (wrapPending) {
-        wrapPending = false;
-        if (autoWrap) {
-            cursorCol = 0;
-            if (cursorRow < scrollBottom)
-                ++cursorRow;
-            else
-                scrollUp(1);
-        }
+void Terminal::overwrite(Row& row, std::int32_t col, Cell cell, CellAttr attr) {
+    if (row[at(col)].secondHalf) row[at(col - 1)] = Cell{U' ', attr};
+    if (col + 1 < cols && row[at(col + 1)].secondHalf) row[at(col + 1)] = Cell{U' ', attr};
+    row[at(col)] = std::move(cell);
+}
+
+// ---- Text ---------------------------------------------------------------------------------
+
+void Terminal::print(char32_t c) {
+    switch (charWidth(c)) {
+    case 1: printNarrow(c); break;
+    case 2: printWide(c); break;
+    case 0: joinMark(c); break;
+    default: break;  // never shown, and no trace: what follows joins what came before
     }
-    Row& row = grid[at(cursorRow)];
-    if (insertMode)
-        for (std::int32_t c = cols - 1; c > cursorCol; --c) row[at(c)] = row[at(c - 1)];
-    row[at(cursorCol)] = Cell{unit, currentAttr};
+}
+
+// A character that comes while a wrap is pending starts the next line, or
+// without autowrap takes the last column again.
+void Terminal::wrapIfPending() {
+    if (!wrapPending) return;
+    wrapPending = false;
+    if (!autoWrap) return;
+    cursorCol = 0;
+    if (cursorRow < scrollBottom)
+        ++cursorRow;
+    else
+        scrollUp(1);
+}
+
+void Terminal::printNarrow(char32_t c) {
+    wrapIfPending();
+    if (insertMode) insertForText(1);
+    overwrite(grid[at(cursorRow)], cursorCol, Cell{c, currentAttr}, currentAttr);
+    lastGraphic = c;
+    lastMarks.clear();
+    joined = true;
+    joinedRow = cursorRow;
+    joinedCol = cursorCol;
     if (cursorCol < cols - 1)
         ++cursorCol;
     else if (autoWrap)
         wrapPending = true;
+}
+
+// A wide character never goes into the last column: with autowrap it leaves
+// that column blank and starts the next line, without it is dropped. A screen
+// one column wide has no room for one anywhere, though a pending wrap happens
+// first as for any character. A mark after a dropped character has nothing
+// printed just before it to join.
+void Terminal::printWide(char32_t c) {
+    lastGraphic = c;
+    lastMarks.clear();
+    wrapIfPending();
+    if (cols < 2 || (cursorCol == cols - 1 && !autoWrap)) {
+        joined = false;
+        return;
+    }
+    if (cursorCol == cols - 1) {
+        overwrite(grid[at(cursorRow)], cursorCol, Cell{U' ', currentAttr}, currentAttr);
+        wrapPending = true;
+        wrapIfPending();
+    }
+    if (insertMode) insertForText(2);
+    Row& row = grid[at(cursorRow)];
+    overwrite(row, cursorCol, Cell{c, currentAttr}, currentAttr);
+    overwrite(row, cursorCol + 1, Cell::secondHalfIn(currentAttr), currentAttr);
+    joined = true;
+    joinedRow = cursorRow;
+    joinedCol = cursorCol;
+    cursorCol += 2;
+    if (cursorCol == cols) {
+        cursorCol = cols - 1;
+        wrapPending = autoWrap;
+    }
+}
+
+// A mark joins the character printed just before it. After anything else it
+// joins the character before the cursor, or under it while a wrap is pending,
+// and at the start of a row it has nothing to join. A character keeps the
+// first kMaxMarks marks.
+void Terminal::joinMark(char32_t mark) {
+    std::int32_t row = joinedRow;
+    std::int32_t col = joinedCol;
+    if (joined) {
+        lastMarks += mark;
+    } else {
+        row = cursorRow;
+        col = wrapPending ? cursorCol : cursorCol - 1;
+        if (col < 0) return;
+        if (grid[at(row)][at(col)].secondHalf) --col;
+    }
+    std::u32string& marks = grid[at(row)][at(col)].marks;
+    if (marks.size() < Grid::kMaxMarks) marks += mark;
+}
+
+// REP: the last character again, each time with the marks that joined it.
+void Terminal::repeat(std::int32_t n) {
+    if (lastGraphic == 0) return;
+    const char32_t c = lastGraphic;
+    const std::u32string marks = lastMarks;
+    for (std::int32_t i = 0; i < n; ++i) {
+        print(c);
+        for (char32_t mark : marks) joinMark(mark);
+    }
+}
+
+// Insert mode makes room for a character as ICH does, but a wide character
+// the cursor is inside is cut first, as a write there would cut it.
+void Terminal::insertForText(std::int32_t n) {
+    Row& row = grid[at(cursorRow)];
+    if (row[at(cursorCol)].secondHalf) {
+        row[at(cursorCol - 1)] = Cell{U' ', currentAttr};
+        row[at(cursorCol)] = Cell{U' ', currentAttr};
+    }
+    insertChars(n);
+}
+
+// ICH: the cells from the cursor move right by n, those pushed past the last
+// column are gone, and n blanks take their place. A wide character cut by
+// the cursor or by the end of the row is blanked; its second half, cut off
+// at the cursor, moves on as a blank of its own colours.
+void Terminal::insertChars(std::int32_t n) {
+    Row& row = grid[at(cursorRow)];
+    const std::int32_t k = std::min(n, cols - cursorCol);
+    if (row[at(cursorCol)].secondHalf) {
+        row[at(cursorCol - 1)] = Cell{U' ', eraseAttr()};
+        row[at(cursorCol)] = Cell{U' ', row[at(cursorCol)].attr};
+    }
+    for (std::int32_t c = cols - 1; c >= cursorCol + k; --c) row[at(c)] = row[at(c - k)];
+    for (std::int32_t c = cursorCol; c < cursorCol + k; ++c) row[at(c)] = Cell{U' ', eraseAttr()};
+    if (charWidth(row[at(cols - 1)].ch) == 2 && !row[at(cols - 1)].secondHalf)
+        row[at(cols - 1)] = Cell{U' ', eraseAttr()};
+}
+
+// DCH: the cells from the cursor move left by n over the n deleted, and
+// blanks fill the end of the row. A wide character with a half among the
+// deleted cells loses the other half too.
+void Terminal::deleteChars(std::int32_t n) {
+    Row& row = grid[at(cursorRow)];
+    const std::int32_t k = std::min(n, cols - cursorCol);
+    if (row[at(cursorCol)].secondHalf) row[at(cursorCol - 1)] = Cell{U' ', eraseAttr()};
+    for (std::int32_t c = cursorCol; c <= cols - k - 1; ++c) row[at(c)] = row[at(c + k)];
+    for (std::int32_t c = cols - k; c < cols; ++c) row[at(c)] = Cell{U' ', eraseAttr()};
+    if (row[at(cursorCol)].secondHalf) row[at(cursorCol)] = Cell{U' ', eraseAttr()};
 }
 
 void Terminal::lineFeed() {
@@ -578,24 +686,45 @@ void Terminal::reset() {
     g[0] = g[1] = Set::Ascii;
     invoked = 0;
     saved = Saved{};
-    lastGraphic = 0;
+    endText();
 }
 
 // ---- Comparison -------------------------------------------------------------------------
 
 std::string Terminal::differences(const Screen& s) const {
     if (s.rows() != rows || s.cols() != cols) return "dimensions";
+    static const std::u32string none;
     for (std::int32_t r = 0; r < rows; ++r) {
         const Row& row = grid[at(r)];
-        const char16_t* chars = s.rowChars(r);
+        const char32_t* chars = s.rowChars(r);
+        // A blank row reads as default colours; its cells have the colours it
+        // was blanked in.
+        const bool blankRow = s.rowIsBlank(r);
+        const CellAttr* attrs = s.rowAttrs(r);
+        const CellAttr fill = s.cellAttr(r, 0);
+        const std::span<const CellMarks> marks = s.rowMarks(r);
+        std::size_t nextMarks = 0;
         auto where = [&](std::int32_t c) { return "row " + std::to_string(r) + ", column " + std::to_string(c); };
         for (std::int32_t c = 0; c < cols; ++c) {
-            if (chars[c] != row[at(c)].ch)
-                return "text of " + where(c) + ": " + hex(chars[c]) + ", the rules give " + hex(row[at(c)].ch);
-            if (s.cellAttr(r, c) != row[at(c)].attr)
-                return "colours of " + where(c) + ": " + describe(s.cellAttr(r, c)) + ", the rules give " +
-                       describe(row[at(c)].attr);
+            const Cell& cell = row[at(c)];
+            // The cell as the Screen keeps it: the character, flagged when
+            // marks join it, or kWideContinuation for a second half.
+            const char32_t want = cell.secondHalf ? kWideContinuation : cell.ch | (cell.marks.empty() ? 0 : kHasMarks);
+            if (chars[c] != want)
+                return "text of " + where(c) + ": " + hex(chars[c]) + ", the rules give " + hex(want);
+            // The Screen's marks come sorted by column, one entry a cell.
+            const bool entry = nextMarks < marks.size() && marks[nextMarks].col == c;
+            const std::u32string& got = entry ? marks[nextMarks++].marks : none;
+            if ((!got.empty() || !cell.marks.empty()) && got != cell.marks)
+                return "marks of " + where(c) + ": " + std::to_string(got.size()) + " (" +
+                       (got.empty() ? "" : hex(got[0])) + "...), the rules give " + std::to_string(cell.marks.size()) +
+                       " (" + (cell.marks.empty() ? "" : hex(cell.marks[0])) + "...)";
+            const CellAttr attr = blankRow ? fill : attrs[c];
+            if (attr != cell.attr)
+                return "colours of " + where(c) + ": " + describe(attr) + ", the rules give " + describe(cell.attr);
         }
+        if (nextMarks != marks.size())
+            return "marks of row " + std::to_string(r) + ": an entry out of order or beyond the row";
     }
     if (s.currentAttr() != currentAttr)
         return "currentAttr: " + describe(s.currentAttr()) + ", the rules give " + describe(currentAttr);

@@ -11,10 +11,6 @@ namespace {
 
 constexpr std::size_t kInitialReserve = 8192;
 
-bool isHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool isLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-bool isSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDFFF; }
-
 // The sixteen basic and bright colours, foreground then background, each in
 // eight bytes so that it is copied in one move whatever its length.
 struct Sequence {
@@ -81,8 +77,8 @@ char* putColor(char* p, bool foreground, ColorValue n) {
     return p;
 }
 
-bool rowOccupied(const char16_t* text, std::int32_t cols) {
-    return std::any_of(text, text + cols, [](char16_t u) { return u != u' '; });
+bool rowOccupied(const char32_t* text, std::int32_t cols) {
+    return std::any_of(text, text + cols, [](char32_t c) { return c != U' '; });
 }
 
 }  // namespace
@@ -101,49 +97,60 @@ void appendDecimal(std::string& out, std::uint32_t value) {
 
 namespace {
 
-// Writes UTF-16 as UTF-8 at p, which has room for three bytes a unit, and
-// returns the end. An unpaired surrogate is written as U+FFFD; with `attrs`,
-// so is each half of a pair whose cells have different colours, as if a run
-// of one colour ended between them.
-char* putUtf8(char* out, const char16_t* units, std::size_t count, const CellAttr* attrs) {
+// Writes one character as UTF-8 at p, which has room for four bytes, and
+// returns the end. All four are written, in arithmetic on the length rather
+// than branches, which mixed text would mispredict often; the bytes past the
+// length are overwritten or cut off. A continuation cell writes nothing.
+inline unsigned char* putChar(unsigned char* p, char32_t cell) {
+    const std::uint32_t v = cell & kCodePointMask;
+    const std::uint32_t extra = (v >= 0x80) + (v >= 0x800) + (v >= 0x10000);  // continuation bytes
+    constexpr unsigned char kLead[4] = {0x00, 0xC0, 0xE0, 0xF0};
+    const std::uint64_t u = std::uint64_t{v} << 18;  // so that no shift below is negative
+    p[0] = static_cast<unsigned char>(kLead[extra] | (v >> (6 * extra)));
+    p[1] = static_cast<unsigned char>(0x80 | ((u >> (12 + 6 * extra)) & 0x3F));
+    p[2] = static_cast<unsigned char>(0x80 | ((u >> (6 + 6 * extra)) & 0x3F));
+    p[3] = static_cast<unsigned char>(0x80 | ((u >> (6 * extra)) & 0x3F));
+    return p + (1 + extra) * (v != kWideContinuation);
+}
+
+// The room the marks of a row's cells take, at most.
+std::size_t marksRoom(std::span<const CellMarks> marks) {
+    std::size_t room = 0;
+    for (const CellMarks& m : marks) room += 4 * m.marks.size();
+    return room;
+}
+
+// The marks of a row's cells, taken in column order as the cells that have
+// them are written. A copy of a row that lost its marks writes none.
+struct MarksCursor {
+    const CellMarks* next;
+    const CellMarks* end;
+};
+
+// Writes cells as UTF-8 at out, which has room for four bytes a cell and the
+// marks, and returns the end.
+char* putUtf8(char* out, const char32_t* cells, std::size_t count, MarksCursor& marks) {
     auto* p = reinterpret_cast<unsigned char*>(out);
     for (std::size_t i = 0; i < count; ++i) {
-        std::uint32_t v = units[i];
-        if (isSurrogate(units[i])) [[unlikely]] {
-            if (isHighSurrogate(units[i]) && i + 1 < count && isLowSurrogate(units[i + 1]) &&
-                (attrs == nullptr || attrs[i] == attrs[i + 1])) {
-                v = 0x10000 + ((v - 0xD800) << 10) + (units[i + 1] - 0xDC00u);
-                ++i;
-                *p++ = static_cast<unsigned char>(0xF0 | (v >> 18));
-                *p++ = static_cast<unsigned char>(0x80 | ((v >> 12) & 0x3F));
-                *p++ = static_cast<unsigned char>(0x80 | ((v >> 6) & 0x3F));
-                *p++ = static_cast<unsigned char>(0x80 | (v & 0x3F));
-                continue;
-            }
-            v = 0xFFFD;  // a lone half cannot be encoded; keep the rest of the screen
+        p = putChar(p, cells[i]);
+        if ((cells[i] & kHasMarks) && marks.next != marks.end) [[unlikely]] {
+            for (char32_t mark : marks.next->marks) p = putChar(p, mark);
+            ++marks.next;
         }
-        // All three bytes are written, in arithmetic on the length rather
-        // than branches, which mixed text would mispredict often. The bytes
-        // past the length are overwritten or cut off.
-        const std::uint32_t two = v >= 0x80;    // at least two bytes
-        const std::uint32_t three = v >= 0x800;
-        p[0] = static_cast<unsigned char>((0xC0 * two) | (0x20 * three) | (v >> (6 * (two + three))));
-        p[1] = static_cast<unsigned char>(0x80 | ((v >> (6 * three)) & 0x3F));
-        p[2] = static_cast<unsigned char>(0x80 | (v & 0x3F));
-        p += 1 + two + three;
     }
     return reinterpret_cast<char*>(p);
 }
 
 // A run of one colour, most often plain ASCII: narrowed in one pass that also
 // tells, and written again as UTF-8 otherwise.
-char* putRun(char* out, const char16_t* units, std::size_t count) {
-    char16_t any = 0;
+char* putRun(char* out, const char32_t* cells, std::size_t count, MarksCursor& marks) {
+    // A continuation cell (0) wraps round to fail the test, like non-ASCII.
+    char32_t any = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        any |= units[i];
-        out[i] = static_cast<char>(units[i]);
+        any |= cells[i] - 1;
+        out[i] = static_cast<char>(cells[i]);
     }
-    return any < 0x80 ? out + count : putUtf8(out, units, count, nullptr);
+    return any < 0x7F ? out + count : putUtf8(out, cells, count, marks);
 }
 
 }  // namespace
@@ -175,15 +182,15 @@ std::size_t trimmedLength(const char* text, std::size_t length) {
 
 }  // namespace
 
-std::size_t renderAsciiRow(char* out, const char16_t* text, std::int32_t cols) {
+std::size_t renderAsciiRow(char* out, const char32_t* text, std::int32_t cols) {
     // Narrowed in one pass that also tells whether every cell was ASCII.
     const auto count = static_cast<std::size_t>(cols);
-    char16_t any = 0;
+    char32_t any = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        any |= text[i];
+        any |= text[i] - 1;  // a continuation cell (0) fails the test too
         out[i] = static_cast<char>(text[i]);
     }
-    if (any >= 0x80) return 0;
+    if (any >= 0x7F) return 0;
     const std::size_t length = trimmedLength(out, count);
     out[length] = '\r';
     out[length + 1] = '\n';
@@ -192,7 +199,7 @@ std::size_t renderAsciiRow(char* out, const char16_t* text, std::int32_t cols) {
 
 namespace {
 
-bool appendAsciiRow(std::string& out, const char16_t* text, std::int32_t cols) {
+bool appendAsciiRow(std::string& out, const char32_t* text, std::int32_t cols) {
     const std::size_t start = out.size();
     out.resize(start + static_cast<std::size_t>(cols) + 2);
     const std::size_t length = renderAsciiRow(out.data() + start, text, cols);
@@ -202,33 +209,33 @@ bool appendAsciiRow(std::string& out, const char16_t* text, std::int32_t cols) {
 
 }  // namespace
 
-void renderRow(std::string& out, const char16_t* text, const CellAttr* attr, std::int32_t cols, bool useColor) {
+void renderRow(std::string& out, const char32_t* text, const CellAttr* attr, std::span<const CellMarks> marks,
+               std::int32_t cols, bool useColor) {
     if (!useColor && appendAsciiRow(out, text, cols)) return;
 
     // Trailing spaces and TABs go, whatever their colours.
     std::int32_t end = cols;
-    while (end > 0 && (text[end - 1] == u' ' || text[end - 1] == u'\t')) --end;
+    while (end > 0 && (text[end - 1] == U' ' || text[end - 1] == U'\t')) --end;
 
     const auto length = static_cast<std::size_t>(end);
     const std::size_t start = out.size();
+    MarksCursor nextMarks{marks.data(), marks.data() + marks.size()};
     if (!useColor) {
-        // Colours only matter where they split a pair of surrogate halves.
-        out.resize(start + 3 * length + 2);
-        char* p = putUtf8(out.data() + start, text, length, attr);
+        out.resize(start + 4 * length + marksRoom(marks) + 2);
+        char* p = putUtf8(out.data() + start, text, length, nextMarks);
         p = put(p, "\r\n");
         out.resize(static_cast<std::size_t>(p - out.data()));
         return;
     }
 
     // Room for the whole line, measured first: two colour sequences a run,
-    // three bytes a cell, the closing reset and the line end. The line is then
-    // written without a check per piece.
+    // four bytes a cell, the marks, the closing reset and the line end. The
+    // line is then written without a check per piece.
     std::size_t runs = 0;
     for (std::int32_t c = 0; c < end; ++c) runs += c == 0 || attr[c] != attr[c - 1];
-    out.resize(start + runs * 2 * kLongestColor + 3 * length + 6);
+    out.resize(start + runs * 2 * kLongestColor + 4 * length + marksRoom(marks) + 6);
     char* p = out.data() + start;
-    // A run of one colour at a time; the halves of a character split by a
-    // change of colour are written as U+FFFD.
+    // A run of one colour at a time.
     CellAttr previous;
     for (std::int32_t c = 0; c < end;) {
         const CellAttr a = attr[c];
@@ -236,7 +243,7 @@ void renderRow(std::string& out, const char16_t* text, const CellAttr* attr, std
         if (a.bg != previous.bg) p = putColor(p, false, a.bg);
         std::int32_t runEnd = c + 1;
         while (runEnd < end && attr[runEnd] == a) ++runEnd;
-        p = putRun(p, text + c, static_cast<std::size_t>(runEnd - c));
+        p = putRun(p, text + c, static_cast<std::size_t>(runEnd - c), nextMarks);
         previous = a;
         c = runEnd;
     }
@@ -259,7 +266,8 @@ void renderRows(std::string& out, const Screen& screen, bool useColor) {
     // Room for full rows of ASCII up front saves regrowing a large screen's
     // buffer several times over.
     out.reserve(out.size() + std::size_t(last - first + 1) * std::size_t(cols + 2));
-    for (std::int32_t r = first; r <= last; ++r) renderRow(out, screen.rowChars(r), screen.rowAttrs(r), cols, useColor);
+    for (std::int32_t r = first; r <= last; ++r)
+        renderRow(out, screen.rowChars(r), screen.rowAttrs(r), screen.rowMarks(r), cols, useColor);
 }
 
 std::string renderSnapshot(const Screen& screen, bool useColor) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -13,23 +14,24 @@ namespace vtsnap {
 
 inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-// The caller keeps the screen still (nothing decoded) for the call. Never
-// fails: an unpaired surrogate is written as U+FFFD so that one odd cell
-// cannot stop the file from being updated.
+// The caller keeps the screen still (nothing decoded) for the call.
 std::string renderSnapshot(const Screen& screen, bool useColor);
 
 // The file's lines without the byte-order mark: the rows from the first to
 // the last occupied one, appended to `out`.
 void renderRows(std::string& out, const Screen& screen, bool useColor);
 
-// One row of `cols` cells as a line of the file, CR LF included, appended to `out`.
-void renderRow(std::string& out, const char16_t* chars, const CellAttr* attrs, std::int32_t cols, bool useColor);
+// One row of `cols` cells as a line of the file, CR LF included, appended to
+// `out`: each character once, followed by its marks (`marks` as the grid
+// keeps them, one for each cell with kHasMarks).
+void renderRow(std::string& out, const char32_t* chars, const CellAttr* attrs, std::span<const CellMarks> marks,
+               std::int32_t cols, bool useColor);
 
 // renderRow's common case, into a plain buffer: a monochrome row whose cells
 // are all ASCII, whatever their colours, is its bytes. Writes the line and its
 // CR LF to `out`, which has room for `cols` + 2 bytes, and returns their
 // length; returns 0 for any other row, which renderRow must then write.
-std::size_t renderAsciiRow(char* out, const char16_t* chars, std::int32_t cols);
+std::size_t renderAsciiRow(char* out, const char32_t* chars, std::int32_t cols);
 
 void appendAscii(std::string& out, std::string_view text);
 void appendDecimal(std::string& out, std::uint32_t value);

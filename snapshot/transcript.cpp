@@ -32,8 +32,9 @@ Transcript::Transcript(const SnapshotFile& file, std::int32_t cols, bool useColo
       pending_(new char[kHoldAtMost]),
       defaultAttrs_(cols_) {
     for (Batch& batch : batches_) {
-        batch.chars.reset(new char16_t[batchRows_ * cols_]);
+        batch.chars.reset(new char32_t[batchRows_ * cols_]);
         batch.hasAttrs.resize(batchRows_);
+        batch.marks.resize(batchRows_);
     }
     std::memcpy(pending_.get(), kByteOrderMark.data(), kByteOrderMark.size());
     size_ = kByteOrderMark.size();
@@ -49,14 +50,23 @@ Transcript::~Transcript() {
     writer_.join();
 }
 
-void Transcript::rowScrolledOff(const char16_t* chars, const CellAttr* attrs, std::int32_t cols) {
+void Transcript::rowScrolledOff(const char32_t* chars, const CellAttr* attrs, std::span<const CellMarks> marks,
+                                std::int32_t cols) {
     if (batches_[filling_].count == batchRows_) handOver();
     Batch& batch = batches_[filling_];
     const std::size_t at = batch.count * cols_;
     // A row of another width than the screen's is cut or padded to it.
     const std::size_t width = std::min(static_cast<std::size_t>(std::max(cols, 0)), cols_);
-    std::memcpy(batch.chars.get() + at, chars, width * sizeof(char16_t));
-    if (width < cols_) std::fill(batch.chars.get() + at + width, batch.chars.get() + at + cols_, u' ');
+    std::memcpy(batch.chars.get() + at, chars, width * sizeof(char32_t));
+    if (width < cols_) std::fill(batch.chars.get() + at + width, batch.chars.get() + at + cols_, U' ');
+    std::vector<CellMarks>& rowMarks = batch.marks[batch.count];
+    if (!marks.empty() || !rowMarks.empty()) {
+        try {
+            rowMarks.assign(marks.begin(), marks.end());
+        } catch (const std::bad_alloc&) {
+            rowMarks.clear();  // the row keeps its characters and loses their marks
+        }
+    }
     bool withAttrs = attrs != nullptr;
     if (withAttrs && !batch.attrs) {
         try {
@@ -188,7 +198,7 @@ void Transcript::renderBatch(Batch& batch) {
     if (readerGone_) return;  // nothing more is wanted
     const std::size_t count = batch.count;
     for (std::size_t i = 0; i < count; ++i) {
-        const char16_t* chars = batch.chars.get() + i * cols_;
+        const char32_t* chars = batch.chars.get() + i * cols_;
         const CellAttr* attrs = batch.hasAttrs[i] ? batch.attrs.get() + i * cols_ : defaultAttrs_.data();
         const auto cols = static_cast<std::int32_t>(cols_);
         // Most rows: rendered in place, with no copy and no allocation.
@@ -200,7 +210,7 @@ void Transcript::renderBatch(Batch& batch) {
         if (length == 0) {
             try {
                 row_.clear();
-                renderRow(row_, chars, attrs, cols, useColor_);
+                renderRow(row_, chars, attrs, batch.marks[i], cols, useColor_);
                 addRendered(row_);
             } catch (const std::bad_alloc&) {
                 ++lost_;

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -53,7 +54,8 @@ public:
 
     // The decoding thread: copies the row. Waits only when the writer is
     // still busy with the previous batch.
-    void rowScrolledOff(const char16_t* chars, const CellAttr* attrs, std::int32_t cols) override;
+    void rowScrolledOff(const char32_t* chars, const CellAttr* attrs, std::span<const CellMarks> marks,
+                        std::int32_t cols) override;
 
     // Hands what left the screen since the last tick to the writer, which
     // writes it, tries again what the file refused before, and flushes.
@@ -82,9 +84,10 @@ private:
     // renders the other batch.
     struct alignas(64) Batch {
         std::size_t count = 0;
-        std::unique_ptr<char16_t[]> chars;
+        std::unique_ptr<char32_t[]> chars;
         std::unique_ptr<CellAttr[]> attrs;  // made when a row first brings colours
         std::vector<std::uint8_t> hasAttrs;
+        std::vector<std::vector<CellMarks>> marks;  // each row's; most have none
     };
 
     bool startWriter();

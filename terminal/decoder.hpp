@@ -5,8 +5,8 @@
 //
 // A handler provides:
 //   void printAscii(const std::uint8_t* text, std::size_t count);  // 0x20-0x7E
-//   void printUnits(const char16_t* units, std::size_t count);  // text as UTF-16
-//   void print(std::uint32_t codePoint);     // a valid character from U+00A0 up
+//   void printCells(const char32_t* cells, std::size_t count);  // text as cells
+//   void print(char32_t c);                  // a valid character from U+00A0 up
 //   void execute(std::uint8_t control);      // a C0 control other than ESC
 //   void escDispatch(std::uint32_t intermediates, std::uint8_t final);
 //   void csiDispatch(const CsiSequence& sequence);
@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "terminal/cell.hpp"
+#include "terminal/char_width.hpp"
 #include "terminal/csi_params.hpp"
 #include "terminal/widen.hpp"
 
@@ -239,8 +241,8 @@ inline constexpr std::array<Utf8Lead, 256> kUtf8Leads = makeLeadTable();
 inline Utf8Lead utf8Lead(std::uint8_t b) { return kUtf8Leads[b]; }
 
 // What a byte from 0x80 up says of the well-formed character it would start,
-// for the run decoder: checks that need no branch of their own, the lead's
-// share of the code point, and how the character becomes UTF-16.
+// for the run decoder: checks that need no branch of their own, and the
+// lead's share of the code point.
 struct Utf8Start {
     std::uint32_t low;        // the second byte must lie in low..low + span
     std::uint32_t span;
@@ -248,13 +250,7 @@ struct Utf8Start {
     std::uint32_t contWant;   // has them, must be continuation bytes
     std::uint32_t leadBits;   // the lead's bits, in place
     std::uint32_t shift;      // 6 * (4 - length): drops the bits a short character lacks
-    // The first unit is (v >> firstShift) + firstAdd: the character itself,
-    // or the high half of a surrogate pair for the four-byte characters,
-    // which are exactly those above U+FFFF.
-    std::uint16_t firstAdd;
-    std::uint8_t firstShift;
-    std::uint8_t pair;        // 1: a second unit (the low half) follows
-    std::uint32_t unused;     // 32 bytes: an index scales by a shift
+    std::uint32_t unused[2];  // 32 bytes: an index scales by a shift
 };
 
 constexpr std::array<Utf8Start, 128> makeStartTable() {
@@ -277,11 +273,6 @@ constexpr std::array<Utf8Start, 128> makeStartTable() {
         }
         s.leadBits = (b & (0x7Fu >> length)) << (6 * (length - 1));
         s.shift = 6 * (4 - length);
-        if (length == 4) {
-            s.firstAdd = 0xD7C0;  // 0xD800 + ((v - 0x10000) >> 10)
-            s.firstShift = 10;
-            s.pair = 1;
-        }
     }
     return table;
 }
@@ -412,30 +403,32 @@ const std::uint8_t* Decoder::ground(const std::uint8_t* p, const std::uint8_t* e
 
 namespace decoder_detail {
 
-inline constexpr std::size_t kRunUnits = 256;
+inline constexpr std::size_t kRunCells = 256;
 
 struct DecodedRun {
     const std::uint8_t* stop;
-    std::size_t count;  // units written
+    std::size_t count;  // cells written
 };
 
-// Decodes text from p, as long as p is at most `last`, until `units` holds
-// kRunUnits or more (it has room for kRunUnits + 16) or a byte comes that is
-// not printable ASCII or part of a well-formed character beyond it.
+// Decodes text from p, as long as p is at most `last`, into the cells it
+// takes (a wide character two), until `cells` holds kRunCells or more (it
+// has room for kRunCells + 16) or a byte comes that is not printable ASCII or
+// part of a well-formed character beyond it. Marks and characters that are
+// never shown end the run too: they go one at a time.
 //
 // In mixed text, whether the next character is ASCII and how long it is are
 // both random, so branching on them mispredicts several times per word. Each
 // step here takes instead the run of printable ASCII that starts the next
 // eight bytes and the one character after it, with no branch that depends on
-// either: the run is copied eight units at a time and only its length counts,
+// either: the run is copied eight at a time and only its length counts,
 // and the character is checked and decoded through a table on its lead byte.
 // Nothing here calls out, so the loop keeps its registers.
-inline DecodedRun decodeUtf8(const std::uint8_t* p, const std::uint8_t* last, char16_t* units) {
+inline DecodedRun decodeUtf8(const std::uint8_t* p, const std::uint8_t* last, char32_t* cells) {
     std::size_t n = 0;
-    while (p <= last && n < kRunUnits) {
+    while (p <= last && n < kRunCells) {
         std::uint64_t word;
         std::memcpy(&word, p, 8);
-        widenBytes<8>(units + n, p);
+        widenBytes<8>(cells + n, p);
         const auto ascii = static_cast<unsigned>(std::countr_zero(printableStops(word))) / 8;
         n += ascii;
         p += ascii;
@@ -451,10 +444,12 @@ inline DecodedRun decodeUtf8(const std::uint8_t* p, const std::uint8_t* last, ch
         // One branch for both checks: it is nearly always not taken.
         if ((second - start.low > start.span) | ((w & start.contMask) != start.contWant)) break;
         const std::uint32_t tail = ((w >> 8 & 0x3F) << 12) | ((w >> 16 & 0x3F) << 6) | (w >> 24 & 0x3F);
-        const std::uint32_t v = start.leadBits | tail >> start.shift;
-        units[n] = static_cast<char16_t>((v >> start.firstShift) + start.firstAdd);
-        units[n + 1] = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
-        n += 1u + start.pair;
+        const char32_t c = start.leadBits | tail >> start.shift;
+        const int width = charWidth(c);
+        if (width <= 0) break;
+        cells[n] = c;
+        cells[n + 1] = kWideContinuation;
+        n += static_cast<unsigned>(width);
         // The length in compares, for the same reason (a lead that is not
         // one failed the checks above).
         p += 2u + (lead >= 0xE0) + (lead >= 0xF0);
@@ -465,22 +460,22 @@ inline DecodedRun decodeUtf8(const std::uint8_t* p, const std::uint8_t* last, ch
 }  // namespace decoder_detail
 
 // Text that holds characters beyond ASCII, from `p` up to the first control,
-// DEL, or a character that is broken or cut short, handed on as UTF-16; the
+// DEL, or a character that is broken or cut short, handed on as cells; the
 // last few bytes of a block are left to the byte-at-a-time path. Returns
 // where it stopped.
 template <class Handler>
 const std::uint8_t* Decoder::utf8Run(const std::uint8_t* p, const std::uint8_t* end, Handler& handler) {
     using namespace decoder_detail;
     // A step reads the next 8 bytes, and up to 4 from the last of them, and
-    // writes at most 9 units beyond where it starts.
+    // writes at most 8 cells beyond where it starts.
     if (end - p < 11) return p;
-    char16_t units[kRunUnits + 16];
+    char32_t cells[kRunCells + 16];
     for (;;) {
-        const DecodedRun run = decodeUtf8(p, end - 11, units);
-        if (run.count > 0) handler.printUnits(units, run.count);
+        const DecodedRun run = decodeUtf8(p, end - 11, cells);
+        if (run.count > 0) handler.printCells(cells, run.count);
         p = run.stop;
         // Only a full buffer leaves more to decode.
-        if (run.count < kRunUnits) return p;
+        if (run.count < kRunCells) return p;
     }
 }
 
@@ -518,7 +513,7 @@ inline void Decoder::emit(std::uint32_t codePoint, Handler& handler) {
     if (codePoint < 0xA0)
         handler.noAction();
     else
-        handler.print(codePoint);
+        handler.print(static_cast<char32_t>(codePoint));
 }
 
 template <class Handler>

@@ -35,7 +35,7 @@ Grid::Store<T> Grid::allocateStore(std::size_t count) {
 Grid::Grid(std::int32_t cols, std::int32_t rows)
     : rows_(std::max(rows, 1)),
       cols_(std::max(cols, 1)),
-      charStore_(allocateStore<char16_t>(static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_))),
+      charStore_(allocateStore<char32_t>(static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_))),
       attrStore_(allocateStore<CellAttr>(static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_))),
       lines_(static_cast<std::size_t>(rows_)),
       spaces_(static_cast<std::size_t>(cols_), u' '),
@@ -55,7 +55,11 @@ Grid::Row& Grid::layDown(std::int32_t row) {
     Row& r = at(row);
     const CellAttr fill = fillOf(r);
     // A copy of a row of spaces: the C library's copy is wider than any fill.
-    std::memcpy(r.chars, spaces_.data(), sizeof(char16_t) * static_cast<std::size_t>(cols_));
+    std::memcpy(r.chars, spaces_.data(), sizeof(char32_t) * static_cast<std::size_t>(cols_));
+    if (r.hasMarks) {
+        marks_.erase(r.chars);
+        r.hasMarks = false;
+    }
     if (fill != CellAttr{}) {
         fillCells(r.attrs, cols_, fill);
         r.plain = false;
@@ -79,26 +83,95 @@ Grid::Row& Grid::prepare(std::int32_t row, CellAttr attr) {
     return r;
 }
 
+void Grid::cutWide(std::int32_t row, std::int32_t col, CellAttr attr) {
+    if (blank(at(row)) || at(row).chars[col] != kWideContinuation) return;
+    Row& r = materialize(row, attr);
+    blankCell(r, col - 1, attr);
+    blankCell(r, col, attr);
+}
+
 void Grid::insertCells(std::int32_t row, std::int32_t col, std::int32_t n, CellAttr fill) {
     n = std::min(n, cols_ - col);
     if (n <= 0) return;
     Row& r = materialize(row, fill);
+    if (r.chars[col] == kWideContinuation) {
+        // Cut in two: the first half is blanked, the second moves on as a blank.
+        blankCell(r, col - 1, fill);
+        r.chars[col] = u' ';
+    }
+    // The wide character that the shift brings to the last column loses its
+    // second half.
+    const bool lastCut = cols_ - n > col && r.chars[cols_ - n] == kWideContinuation;
+    shiftMarks(r, col, n);
     const auto moved = static_cast<std::size_t>(cols_ - col - n);
-    std::memmove(r.chars + col + n, r.chars + col, sizeof(char16_t) * moved);
+    std::memmove(r.chars + col + n, r.chars + col, sizeof(char32_t) * moved);
     if (!r.plain) std::memmove(r.attrs + col + n, r.attrs + col, sizeof(CellAttr) * moved);
     std::fill_n(r.chars + col, n, u' ');
     setAttrs(r, col, n, fill);
+    if (lastCut) blankCell(r, cols_ - 1, fill);
 }
 
 void Grid::deleteCells(std::int32_t row, std::int32_t col, std::int32_t n, CellAttr fill) {
     n = std::min(n, cols_ - col);
     if (n <= 0) return;
     Row& r = materialize(row, fill);
+    // A wide character cut at either edge of the deleted cells loses its
+    // other half too.
+    const bool leftCut = r.chars[col] == kWideContinuation;
+    const bool rightCut = col + n < cols_ && r.chars[col + n] == kWideContinuation;
+    dropMarks(r, col, col + n);
+    shiftMarks(r, col + n, -n);
     const auto moved = static_cast<std::size_t>(cols_ - col - n);
-    std::memmove(r.chars + col, r.chars + col + n, sizeof(char16_t) * moved);
+    std::memmove(r.chars + col, r.chars + col + n, sizeof(char32_t) * moved);
     if (!r.plain) std::memmove(r.attrs + col, r.attrs + col + n, sizeof(CellAttr) * moved);
     std::fill_n(r.chars + cols_ - n, n, u' ');
     setAttrs(r, cols_ - n, n, fill);
+    if (leftCut) blankCell(r, col - 1, fill);
+    if (rightCut) blankCell(r, col, fill);
+}
+
+void Grid::addMark(std::int32_t row, std::int32_t col, char32_t mark) {
+    Row& r = blank(at(row)) ? layDown(row) : at(row);
+    std::vector<CellMarks>& marks = marks_[r.chars];
+    r.hasMarks = true;
+    auto it = std::lower_bound(marks.begin(), marks.end(), col,
+                               [](const CellMarks& m, std::int32_t c) { return m.col < c; });
+    if (it == marks.end() || it->col != col) it = marks.insert(it, CellMarks{col, {}});
+    if (it->marks.size() < kMaxMarks) it->marks.push_back(mark);
+    r.chars[col] |= kHasMarks;
+}
+
+// The slow side of a write: a wide character cut by either edge has its
+// other half blanked, and the marks of the cells written over go.
+void Grid::clearCells(Row& r, std::int32_t from, std::int32_t to, CellAttr fill) {
+    if (r.chars[from] == kWideContinuation) blankCell(r, from - 1, fill);
+    if (to < cols_ && r.chars[to] == kWideContinuation) blankCell(r, to, fill);
+    dropMarks(r, from, to);
+}
+
+void Grid::blankCell(Row& r, std::int32_t col, CellAttr fill) {
+    r.chars[col] = u' ';
+    setAttrs(r, col, 1, fill);
+    dropMarks(r, col, col + 1);
+}
+
+void Grid::dropMarks(Row& r, std::int32_t from, std::int32_t to) {
+    if (!r.hasMarks) return;
+    const auto found = marks_.find(r.chars);
+    std::vector<CellMarks>& marks = found->second;
+    std::erase_if(marks, [from, to](const CellMarks& m) { return m.col >= from && m.col < to; });
+    if (!marks.empty()) return;
+    marks_.erase(found);
+    r.hasMarks = false;
+}
+
+// The marks of cells from `from` on move with them by `by` columns; those
+// pushed off the row go.
+void Grid::shiftMarks(Row& r, std::int32_t from, std::int32_t by) {
+    if (!r.hasMarks) return;
+    for (CellMarks& m : marks_.find(r.chars)->second)
+        if (m.col >= from) m.col += by;
+    if (by > 0) dropMarks(r, cols_, cols_ + by);
 }
 
 void Grid::blankCells(std::int32_t row, std::int32_t from, std::int32_t to, CellAttr fill) {
@@ -113,6 +186,7 @@ void Grid::blankCells(std::int32_t row, std::int32_t from, std::int32_t to, Cell
     // Blanking part of a row that is blank in the same colours changes nothing.
     if (blank(at(row)) && fillOf(at(row)) == fill) return;
     Row& r = materialize(row, fill);
+    if (needsClearing(r, from, to + 1)) clearCells(r, from, to + 1, fill);
     std::fill(r.chars + from, r.chars + to + 1, u' ');
     setAttrs(r, from, to - from + 1, fill);
 }

@@ -1,7 +1,14 @@
-// The screen's storage: rows of UTF-16 cells and their colours, kept so that
-// no operation costs time in proportion to the screen's height unless it
-// really changes that many rows.
+// The screen's storage: rows of cells and their colours, kept so that no
+// operation costs time in proportion to the screen's height unless it really
+// changes that many rows.
 //
+// - A cell holds the code point of the character that starts in it. A wide
+//   character takes two: its own and a continuation cell after it. Every
+//   verb keeps the pairs whole: a write, erase, insertion or deletion that
+//   cuts one blanks both halves.
+// - Marks that join a character (combining and zero-width characters) are
+//   rare: the cell carries a flag, and the marks live in a store of the
+//   row's own beside the cells.
 // - The rows form a ring: scrolling the whole screen moves the ring's top.
 // - A cleared row is only marked blank, with the colours its cells would
 //   have; its cells are laid down when something is first written into it.
@@ -15,13 +22,18 @@
 //   plain text never touches the colour store.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <span>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "terminal/cell.hpp"
 #include "terminal/widen.hpp"
 
 namespace vtsnap {
@@ -38,6 +50,12 @@ struct CellAttr {
     friend bool operator==(const CellAttr&, const CellAttr&) = default;
 };
 
+// The marks that join the character in column `col`, in the order they came.
+struct CellMarks {
+    std::int32_t col;
+    std::u32string marks;
+};
+
 class Grid {
 public:
     Grid(std::int32_t cols, std::int32_t rows);
@@ -52,22 +70,33 @@ public:
     bool isBlank(std::int32_t row) const;
     // Every cell in the default colours, as far as rowAttrs() shows.
     bool rowIsPlain(std::int32_t row) const { return isBlank(row) || at(row).plain; }
-    const char16_t* rowChars(std::int32_t row) const;
+    const char32_t* rowChars(std::int32_t row) const;
+    // The marks of the row's cells that have kHasMarks set, by column.
+    std::span<const CellMarks> rowMarks(std::int32_t row) const;
     const CellAttr* rowAttrs(std::int32_t row) const;
     CellAttr cellAttr(std::int32_t row, std::int32_t col) const;
     // Rows from here to the bottom are blank; the renderer need not look.
     std::int32_t usedRows() const { return usedRows_; }
 
     // Writing, into a row laid down first if it was blank. Default colours
-    // written into a row of default colours leave its colours untouched.
-    // `count` cells of text from `col`, all in `attr`:
+    // written into a row of default colours leave its colours untouched. The
+    // half of a wide character that a write leaves is blanked in `attr`.
+    // `count` cells of text from `col`, all in `attr`; bytes are ASCII:
     template <class Unit>
     void writeText(std::int32_t row, std::int32_t col, const Unit* text, std::int32_t count, CellAttr attr);
-    // `count` copies of `attr` from `col`:
-    void fillAttrs(std::int32_t row, std::int32_t col, std::int32_t count, CellAttr attr);
+    // A mark joins the character at `col` (its first cell); beyond
+    // kMaxMarks a character takes no more.
+    static constexpr std::size_t kMaxMarks = 32;
+    void addMark(std::int32_t row, std::int32_t col, char32_t mark);
+
+    // When `col` holds the second half of a wide character, both halves are
+    // blanked in `attr`, as a write there would (insert mode, before the
+    // cells move).
+    void cutWide(std::int32_t row, std::int32_t col, CellAttr attr);
 
     // Editing within a row: cells from `col` move right (the last ones fall
-    // off) or left by n, and the cells left empty are blank in `fill`.
+    // off) or left by n, and the cells left empty are blank in `fill`. A wide
+    // character cut by either is blanked whole.
     void insertCells(std::int32_t row, std::int32_t col, std::int32_t n, CellAttr fill);
     void deleteCells(std::int32_t row, std::int32_t col, std::int32_t n, CellAttr fill);
 
@@ -87,12 +116,13 @@ private:
     // A row's cells live in the two stores below and never move; scrolling
     // and the ring permute these records.
     struct Row {
-        char16_t* chars = nullptr;
+        char32_t* chars = nullptr;
         CellAttr* attrs = nullptr;
         std::uint32_t generation = 0;  // older than generation_: blank in wipeFill_
         bool blank = false;            // blank in `fill`; the cells are stale
         bool plain = true;             // every colour in `attrs` is the default
         bool untouched = true;         // `attrs` never written: plain in fact
+        bool hasMarks = false;         // marks_ holds an entry for `chars`
         CellAttr fill;
     };
 
@@ -116,6 +146,18 @@ private:
     Row& prepare(std::int32_t row, CellAttr attr);
     Row& layDown(std::int32_t row);
     void setAttrs(Row& r, std::int32_t col, std::int32_t count, CellAttr attr);
+    // Before cells from..to-1 of a laid-down row are written over: true when
+    // the write may cut a wide character or the row has marks, which
+    // clearCells() then sees to. (At the row's end it looks at the last cell
+    // instead, which at worst takes the slow way for nothing.)
+    bool needsClearing(const Row& r, std::int32_t from, std::int32_t to) const {
+        return (r.chars[from] == kWideContinuation) | (r.chars[std::min(to, cols_ - 1)] == kWideContinuation) |
+               r.hasMarks;
+    }
+    void clearCells(Row& r, std::int32_t from, std::int32_t to, CellAttr fill);
+    void blankCell(Row& r, std::int32_t col, CellAttr fill);
+    void dropMarks(Row& r, std::int32_t from, std::int32_t to);
+    void shiftMarks(Row& r, std::int32_t from, std::int32_t by);
     void markBlank(std::int32_t first, std::int32_t last, CellAttr fill);
     void reverse(std::int32_t first, std::int32_t last);
     void moveRing(std::int32_t n);
@@ -132,22 +174,30 @@ private:
 
     std::int32_t rows_;
     std::int32_t cols_;
-    Store<char16_t> charStore_;
+    Store<char32_t> charStore_;
     Store<CellAttr> attrStore_;
     std::vector<Row> lines_;
     std::int32_t top_ = 0;
     std::uint32_t generation_ = 1;
     CellAttr wipeFill_;
     std::int32_t usedRows_ = 0;
-    std::vector<char16_t> spaces_;
+    std::vector<char32_t> spaces_;
     std::vector<CellAttr> defaults_;
+    // The marks of rows whose hasMarks is set, by their cells' storage.
+    std::unordered_map<const char32_t*, std::vector<CellMarks>> marks_;
 };
 
 inline bool Grid::isBlank(std::int32_t row) const { return blank(at(row)); }
 
-inline const char16_t* Grid::rowChars(std::int32_t row) const {
+inline const char32_t* Grid::rowChars(std::int32_t row) const {
     const Row& r = at(row);
     return blank(r) ? spaces_.data() : r.chars;
+}
+
+inline std::span<const CellMarks> Grid::rowMarks(std::int32_t row) const {
+    const Row& r = at(row);
+    if (!r.hasMarks || blank(r)) return {};
+    return marks_.find(r.chars)->second;
 }
 
 inline const CellAttr* Grid::rowAttrs(std::int32_t row) const {
@@ -163,14 +213,14 @@ inline CellAttr Grid::cellAttr(std::int32_t row, std::int32_t col) const {
 
 namespace grid_detail {
 
-// Moves N units into cells in one load and one store.
+// Moves N characters into cells in one load and one store.
 template <int N>
-inline void moveUnits(char16_t* out, const char16_t* in) {
-    std::memcpy(out, in, N * sizeof(char16_t));
+inline void moveUnits(char32_t* out, const char32_t* in) {
+    std::memcpy(out, in, N * sizeof(char32_t));
 }
 
 template <int N>
-inline void moveUnits(char16_t* out, const std::uint8_t* in) {
+inline void moveUnits(char32_t* out, const std::uint8_t* in) {
     widenBytes<N>(out, in);
 }
 
@@ -179,7 +229,7 @@ inline void moveUnits(char16_t* out, const std::uint8_t* in) {
 // with a few fixed-size moves instead, the last overlapping the one before.
 // Words of 4 to 8 characters, the most common, all take the same path.
 template <class Unit>
-inline void copyUnits(char16_t* out, const Unit* in, std::int32_t count) {
+inline void copyUnits(char32_t* out, const Unit* in, std::int32_t count) {
     if (count > 8) {
         for (std::int32_t i = 0; i < count - 8; i += 8) moveUnits<8>(out + i, in + i);
         moveUnits<8>(out + count - 8, in + count - 8);
@@ -228,12 +278,10 @@ inline void Grid::setAttrs(Row& r, std::int32_t col, std::int32_t count, CellAtt
 template <class Unit>
 inline void Grid::writeText(std::int32_t row, std::int32_t col, const Unit* text, std::int32_t count, CellAttr attr) {
     Row& r = materialize(row, attr);
+    if (needsClearing(r, col, col + count)) [[unlikely]]
+        clearCells(r, col, col + count, attr);
     grid_detail::copyUnits(r.chars + col, text, count);
     setAttrs(r, col, count, attr);
-}
-
-inline void Grid::fillAttrs(std::int32_t row, std::int32_t col, std::int32_t count, CellAttr attr) {
-    setAttrs(materialize(row, attr), col, count, attr);
 }
 
 }  // namespace vtsnap

@@ -1,6 +1,9 @@
 #include "terminal/screen.hpp"
 
 #include <algorithm>
+#include <string>
+
+#include "terminal/char_width.hpp"
 
 namespace vtsnap {
 
@@ -34,97 +37,194 @@ void Screen::wrapToNextLine() {
     wrapPending_ = false;
 }
 
-void Screen::putChar(char16_t unit) {
+// One narrow character in the invoked set, with the modes' effects.
+void Screen::putNarrow(char32_t c) {
     if (wrapPending_) {
         if (autoWrap_)
             wrapToNextLine();
         else
             wrapPending_ = false;
     }
-    if (insertMode_) grid_.insertCells(cursorRow_, cursorCol_, 1, eraseAttr());
-    grid_.writeText(cursorRow_, cursorCol_, &unit, 1, currentAttr_);
+    if (insertMode_) {
+        // The wide character the cursor is inside is cut as by any write,
+        // before the cells move.
+        grid_.cutWide(cursorRow_, cursorCol_, currentAttr_);
+        grid_.insertCells(cursorRow_, cursorCol_, 1, eraseAttr());
+    }
+    grid_.writeText(cursorRow_, cursorCol_, &c, 1, currentAttr_);
+    joinRow_ = cursorRow_;
+    joinCol_ = cursorCol_;
     if (cursorCol_ < cols() - 1)
         ++cursorCol_;
     else if (autoWrap_)
         wrapPending_ = true;
 }
 
-// A character above U+FFFF takes two cells, one per UTF-16 unit.
-void Screen::putCodePoint(std::uint32_t codePoint) {
-    if (codePoint <= 0xFFFF) {
-        putChar(static_cast<char16_t>(codePoint));
-    } else {
-        const std::uint32_t v = codePoint - 0x10000;
-        putChar(static_cast<char16_t>(0xD800 + (v >> 10)));
-        putChar(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
+// One wide character, with the modes' effects. One that does not fit in the
+// last column wraps first and leaves that column blank, or without autowrap
+// is dropped; a screen of one column has no room for one anywhere (a pending
+// wrap still happens first, as for any character). A mark that comes after a
+// dropped one has no character printed just before it.
+void Screen::putWide(char32_t c) {
+    const std::int32_t cols = this->cols();
+    if (wrapPending_) {
+        if (autoWrap_)
+            wrapToNextLine();
+        else
+            wrapPending_ = false;
     }
-    lastChar_ = codePoint;
-}
-
-void Screen::print(std::uint32_t codePoint) { putCodePoint(codePoint); }
-
-// For REP: the last character of a run, a pair of surrogate halves being one.
-template <class Unit>
-void Screen::rememberLast(const Unit* text, std::size_t count, char16_t last) {
-    lastChar_ = last;
-    if constexpr (sizeof(Unit) == 2) {
-        const char16_t before = count >= 2 ? text[count - 2] : 0;
-        if (last >= 0xDC00 && last <= 0xDFFF && before >= 0xD800 && before <= 0xDBFF)
-            lastChar_ = 0x10000 + ((static_cast<std::uint32_t>(before) - 0xD800) << 10) + (last - 0xDC00u);
+    if (cols < 2 || (cursorCol_ == cols - 1 && !autoWrap_)) {
+        joinCol_ = -1;
+        return;
+    }
+    if (cursorCol_ == cols - 1) {
+        const char32_t space = U' ';
+        grid_.writeText(cursorRow_, cursorCol_, &space, 1, currentAttr_);
+        wrapToNextLine();
+    }
+    if (insertMode_) {
+        grid_.cutWide(cursorRow_, cursorCol_, currentAttr_);
+        grid_.insertCells(cursorRow_, cursorCol_, 2, eraseAttr());
+    }
+    const char32_t cells[2] = {c, kWideContinuation};
+    grid_.writeText(cursorRow_, cursorCol_, cells, 2, currentAttr_);
+    joinRow_ = cursorRow_;
+    joinCol_ = cursorCol_;
+    cursorCol_ += 2;
+    if (cursorCol_ == cols) {
+        cursorCol_ = cols - 1;
+        wrapPending_ = autoWrap_;
     }
 }
 
 // Text in the invoked character set, with the modes' effects: a character at
 // a time. Out of line, so that the common path below stays small.
 template <class Unit>
-[[gnu::noinline]] void Screen::printEach(const Unit* text, std::size_t count) {
+[[gnu::noinline]] void Screen::printEach(const Unit* cells, std::size_t count) {
     const bool graphics = invokedCharset() == Charset::DecGraphics;
-    auto shown = [graphics](char16_t unit) {
-        return graphics && unit >= 0x60 && unit <= 0x7E ? kDecGraphics[unit - 0x60] : unit;
+    auto shown = [graphics](char32_t c) {
+        return graphics && c >= 0x60 && c <= 0x7E ? char32_t{kDecGraphics[c - 0x60]} : c;
     };
-    for (std::size_t i = 0; i < count; ++i) putChar(shown(text[i]));
-    rememberLast(text, count, shown(text[count - 1]));
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i + 1 < count && cells[i + 1] == kWideContinuation) {
+            putWide(cells[i]);
+            lastChar_ = cells[i++];
+        } else {
+            putNarrow(shown(cells[i]));
+            lastChar_ = shown(cells[i]);
+        }
+    }
 }
 
-// Text: with ASCII invoked, autowrap on and insert mode off, as nearly
-// always, a row at a time, laying the same cells as putChar for each unit
-// without its per-character tests.
+// The `n` cells that fill the cursor's row, when the last of them is a wide
+// character's first half: that column stays blank and the character wraps
+// whole. Returns the cells taken.
+[[gnu::noinline]] std::int32_t Screen::fillRowBeforeWide(const char32_t* cells, std::int32_t n) {
+    const std::int32_t cols = this->cols();
+    if (--n > 0) grid_.writeText(cursorRow_, cursorCol_, cells, n, currentAttr_);
+    if (cursorCol_ + n == 0) {
+        n = 2;  // no room for it on any row
+    } else {
+        const char32_t space = U' ';
+        grid_.writeText(cursorRow_, cols - 1, &space, 1, currentAttr_);
+        wrapPending_ = true;
+    }
+    cursorCol_ = cols - 1;
+    return n;
+}
+
+// Text as cells: with ASCII invoked, autowrap on and insert mode off, as
+// nearly always, a row at a time, laying the same cells as putNarrow and
+// putWide for each character without their per-character tests. Inline in
+// the decoder's loop, where every run of text ends.
 template <class Unit>
-inline void Screen::printText(const Unit* text, std::size_t count) {
+[[gnu::always_inline]] inline void Screen::printText(const Unit* cells, std::size_t count) {
     if (invokedCharset() == Charset::DecGraphics || !autoWrap_ || insertMode_) [[unlikely]] {
-        printEach(text, count);
+        printEach(cells, count);
         return;
     }
-    rememberLast(text, count, text[count - 1]);
+    // Bytes are ASCII: none of them is a wide character's.
+    constexpr bool kMayBeWide = sizeof(Unit) > 1;
+    const bool endsWide = kMayBeWide && cells[count - 1] == kWideContinuation;
+    lastChar_ = cells[count - 1 - endsWide];
     const std::int32_t cols = this->cols();
     while (count > 0) {
         if (wrapPending_) wrapToNextLine();
-        const auto n = static_cast<std::int32_t>(std::min<std::size_t>(count, static_cast<std::size_t>(cols - cursorCol_)));
-        grid_.writeText(cursorRow_, cursorCol_, text, n, currentAttr_);
+        auto n = static_cast<std::int32_t>(std::min<std::size_t>(count, static_cast<std::size_t>(cols - cursorCol_)));
+        if constexpr (kMayBeWide) {
+            if (static_cast<std::size_t>(n) < count && cells[n] == kWideContinuation) [[unlikely]] {
+                n = fillRowBeforeWide(cells, n);
+                cells += n;
+                count -= static_cast<std::size_t>(n);
+                continue;
+            }
+        }
+        grid_.writeText(cursorRow_, cursorCol_, cells, n, currentAttr_);
         cursorCol_ += n;
-        text += n;
+        cells += n;
         count -= static_cast<std::size_t>(n);
         if (cursorCol_ == cols) {
             cursorCol_ = cols - 1;
             wrapPending_ = true;
         }
     }
+    joinRow_ = cursorRow_;
+    joinCol_ = (wrapPending_ ? cursorCol_ : cursorCol_ - 1) - endsWide;
 }
 
-void Screen::printAscii(const std::uint8_t* text, std::size_t count) { printText(text, count); }
+// A zero-width character joins the character printed just before it, or
+// after anything else the one before the cursor.
+void Screen::joinMark(char32_t mark) {
+    std::int32_t row = joinRow_;
+    std::int32_t col = joinCol_;
+    if (col < 0) {
+        row = cursorRow_;
+        col = wrapPending_ ? cursorCol_ : cursorCol_ - 1;
+        if (col < 0) return;
+        if (grid_.rowChars(row)[col] == kWideContinuation) --col;
+    }
+    grid_.addMark(row, col, mark);
+}
 
-void Screen::printUnits(const char16_t* units, std::size_t count) { printText(units, count); }
+// Both inline in the decoder's loop, which this file instantiates.
+[[gnu::always_inline]] inline void Screen::printAscii(const std::uint8_t* text, std::size_t count) {
+    printText(text, count);
+}
+
+[[gnu::always_inline]] inline void Screen::printCells(const char32_t* cells, std::size_t count) { printText(cells, count); }
+
+// One character, by the cells it takes. A character that is never shown
+// leaves no trace: what comes after it joins what came before.
+void Screen::print(char32_t c) {
+    const char32_t cells[2] = {c, kWideContinuation};
+    switch (charWidth(c)) {
+    case 1: printText(cells, 1); break;
+    case 2: printText(cells, 2); break;
+    case 0: joinMark(c); break;
+    default: break;
+    }
+}
+
+void Screen::putChar(char32_t c) { print(c); }
 
 void Screen::repeatLast(std::int32_t n) {
     if (lastChar_ == 0) return;
-    const std::uint32_t c = lastChar_;
-    for (std::int32_t i = 0; i < n; ++i) putCodePoint(c);
+    const char32_t c = lastChar_;
+    // The character comes again with the marks that joined it.
+    std::u32string marks;
+    if (joinCol_ >= 0 && (grid_.rowChars(joinRow_)[joinCol_] & kHasMarks))
+        for (const CellMarks& m : grid_.rowMarks(joinRow_))
+            if (m.col == joinCol_) marks = m.marks;
+    for (std::int32_t i = 0; i < n; ++i) {
+        print(c);
+        for (char32_t mark : marks) joinMark(mark);
+    }
 }
 
 // ---- Controls --------------------------------------------------------------
 
 void Screen::execute(std::uint8_t control) {
-    lastChar_ = 0;
+    endText();
     switch (control) {
     case 0x08:  // BS
         if (cursorCol_ > 0) --cursorCol_;
@@ -155,7 +255,7 @@ void Screen::execute(std::uint8_t control) {
 }
 
 void Screen::escDispatch(std::uint32_t intermediates, std::uint8_t final) {
-    lastChar_ = 0;
+    endText();
     if (intermediates == '(' || intermediates == ')') {
         // Designations of G0 and G1; other sets are not known here.
         Charset& set = intermediates == '(' ? g0_ : g1_;
@@ -210,7 +310,8 @@ void Screen::reverseIndex() {
 // A blank row goes as what it shows: spaces.
 [[gnu::noinline, gnu::cold]] void Screen::reportRowsLeaving(std::int32_t n) {
     for (std::int32_t r = 0; r < n; ++r)
-        rowSink_->rowScrolledOff(grid_.rowChars(r), grid_.rowIsPlain(r) ? nullptr : grid_.rowAttrs(r), cols());
+        rowSink_->rowScrolledOff(grid_.rowChars(r), grid_.rowIsPlain(r) ? nullptr : grid_.rowAttrs(r), grid_.rowMarks(r),
+                                 cols());
 }
 
 void Screen::scrollUp(std::int32_t n) {
@@ -325,7 +426,7 @@ void Screen::reset() {
     g0_ = g1_ = Charset::Ascii;
     invoked_ = 0;
     saved_ = SavedState{};
-    lastChar_ = 0;
+    endText();
 }
 
 }  // namespace vtsnap

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "terminal/csi_params.hpp"
 #include "terminal/decoder.hpp"
@@ -17,7 +18,8 @@ namespace vtsnap {
 // a sink that copies rows the colours of plain text.
 class RowSink {
 public:
-    virtual void rowScrolledOff(const char16_t* chars, const CellAttr* attrs, std::int32_t cols) = 0;
+    virtual void rowScrolledOff(const char32_t* chars, const CellAttr* attrs, std::span<const CellMarks> marks,
+                                std::int32_t cols) = 0;
 
 protected:
     ~RowSink() = default;
@@ -37,7 +39,8 @@ public:
     // Reading.
     std::int32_t rows() const { return grid_.rows(); }
     std::int32_t cols() const { return grid_.cols(); }
-    const char16_t* rowChars(std::int32_t row) const { return grid_.rowChars(row); }
+    const char32_t* rowChars(std::int32_t row) const { return grid_.rowChars(row); }
+    std::span<const CellMarks> rowMarks(std::int32_t row) const { return grid_.rowMarks(row); }
     const CellAttr* rowAttrs(std::int32_t row) const { return grid_.rowAttrs(row); }
     CellAttr cellAttr(std::int32_t row, std::int32_t col) const { return grid_.cellAttr(row, col); }
     bool rowIsBlank(std::int32_t row) const { return grid_.isBlank(row); }
@@ -52,7 +55,7 @@ public:
 
     // The terminal's operations. Cells they blank take the current background
     // with the default foreground.
-    void putChar(char16_t unit);
+    void putChar(char32_t c);  // any character, as text from the program
     void lineFeed();
     void scrollUp(std::int32_t n);
     void scrollDown(std::int32_t n);
@@ -86,8 +89,8 @@ private:
 
     // The decoder's handler.
     void printAscii(const std::uint8_t* text, std::size_t count);
-    void printUnits(const char16_t* units, std::size_t count);
-    void print(std::uint32_t codePoint);
+    void printCells(const char32_t* cells, std::size_t count);
+    void print(char32_t c);
     void execute(std::uint8_t control);
     void escDispatch(std::uint32_t intermediates, std::uint8_t final);
     void csiDispatch(const CsiSequence& sequence) {
@@ -96,19 +99,26 @@ private:
             selectGraphicRendition(sequence.params);
         else
             dispatchCsi(sequence);
-        lastChar_ = 0;  // REP included: a second REP repeats nothing
+        endText();  // REP included: a second REP repeats nothing
     }
-    void noAction() { lastChar_ = 0; }
+    void noAction() { endText(); }
+    // Anything but text: REP has nothing to repeat, and a mark that comes next
+    // has no character printed just before it.
+    void endText() {
+        lastChar_ = 0;
+        joinCol_ = -1;
+    }
 
     CellAttr eraseAttr() const { return CellAttr{kDefaultColor, currentAttr_.bg}; }
     Charset invokedCharset() const { return invoked_ == 0 ? g0_ : g1_; }
-    void putCodePoint(std::uint32_t codePoint);
     template <class Unit>
-    void printText(const Unit* text, std::size_t count);
+    void printText(const Unit* cells, std::size_t count);
     template <class Unit>
-    void printEach(const Unit* text, std::size_t count);
-    template <class Unit>
-    void rememberLast(const Unit* text, std::size_t count, char16_t last);
+    void printEach(const Unit* cells, std::size_t count);
+    void putNarrow(char32_t c);
+    void putWide(char32_t c);
+    std::int32_t fillRowBeforeWide(const char32_t* cells, std::int32_t n);
+    void joinMark(char32_t mark);
     void wrapToNextLine();
     void moveTo(std::int32_t row, std::int32_t col);
     void reportRowsLeaving(std::int32_t n);
@@ -133,7 +143,11 @@ private:
     std::uint8_t invoked_ = 0;  // 0: G0, 1: G1
     SavedState saved_;
     // The last graphic character, for REP; 0 once anything else came.
-    std::uint32_t lastChar_ = 0;
+    char32_t lastChar_ = 0;
+    // The first cell of that character, which marks join; joinCol_ is -1
+    // once anything else came.
+    std::int32_t joinRow_ = 0;
+    std::int32_t joinCol_ = -1;
 };
 
 }  // namespace vtsnap

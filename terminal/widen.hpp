@@ -1,5 +1,5 @@
-// Bytes to UTF-16 units a few at a time, for the text paths that move short
-// runs: one unpack with SSE2 (every x86-64); elsewhere a loop the compiler
+// Bytes to code points a few at a time, for the text paths that move short
+// runs: unpacks with SSE2 (every x86-64); elsewhere a loop the compiler
 // vectorises.
 #pragma once
 
@@ -12,21 +12,23 @@
 
 namespace vtsnap {
 
-// Writes the N bytes at `in` (N = 2, 4 or 8) as N units at `out`.
+// Writes the N bytes at `in` (N = 2, 4 or 8) as N code points at `out`.
 template <int N>
-inline void widenBytes(char16_t* out, const std::uint8_t* in) {
+inline void widenBytes(char32_t* out, const std::uint8_t* in) {
     static_assert(N == 2 || N == 4 || N == 8);
 #if defined(__SSE2__)
     std::uint64_t word = 0;
     std::memcpy(&word, in, N);
-    const __m128i units = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&word)), _mm_setzero_si128());
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i units = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&word)), zero);
+    const __m128i low = _mm_unpacklo_epi16(units, zero);
     if constexpr (N == 8) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), units);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), low);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_unpackhi_epi16(units, zero));
     } else if constexpr (N == 4) {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), units);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), low);
     } else {
-        const std::int32_t two = _mm_cvtsi128_si32(units);
-        std::memcpy(out, &two, sizeof two);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), low);
     }
 #else
     for (int i = 0; i < N; ++i) out[i] = in[i];

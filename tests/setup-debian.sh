@@ -12,6 +12,8 @@ packages=(
   bsdutils procps
   # Packaging: CPack's .deb (dpkg-shlibdeps, file), and its checks.
   dpkg-dev file lintian man-db groff-base bsdextrautils unzip
+  # The character width table's generator and its data.
+  python3 unicode-data
 )
 # Node.js for the differential test: Debian's, unless the machine has its own
 # (a NodeSource nodejs brings npm and conflicts with Debian's npm package).

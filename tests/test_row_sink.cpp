@@ -15,10 +15,11 @@ namespace {
 class CollectingSink final : public RowSink {
 public:
     explicit CollectingSink(bool color) : color_(color) {}
-    void rowScrolledOff(const char16_t* chars, const CellAttr* attrs, std::int32_t cols) override {
+    void rowScrolledOff(const char32_t* chars, const CellAttr* attrs, std::span<const CellMarks> marks,
+                        std::int32_t cols) override {
         // Rows without colours may come without their colours.
         const std::vector<CellAttr> plain(static_cast<std::size_t>(cols));
-        renderRow(lines, chars, attrs != nullptr ? attrs : plain.data(), cols, color_);
+        renderRow(lines, chars, attrs != nullptr ? attrs : plain.data(), marks, cols, color_);
     }
     std::string lines;
 

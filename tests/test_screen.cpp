@@ -105,8 +105,8 @@ TEST(ScreenRotated, RegionAfterManyScrollsThenWholeScreenAgain) {
 TEST(ScreenText, RunsOfEveryLengthMatchOneAtATime) {
     std::string text;
     for (int i = 0; i < 130; ++i) text += static_cast<char>('!' + i % 90);
-    const std::string utf16Text = "\xC3\xA9" + text;  // the run of UTF-16 units
-    for (const std::string& run : {text, utf16Text}) {
+    const std::string utf8Text = "\xC3\xA9" + text;  // a run of code points
+    for (const std::string& run : {text, utf8Text}) {
         for (int col : {1, 2, 5, 8, 9, 60, 113, 117, 120}) {
             for (std::size_t length = 1; length <= run.size(); ++length) {
                 const std::string lead = CSI "2;" + std::to_string(col) + "H" CSI "42m" "\xC3\xA9" CSI "33m";
@@ -116,7 +116,7 @@ TEST(ScreenText, RunsOfEveryLengthMatchOneAtATime) {
                 feed(single, CSI "1m" + std::string(300, '.') + lead);
                 for (std::size_t i = 0; i < length; ++i) feed(single, run.substr(i, 1));
                 for (int r = 0; r < 4; ++r) {
-                    ASSERT_EQ(std::u16string(whole.rowChars(r), 120), std::u16string(single.rowChars(r), 120))
+                    ASSERT_EQ(std::u32string(whole.rowChars(r), 120), std::u32string(single.rowChars(r), 120))
                         << "row " << r << ", column " << col << ", length " << length;
                     for (int c = 0; c < 120; ++c)
                         ASSERT_EQ(whole.cellAttr(r, c), single.cellAttr(r, c))

@@ -2,11 +2,16 @@
 // Compares vtsnap-render -color with xterm.js headless, byte for byte, on
 // generated streams and on recorded ones.
 //
-//   node differential.js --render PATH --gen PATH [--first N] [--count N]
-//        [--recordings DIR] [--work DIR] [--shrink] [--show N] [--quiet]
+//   node differential.js --render PATH --gen PATH [--wide] [--first N]
+//        [--count N] [--recordings DIR] [--work DIR] [--shrink] [--show N]
+//        [--quiet]
 //
-// Each generated stream is fed to both in the same blocks (the generator picks
-// the block size per stream); each recording is fed in several block sizes.
+// vtsnap-render reads each generated stream in the blocks the generator picks
+// for it and in blocks of one byte, each recording in several block sizes:
+// blocks cut characters and sequences anywhere. xterm.js reads each stream
+// once, in blocks that cut neither a character nor a run of text (see
+// xterm_screen.js). --wide adds the generator's wide, emoji, combining and
+// zero-width characters.
 // On a difference it prints the seed, the first row that differs on each side
 // and, with --shrink, the smallest stream it could find by dropping items.
 // Exit code 0 when all agree, 1 on any difference, 2 on a usage error.
@@ -19,7 +24,7 @@ const { execFile, execFileSync } = require('child_process');
 const { renderXterm } = require('./xterm_screen.js');
 
 function parseArgs(argv) {
-  const options = { first: 1, count: 0, shrink: false, show: 10, quiet: false };
+  const options = { first: 1, count: 0, shrink: false, show: 10, quiet: false, wide: false };
   for (let i = 2; i < argv.length; ++i) {
     const arg = argv[i];
     const value = () => {
@@ -34,6 +39,7 @@ function parseArgs(argv) {
     else if (arg === '--work') options.work = value();
     else if (arg === '--show') options.show = Number(value());
     else if (arg === '--shrink') options.shrink = true;
+    else if (arg === '--wide') options.wide = true;
     else if (arg === '--quiet') options.quiet = true;
     else usage(`unknown argument ${arg}`);
   }
@@ -44,7 +50,7 @@ function parseArgs(argv) {
 
 function usage(message) {
   console.error(`differential.js: ${message}`);
-  console.error('usage: node differential.js --render PATH --gen PATH [--first N] [--count N] ' +
+  console.error('usage: node differential.js --render PATH --gen PATH [--wide] [--first N] [--count N] ' +
                 '[--recordings DIR] [--work DIR] [--shrink] [--show N] [--quiet]');
   process.exit(2);
 }
@@ -100,7 +106,8 @@ function renderVtsnapSync(render, bytes, rows, chunk) {
 // Generates one stream without the items in `drop`; returns its bytes and
 // what the generator says about it.
 function generate(options, seed, drop, file) {
-  const args = ['--seed', String(seed)];
+  const args = options.wide ? ['--wide'] : [];
+  args.push('--seed', String(seed));
   if (drop.size) args.push('--drop', [...drop].join(','));
   args.push(file);
   const [header, kinds] = execFileSync(options.gen, args, { encoding: 'utf8' }).split('\n');
@@ -110,12 +117,12 @@ function generate(options, seed, drop, file) {
 
 // Drops items one at a time, last first, while the difference stays; then
 // again while that helps. Bounded, so a stubborn stream costs seconds.
-async function shrink(options, seed, work) {
+async function shrink(options, seed, chunk, work) {
   const file = path.join(work, `shrink-${seed}.vt`);
   const full = generate(options, seed, new Set(), file);
   const differs = async (s) => {
     const expected = await renderXterm(s.bytes, s.rows, s.chunk);
-    return Buffer.compare(expected, renderVtsnapSync(options.render, s.bytes, s.rows, s.chunk)) !== 0;
+    return Buffer.compare(expected, renderVtsnapSync(options.render, s.bytes, s.rows, chunk)) !== 0;
   };
   const drop = new Set();
   let best = full;
@@ -139,23 +146,6 @@ async function shrink(options, seed, work) {
   return best;
 }
 
-// A block size splits no character after one of its continuation bytes
-// (xterm.js loses such a byte; the generator avoids the same).
-function splitsAfterContinuation(bytes, chunk) {
-  let pending = 0;
-  for (let i = 0; i < bytes.length; ++i) {
-    const b = bytes[i];
-    let continuation = false;
-    if (pending > 0 && (b & 0xc0) === 0x80) { --pending; continuation = true; }
-    else if (b >= 0xc2 && b <= 0xdf) pending = 1;
-    else if (b >= 0xe0 && b <= 0xef) pending = 2;
-    else if (b >= 0xf0 && b <= 0xf4) pending = 3;
-    else pending = 0;
-    if (continuation && pending > 0 && (i + 1) % chunk === 0) return true;
-  }
-  return false;
-}
-
 // Recordings are named NAME.rROWS.vt: the rows of the terminal they were made on.
 function recordings(dir) {
   if (!dir) return [];
@@ -172,35 +162,34 @@ async function main() {
   const failures = [];
   let compared = 0;
 
-  // Up to two vtsnap-render processes run while xterm.js works on the next stream.
+  // Up to two vtsnap-render jobs run while xterm.js works on the next stream.
   const jobs = [];
-  const compare = async (label, bytes, input, rows, chunk, seed) => {
-    const expected = await renderXterm(bytes, rows, chunk);
-    const job = renderVtsnap(options.render, input, rows, chunk).then((actual) => {
+  const compare = async (label, bytes, input, rows, chunks, seed) => {
+    const expected = await renderXterm(bytes, rows, chunks[0]);
+    const job = Promise.all(chunks.map((chunk) => renderVtsnap(options.render, input, rows, chunk).then((actual) => {
       ++compared;
-      if (seed !== undefined) fs.rmSync(input, { force: true });
       if (Buffer.compare(expected, actual) !== 0) failures.push({ label, bytes, rows, chunk, seed, expected, actual });
+    }))).then(() => {
+      if (seed !== undefined) fs.rmSync(input, { force: true });
     });
     jobs.push(job);
     if (jobs.length >= 2) await jobs.shift();
   };
 
   if (options.count > 0) {
-    const listing = execFileSync(options.gen, ['--batch', String(options.first), String(options.count), work],
-                                 { encoding: 'utf8', maxBuffer: 1 << 26 });
+    const args = options.wide ? ['--wide'] : [];
+    args.push('--batch', String(options.first), String(options.count), work);
+    const listing = execFileSync(options.gen, args, { encoding: 'utf8', maxBuffer: 1 << 26 });
     for (const line of listing.trim().split('\n')) {
       const [seed, rows, chunk] = line.split(' ').map(Number);
       const input = path.join(work, `${seed}.vt`);
-      await compare(`seed ${seed}`, fs.readFileSync(input), input, rows, chunk, seed);
+      await compare(`seed ${seed}`, fs.readFileSync(input), input, rows, chunk === 1 ? [1] : [chunk, 1], seed);
     }
   }
   const recorded = recordings(options.recordings);
   for (const r of recorded) {
     const bytes = fs.readFileSync(r.file);
-    for (const chunk of [4096, 1, 3, 17, 256, 1048576]) {
-      if (splitsAfterContinuation(bytes, chunk)) continue;
-      await compare(`recording ${r.name}`, bytes, r.file, r.rows, chunk);
-    }
+    await compare(`recording ${r.name}`, bytes, r.file, r.rows, [4096, 1, 3, 17, 256, 1048576]);
   }
   await Promise.all(jobs);
 
@@ -210,12 +199,12 @@ async function main() {
     console.log(`DIFFERENT: ${f.label}, ${f.rows} rows, blocks of ${f.chunk} bytes, ${f.bytes.length} bytes`);
     console.log('  ' + firstDifference(f.expected, f.actual).replace(/\n/g, '\n  '));
     if (options.shrink && f.seed !== undefined) {
-      const small = await shrink(options, f.seed, work);
-      console.log(`  smallest found (${small.bytes.length} bytes, ${small.rows} rows, blocks of ${small.chunk}):`);
+      const small = await shrink(options, f.seed, f.chunk, work);
+      console.log(`  smallest found (${small.bytes.length} bytes, ${small.rows} rows, blocks of ${f.chunk}):`);
       console.log(`    items: ${small.kinds}`);
       console.log(`    bytes: ${escapeBytes(small.bytes)}`);
       const expected = await renderXterm(small.bytes, small.rows, small.chunk);
-      const actual = renderVtsnapSync(options.render, small.bytes, small.rows, small.chunk);
+      const actual = renderVtsnapSync(options.render, small.bytes, small.rows, f.chunk);
       console.log('    ' + firstDifference(expected, actual).replace(/\n/g, '\n    '));
     } else if (!options.quiet && f.bytes.length <= 400) {
       console.log(`  bytes: ${escapeBytes(f.bytes)}`);

@@ -1,12 +1,13 @@
 // Seeded streams for the differential test against xterm.js: text, UTF-8
-// (good and broken), C0 controls, escape and control sequences, strings.
+// (good and broken), C0 controls, escape and control sequences, strings; with
+// --wide also wide, emoji, combining and zero-width characters.
 //
-//   vtsnap-diffgen --batch FIRST COUNT DIR      writes DIR/<seed>.vt, and one
-//                                               line "seed rows chunk items" per
-//                                               stream on stdout
-//   vtsnap-diffgen --seed S [--drop I,J,..] OUT writes one stream, leaving out
-//                                               the items listed; prints
-//                                               "seed rows chunk items"
+//   vtsnap-diffgen [--wide] --batch FIRST COUNT DIR
+//       writes DIR/<seed>.vt, and one line "seed rows chunk items" per stream
+//       on stdout
+//   vtsnap-diffgen [--wide] --seed S [--drop I,J,..] OUT
+//       writes one stream, leaving out the items listed; prints
+//       "seed rows chunk items" and the items' kinds
 //
 // A stream is a list of items drawn from the seed alone; each item's bytes are
 // made when it is written, from what the items before it left (scroll region,
@@ -21,7 +22,14 @@
 //     from outside it;
 //   - "fence": a BS before an action whose effect on a pending wrap differs
 //     (which actions keep wrapPending, EL/ED 0 with a pending wrap, the
-//     pending wrap left around CSI ? 7 l).
+//     pending wrap left around CSI ? 7 l);
+//   - a combining or zero-width character comes only right after a printed
+//     character (after a control or a sequence terminals disagree);
+//   - with auto-wrap off, a wide character that may not fit is printed only
+//     where the column is known, and one that is dropped at the margin is
+//     followed by a fence: xterm.js joins what comes next in the same run of
+//     text to the cell before the cursor, and leaves the wide character in the
+//     last two columns whole, unlike after a control.
 
 #include <array>
 #include <cstdint>
@@ -57,17 +65,19 @@ private:
 enum class Kind : std::uint8_t {
     Ascii, Utf8, BrokenUtf8, C1, Control, Esc2, Charset, DecGraphics, EscIgnored, Move, Position,
     Erase, Edit, Lines, Scroll, Region, SaveRestore, Rep, Sgr, Modes, IgnoredCsi, InvalidCsi, CsiWithControls,
-    String, Reset, Count
+    String, Reset, WideText, Marks, WideMargin, Count
 };
 
 constexpr const char* kKindNames[] = {
     "ascii", "utf8", "broken-utf8", "c1", "control", "esc2", "charset", "dec-graphics", "esc-ignored", "move",
     "position", "erase", "edit", "lines", "scroll", "region", "save-restore", "rep", "sgr", "modes", "ignored-csi",
-    "invalid-csi", "csi-with-controls", "string", "reset"};
+    "invalid-csi", "csi-with-controls", "string", "reset", "wide-text", "marks", "wide-margin"};
 
-// Relative weights of the kinds, in the order above.
-constexpr std::array<int, static_cast<int>(Kind::Count)> kWeights = {
-    14, 8, 4, 2, 5, 4, 3, 3, 2, 6, 6, 5, 5, 3, 3, 3, 4, 3, 8, 3, 2, 3, 2, 3, 1};
+// Relative weights of the kinds, in the order above; the last three only with
+// --wide, so that streams without it stay as they were.
+using Weights = std::array<int, static_cast<int>(Kind::Count)>;
+constexpr Weights kWeights = {14, 8, 4, 2, 5, 4, 3, 3, 2, 6, 6, 5, 5, 3, 3, 3, 4, 3, 8, 3, 2, 3, 2, 3, 1, 0, 0, 0};
+constexpr Weights kWideWeights = {14, 8, 4, 2, 5, 4, 3, 3, 2, 6, 6, 5, 5, 3, 3, 3, 4, 3, 8, 3, 2, 3, 2, 3, 1, 12, 8, 4};
 
 // An item: a kind and the random numbers it may use, drawn up front so that
 // dropping an item never changes the numbers of the others.
@@ -84,6 +94,7 @@ struct Charsets {
 // What the items written so far have left behind, as far as the rules of the
 // grammar need it.
 struct State {
+    bool wide = false;  // --wide: the items with wide, combining and zero-width characters
     int rows = 1;
     int top = 0, bottom = 0;  // scroll region, 0-based inclusive
     bool origin = false;
@@ -94,11 +105,14 @@ struct State {
     Charsets savedCharsets;
     int savedEpoch = -1;
     bool repBlocked = false;  // the last item was an invalid sequence
+    bool autowrap = true;
+    bool joinable = false;    // the last item ended with a printed character
     bool fullRegion() const { return top == 0 && bottom == rows - 1; }
 };
 
-State freshState(int rows) {
+State freshState(int rows, bool wide) {
     State s;
+    s.wide = wide;
     s.rows = rows;
     s.bottom = rows - 1;
     return s;
@@ -119,8 +133,13 @@ public:
         } else if (cp < 0x800) {
             put(static_cast<char>(0xC0 | (cp >> 6)));
             put(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
+        } else if (cp < 0x10000) {
             put(static_cast<char>(0xE0 | (cp >> 12)));
+            put(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            put(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            put(static_cast<char>(0xF0 | (cp >> 18)));
+            put(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
             put(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
             put(static_cast<char>(0x80 | (cp & 0x3F)));
         }
@@ -157,6 +176,16 @@ public:
         put('H');
     }
 
+    // To column `col` (1-based) of a row the cursor may be on: any row, or
+    // one inside the region when one is set.
+    void toColumn(long col, std::uint32_t r) {
+        csi();
+        num(s_.fullRegion() && !s_.origin ? 1 + static_cast<long>(r % static_cast<std::uint32_t>(s_.rows)) : regionRow(r));
+        put(';');
+        num(col);
+        put('H');
+    }
+
 private:
     State& s_;
     std::string& out_;
@@ -165,12 +194,73 @@ private:
 std::uint32_t bmpWidthOne(std::uint32_t r) {
     // Latin-1, Latin Extended, Greek, Cyrillic, box drawing, arrows: every one
     // a single cell in both emulators. Wide, combining and non-BMP characters
-    // stay out (the screen gives each UTF-16 unit one cell; xterm.js does not).
+    // have items of their own, with --wide.
     static constexpr std::uint32_t kRanges[][2] = {
         {0xA1, 0xFF}, {0x100, 0x24F}, {0x391, 0x3A1}, {0x3A3, 0x3C9}, {0x410, 0x44F}, {0x2500, 0x257F}, {0x2190, 0x21FF}};
     const auto& range = kRanges[r % 7];
     return range[0] + (r >> 3) % (range[1] - range[0] + 1);
 }
+
+// Characters of Unicode 11 (xterm.js knows no later ones) by width.
+struct CodeRange {
+    std::uint32_t first, last;
+};
+
+template <std::size_t N>
+std::uint32_t fromRanges(const CodeRange (&ranges)[N], std::uint32_t r) {
+    const CodeRange& range = ranges[r % N];
+    return range.first + (r / N) % (range.last - range.first + 1);
+}
+
+// Two cells: CJK ideographs (in and beyond the BMP), kana, CJK punctuation,
+// fullwidth forms, Hangul syllables, emoji in and beyond the BMP.
+std::uint32_t wideChar(std::uint32_t r) {
+    static constexpr CodeRange kWide[] = {
+        {0x4E00, 0x9FA5}, {0x3041, 0x3096}, {0x30A1, 0x30FA}, {0x3001, 0x3003}, {0x300C, 0x3011}, {0xFF01, 0xFF60},
+        {0xAC00, 0xD7A3}, {0x20000, 0x2A6D6}, {0x1F600, 0x1F64F}, {0x1F680, 0x1F6C5}, {0x1F300, 0x1F320},
+        {0x1F910, 0x1F93A}, {0x1F947, 0x1F970}};
+    // Emoji presented as emoji in the BMP: watch, check and cross marks, ...
+    static constexpr CodeRange kBmpEmoji[] = {
+        {0x231A, 0x231B}, {0x23E9, 0x23EC}, {0x23F0, 0x23F0}, {0x23F3, 0x23F3}, {0x25FD, 0x25FE}, {0x2614, 0x2615},
+        {0x2648, 0x2653}, {0x267F, 0x267F}, {0x2693, 0x2693}, {0x26A1, 0x26A1}, {0x26AA, 0x26AB}, {0x26BD, 0x26BE},
+        {0x26C4, 0x26C5}, {0x26CE, 0x26CE}, {0x26D4, 0x26D4}, {0x26EA, 0x26EA}, {0x26F2, 0x26F3}, {0x26F5, 0x26F5},
+        {0x26FA, 0x26FA}, {0x26FD, 0x26FD}, {0x2705, 0x2705}, {0x270A, 0x270B}, {0x2728, 0x2728}, {0x274C, 0x274C},
+        {0x274E, 0x274E}, {0x2753, 0x2755}, {0x2757, 0x2757}, {0x2795, 0x2797}, {0x27B0, 0x27B0}, {0x27BF, 0x27BF},
+        {0x2B1B, 0x2B1C}, {0x2B50, 0x2B50}, {0x2B55, 0x2B55}};
+    return r % 4 == 0 ? fromRanges(kBmpEmoji, r / 4) : fromRanges(kWide, r / 4);
+}
+
+// One cell, beyond ASCII: mathematical bold (beyond the BMP), Gothic,
+// ambiguous characters, check marks and a heart presented as text, halfwidth
+// katakana.
+std::uint32_t narrowChar(std::uint32_t r) {
+    static constexpr CodeRange kNarrow[] = {
+        {0x1D400, 0x1D454}, {0x10330, 0x1034A}, {0xB1, 0xB1}, {0xD7, 0xD7}, {0x3B1, 0x3C9},
+        {0x2713, 0x2714}, {0x2764, 0x2764}, {0xFF61, 0xFF9F}};
+    return fromRanges(kNarrow, r);
+}
+
+// Zero cells, joining the character before: combining marks (enclosing ones
+// among them, and beyond the BMP), zero-width characters (ZWSP, ZWNJ, ZWJ,
+// LRM, RLM, word joiner, invisible operators, variation selectors) and the
+// byte-order mark, which both drop.
+std::uint32_t joiningChar(std::uint32_t r) {
+    static constexpr CodeRange kMarks[] = {
+        {0x300, 0x36F}, {0x483, 0x489}, {0x591, 0x5BD}, {0x610, 0x61A}, {0x64B, 0x65F}, {0x20D0, 0x20F0},
+        {0xFE20, 0xFE2F}, {0x1D167, 0x1D169}, {0x1D17B, 0x1D182}, {0xE0100, 0xE01EF}};
+    static constexpr CodeRange kZeroWidth[] = {{0x200B, 0x200F}, {0x2060, 0x2064}, {0xFE00, 0xFE0F}, {0xFEFF, 0xFEFF}};
+    return r % 3 == 0 ? fromRanges(kZeroWidth, r / 3) : fromRanges(kMarks, r / 3);
+}
+
+// A Hangul syllable from conjoining jamo: a leading consonant (two cells),
+// a vowel and sometimes a final consonant, both joining it.
+void jamoSyllable(Writer& w, std::uint32_t r) {
+    w.utf8(0x1100 + r % 19);
+    w.utf8(0x1161 + (r >> 5) % 21);
+    if ((r >> 10) % 2) w.utf8(0x11A8 + (r >> 11) % 27);
+}
+
+constexpr int kCols = 120;  // as the differential test runs both
 
 constexpr const char* kPrintable =
     " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
@@ -180,16 +270,19 @@ void writeItem(const Item& item, State& s, std::string& out) {
     const auto& r = item.r;
     auto pick = [&](int i, int n) { return static_cast<int>(r[i] % static_cast<std::uint32_t>(n)); };
     bool invalid = false;
+    bool joinable = false;  // ends with a printed character a mark may join
 
     switch (item.kind) {
     case Kind::Ascii: {
         const int n = 1 + pick(0, 40);
         for (int i = 0; i < n; ++i) w.put(kPrintable[(r[1 + i % 20] >> (i / 20 * 7)) % 95]);
+        joinable = true;
         break;
     }
     case Kind::Utf8: {
         const int n = 1 + pick(0, 12);
         for (int i = 0; i < n; ++i) w.utf8(bmpWidthOne(r[1 + i]));
+        joinable = true;
         break;
     }
     case Kind::BrokenUtf8: {
@@ -283,6 +376,7 @@ void writeItem(const Item& item, State& s, std::string& out) {
         // The bytes the DEC set maps, and a few around them.
         const int n = 1 + pick(0, 16);
         for (int i = 0; i < n; ++i) w.put(static_cast<char>(0x5E + r[1 + i] % 0x21));
+        joinable = true;
         break;
     }
     case Kind::EscIgnored: {
@@ -437,7 +531,10 @@ void writeItem(const Item& item, State& s, std::string& out) {
     }
     case Kind::Rep: {
         // xterm.js repeats across an invalid sequence; the screen does not.
-        if (s.repBlocked || pick(0, 3) == 0) w.put(pick(1, 3) ? kPrintable[pick(4, 95)] : 'q');
+        // With auto-wrap off, the character before could be a wide one with
+        // marks, whose copies would be dropped at the margin with the marks
+        // kept (see the top).
+        if (s.repBlocked || (s.wide && !s.autowrap) || pick(0, 3) == 0) w.put(pick(1, 3) ? kPrintable[pick(4, 95)] : 'q');
         w.csi();
         if (pick(2, 4)) w.num(pick(3, 4) ? pick(5, 6) : pick(5, 260));
         w.put('b');
@@ -505,7 +602,8 @@ void writeItem(const Item& item, State& s, std::string& out) {
         case 3:
             // Around auto-wrap changes xterm.js keeps a pending wrap of its own.
             w.fence();
-            w.put(pick(1, 2) ? "\x1b[?7l" : "\x1b[?7h");
+            s.autowrap = !pick(1, 2);
+            w.put(s.autowrap ? "\x1b[?7h" : "\x1b[?7l");
             w.fence();
             break;
         case 4: w.put(pick(1, 2) ? "\x1b[4h" : "\x1b[4l"); break;
@@ -581,20 +679,111 @@ void writeItem(const Item& item, State& s, std::string& out) {
     }
     case Kind::Reset:
         w.put("\x1b" "c");
-        s = freshState(s.rows);
+        s = freshState(s.rows, s.wide);
         break;
+    case Kind::WideText: {
+        // Wide characters among narrow ones, Hangul from conjoining jamo.
+        // With auto-wrap off, from the first column: 12 of them never reach
+        // the margin.
+        if (!s.autowrap) w.put('\r');
+        const int n = 1 + pick(0, 12);
+        for (int i = 0; i < n; ++i) {
+            const std::uint32_t v = r[1 + i];
+            switch (v % 8) {
+            case 0: jamoSyllable(w, v >> 3); break;
+            case 1: w.utf8(narrowChar(v >> 3)); break;
+            case 2: w.put(kPrintable[(v >> 3) % 95]); break;
+            default: w.utf8(wideChar(v >> 3)); break;
+            }
+        }
+        joinable = true;
+        break;
+    }
+    case Kind::Marks: {
+        // Combining and zero-width characters on a printed character: the one
+        // the item before ended with, one put where a cursor move left the
+        // cursor (where a wide one fits), one in the last column with its wrap
+        // pending, or one put where the cursor was. Stacked up to four.
+        const int where = pick(0, 4);
+        bool wideBase = pick(1, 3) == 0;
+        if (where == 0 && s.joinable) {
+            wideBase = false;
+        } else {
+            if (where == 1) {
+                w.toColumn(1 + pick(2, kCols - 1), r[3]);
+            } else if (where == 2) {
+                w.toColumn(kCols, r[3]);
+                wideBase = false;  // it would wrap, or be dropped
+            } else if (!s.autowrap) {
+                wideBase = false;  // the column is not known: it could be dropped
+            }
+            if (wideBase) {
+                w.utf8(wideChar(r[4]));
+            } else {
+                w.put(kPrintable[r[4] % 95]);  // a space too: with a mark it is no blank
+            }
+        }
+        const int marks = 1 + pick(5, 4);
+        for (int i = 0; i < marks; ++i) w.utf8(joiningChar(r[6 + i]));
+        if (pick(10, 3) == 0) w.put(kPrintable[1 + r[11] % 94]);
+        joinable = true;
+        break;
+    }
+    case Kind::WideMargin: {
+        // Characters from a few columns before the right margin, sometimes in
+        // insert mode. With auto-wrap on, a wide one that does not fit in the
+        // last column wraps and leaves it blank; with it off, it is dropped,
+        // and a fence follows. The column is followed here for that.
+        if (pick(0, 3) == 0) w.put("\x1b[4h");
+        int x = kCols - 1 - pick(1, 5);  // 0-based
+        w.toColumn(x + 1, r[2]);
+        const int n = 1 + pick(3, 5);
+        bool fenced = false;
+        for (int i = 0; i < n; ++i) {
+            const std::uint32_t v = r[4 + i];
+            fenced = false;
+            if (v % 3 != 0) {
+                w.utf8(wideChar(v >> 2));
+                if (x + 2 <= kCols) {
+                    x += 2;
+                    // Without auto-wrap, xterm.js writes what comes next over
+                    // the last column and keeps the wide character before it
+                    // whole; the screen blanks it. A fence keeps clear.
+                    if (!s.autowrap && x == kCols) {
+                        w.fence();
+                        x = kCols - 2;
+                        fenced = true;
+                    }
+                } else if (s.autowrap) {
+                    x = 2;
+                } else {
+                    w.fence();
+                    x = kCols - 2;
+                    fenced = true;
+                }
+            } else {
+                if ((v >> 2) % 2) w.utf8(narrowChar(v >> 3));
+                else w.put(kPrintable[(v >> 3) % 95]);
+                x = x < kCols ? x + 1 : s.autowrap ? 1 : kCols;
+            }
+        }
+        if (pick(10, 3) == 0) w.put("\x1b[4l");
+        else joinable = !fenced;
+        break;
+    }
     case Kind::Count:
         break;
     }
     s.repBlocked = invalid;
+    s.joinable = joinable;
 }
 
-Item drawItem(Random& random) {
+Item drawItem(Random& random, const Weights& weights) {
     int total = 0;
-    for (int w : kWeights) total += w;
+    for (int w : weights) total += w;
     int pick = random.below(total);
     int k = 0;
-    while (pick >= kWeights[k]) pick -= kWeights[k++];
+    while (pick >= weights[k]) pick -= weights[k++];
     Item item{static_cast<Kind>(k), {}};
     for (auto& v : item.r) v = static_cast<std::uint32_t>(random.next());
     return item;
@@ -608,31 +797,7 @@ struct Stream {
     std::string kinds;  // of the items written, for the report
 };
 
-// A block boundary right after a continuation byte of a character not yet
-// complete loses that byte in xterm.js. Tells whether `chunk` puts one there.
-bool boundaryAfterContinuation(const std::string& bytes, std::size_t chunk) {
-    int pending = 0;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        bool continuation = false;
-        if (pending > 0 && (b & 0xC0) == 0x80) {
-            --pending;
-            continuation = true;
-        } else if (b >= 0xC2 && b <= 0xDF) {
-            pending = 1;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            pending = 2;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            pending = 3;
-        } else {
-            pending = 0;
-        }
-        if (continuation && pending > 0 && (i + 1) % chunk == 0) return true;
-    }
-    return false;
-}
-
-Stream makeStream(std::uint64_t seed, const std::set<int>& drop) {
+Stream makeStream(std::uint64_t seed, const std::set<int>& drop, bool wide) {
     Random random(seed * 0x2545F4914F6CDD1Dull + 1);
     Stream stream;
     static constexpr int kRows[] = {2, 3, 4, 5, 6, 8, 10, 13, 17, 24, 30, 40};
@@ -641,8 +806,8 @@ Stream makeStream(std::uint64_t seed, const std::set<int>& drop) {
     const bool unfinished = random.chance(8);
 
     std::vector<Item> items;
-    for (int i = 0; i < stream.items; ++i) items.push_back(drawItem(random));
-    State state = freshState(stream.rows);
+    for (int i = 0; i < stream.items; ++i) items.push_back(drawItem(random, wide ? kWideWeights : kWeights));
+    State state = freshState(stream.rows, wide);
     for (int i = 0; i < stream.items; ++i)
         if (!drop.count(i)) {
             writeItem(items[i], state, stream.bytes);
@@ -655,17 +820,11 @@ Stream makeStream(std::uint64_t seed, const std::set<int>& drop) {
         stream.kinds += std::to_string(stream.items) + ":unfinished";
     }
 
-    // Blocks of one size per stream, from one byte to more than the stream.
+    // Blocks of one size per stream, from one byte to more than the stream,
+    // cutting characters and sequences anywhere.
     Random blocks(seed ^ 0xB10C5);
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        const int bucket = blocks.below(10);
-        const int chunk = bucket == 0 ? 1 : bucket < 4 ? blocks.between(2, 16) : bucket < 8 ? blocks.between(17, 512) : 4096;
-        if (!boundaryAfterContinuation(stream.bytes, static_cast<std::size_t>(chunk))) {
-            stream.chunk = chunk;
-            return stream;
-        }
-    }
-    stream.chunk = 1048576;  // one block
+    const int bucket = blocks.below(10);
+    stream.chunk = bucket == 0 ? 1 : bucket < 4 ? blocks.between(2, 16) : bucket < 8 ? blocks.between(17, 512) : 4096;
     return stream;
 }
 
@@ -689,18 +848,24 @@ std::set<int> parseDrop(const char* text) {
 }
 
 int usage() {
-    std::fputs("usage: vtsnap-diffgen --batch FIRST COUNT DIR | --seed S [--drop I,J,...] OUT\n", stderr);
+    std::fputs("usage: vtsnap-diffgen [--wide] --batch FIRST COUNT DIR | [--wide] --seed S [--drop I,J,...] OUT\n",
+               stderr);
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool wide = argc > 1 && std::strcmp(argv[1], "--wide") == 0;
+    if (wide) {
+        --argc;
+        ++argv;
+    }
     if (argc == 5 && std::strcmp(argv[1], "--batch") == 0) {
         const std::uint64_t first = std::strtoull(argv[2], nullptr, 10);
         const std::uint64_t count = std::strtoull(argv[3], nullptr, 10);
         for (std::uint64_t seed = first; seed < first + count; ++seed) {
-            const Stream s = makeStream(seed, {});
+            const Stream s = makeStream(seed, {}, wide);
             const std::string path = std::string(argv[4]) + "/" + std::to_string(seed) + ".vt";
             if (!writeFile(path, s.bytes)) {
                 std::perror(path.c_str());
@@ -717,7 +882,7 @@ int main(int argc, char** argv) {
             drop = parseDrop(argv[4]);
         }
         const std::uint64_t seed = std::strtoull(argv[2], nullptr, 10);
-        const Stream s = makeStream(seed, drop);
+        const Stream s = makeStream(seed, drop, wide);
         if (!writeFile(argv[argc - 1], s.bytes)) {
             std::perror(argv[argc - 1]);
             return 1;

@@ -96,11 +96,10 @@ TEST_F(SnapshotFileTest, AnUnchangedScreenIsWrittenAgain) {
     EXPECT_EQ(first, std::string(kBom) + "same\r\n");
 }
 
-TEST_F(SnapshotFileTest, AnUnpairedSurrogateDoesNotStopTheSnapshot) {
-    // A character above U+FFFF whose halves land on two rows.
+TEST_F(SnapshotFileTest, AWideCharacterAtTheEdgeGoesWholeToTheNextRow) {
     feed(screen_, std::string(119, 'x') + "\xF0\x9F\x98\x80");
     EXPECT_TRUE(writeSnapshot(screen_, SnapshotFile(fd_), false));
-    EXPECT_EQ(contents(), std::string(kBom) + std::string(119, 'x') + "\xEF\xBF\xBD\r\n\xEF\xBF\xBD\r\n");
+    EXPECT_EQ(contents(), std::string(kBom) + std::string(119, 'x') + "\r\n\xF0\x9F\x98\x80\r\n");
 }
 
 TEST_F(SnapshotFileTest, FailuresReportFalse) {
