@@ -1,10 +1,13 @@
 #include "capture/capture_loop.hpp"
 
 #include <new>
+#include <string>
+
+#include "snapshot/render.hpp"
 
 namespace vtsnap {
 
-CaptureLoop::CaptureLoop(std::int32_t rows, const SnapshotFile& output, std::optional<SnapshotFile> log,
+CaptureLoop::CaptureLoop(std::int32_t rows, std::optional<SnapshotFile> output, std::optional<SnapshotFile> log,
                          bool useColor)
     : captured_(kColumns, rows, log, useColor), output_(output), useColor_(useColor) {}
 
@@ -17,17 +20,24 @@ void CaptureLoop::feed(const std::uint8_t* bytes, std::size_t length) {
     }
 }
 
-// A snapshot that runs out of memory is skipped like any failed snapshot: the
-// file keeps the previous one and the child goes on undisturbed. A tick during
-// a synchronized update skips it too, unless the update has been open too
-// long; the last snapshot is always written.
-void CaptureLoop::snapshot(bool last) {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!last && screen_.updateOpen() && Clock::now() - updateSince_ < kUpdateLimit) return;
+// Rendered under the lock, into a buffer that keeps its room from one
+// snapshot to the next, and written outside it. A snapshot that runs out of
+// memory is skipped like any failed snapshot: the file keeps the previous one
+// and the child goes on undisturbed. A tick during a synchronized update skips
+// it too, unless the update has been open too long; the last snapshot is
+// always written. True when the file holds this one.
+bool CaptureLoop::snapshot(bool last) {
+    if (!output_) return true;
     try {
-        writeSnapshot(screen_, output_, useColor_);
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!last && screen_.updateOpen() && Clock::now() - updateSince_ < kUpdateLimit) return true;
+        rendered_.clear();
+        appendAscii(rendered_, kByteOrderMark);
+        renderRows(rendered_, screen_, useColor_);
     } catch (const std::bad_alloc&) {
+        return false;
     }
+    return rewriteSnapshot(rendered_, *output_);
 }
 
 // What scrolled off since the last tick goes to the transcript's writer,
@@ -38,7 +48,7 @@ void CaptureLoop::appendLog() {
     transcript_->tick();
 }
 
-void CaptureLoop::run(ChildWatch& child) {
+bool CaptureLoop::run(ChildWatch& child) {
     snapshot();
     appendLog();  // the byte-order mark, at once
     // The pass that sees the child end still writes its snapshot.
@@ -50,11 +60,11 @@ void CaptureLoop::run(ChildWatch& child) {
     }
     child.finishReading();
     // Holds every byte the child's terminal emitted.
-    snapshot(true);
-    if (transcript_) {
-        std::lock_guard<std::mutex> guard(lock_);
-        transcript_->finish(screen_);
-    }
+    const bool screenWritten = snapshot(true);
+    if (!transcript_) return screenWritten;
+    std::lock_guard<std::mutex> guard(lock_);
+    const bool logWritten = transcript_->finish(screen_) || transcript_->readerGone();
+    return screenWritten && logWritten;
 }
 
 }  // namespace vtsnap

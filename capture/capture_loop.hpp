@@ -5,6 +5,8 @@
 // While the program draws a frame in a synchronized update, a tick leaves the
 // file as it is, so that it keeps the last whole frame; the loop keeps the
 // time, the screen only the mode.
+// A snapshot holds the lock only while it renders: the file's rewrite and its
+// flush, which a slow disk can stretch, happen while the reader goes on.
 // Each platform brings its own way of waiting for the child and of reading
 // its output.
 #pragma once
@@ -14,6 +16,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "snapshot/captured_screen.hpp"
 #include "snapshot/snapshot_file.hpp"
@@ -45,9 +48,11 @@ protected:
 
 class CaptureLoop {
 public:
-    // `output` is the screen file, `log` the transcript file if there is one;
-    // both are opened, and later closed, by the caller.
-    CaptureLoop(std::int32_t rows, const SnapshotFile& output, std::optional<SnapshotFile> log, bool useColor);
+    // `output` is the screen file, none when no screen is wanted (the output
+    // is the null device); `log` the transcript file if there is one. Both
+    // are opened, and later closed, by the caller.
+    CaptureLoop(std::int32_t rows, std::optional<SnapshotFile> output, std::optional<SnapshotFile> log,
+                bool useColor);
     CaptureLoop(const CaptureLoop&) = delete;
     CaptureLoop& operator=(const CaptureLoop&) = delete;
 
@@ -55,8 +60,10 @@ public:
     void feed(const std::uint8_t* bytes, std::size_t length);
 
     // The main thread's part, from the first snapshot to the last, once the
-    // child runs and its output is being read.
-    void run(ChildWatch& child);
+    // child runs and its output is being read. True when the last snapshot
+    // and the end of the transcript reached their files whole; a log whose
+    // reader has gone wants nothing more and does not count against it.
+    bool run(ChildWatch& child);
 
     // For a caller that knows that nothing is being decoded.
     const Screen& screen() const { return screen_; }
@@ -64,14 +71,15 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    void snapshot(bool last = false);
+    bool snapshot(bool last = false);
     void appendLog();
 
-    std::mutex lock_;  // held for each block decoded, each snapshot and each hand-over to the log
+    std::mutex lock_;  // held for each block decoded, each render and each hand-over to the log
     CapturedScreen captured_;
     Screen& screen_ = captured_.screen();
     Transcript* const transcript_ = captured_.transcript();  // nullptr without a log
-    SnapshotFile output_;
+    std::optional<SnapshotFile> output_;
+    std::string rendered_;  // the main thread's: the snapshot being written
     bool useColor_;
     // The synchronized update seen last, and when the block that began it came.
     std::uint32_t update_ = 0;

@@ -89,7 +89,9 @@ std::optional<CommandLine<Char>> scanCommandLine(const std::vector<std::basic_st
 
 // Joins the program and its arguments (programIndex to count - 2) into one
 // command line, quoting those with a blank or tab that are not quoted already.
-// Nothing inside an argument is escaped.
+// The child's runtime reads backslashes before a quote as escapes, so those
+// that end a quoted argument are doubled and the closing quote stays a quote;
+// nothing else is escaped.
 template <class Char>
 std::basic_string<Char> buildChildCommandLine(const std::vector<std::basic_string_view<Char>>& args,
                                               std::size_t programIndex) {
@@ -102,8 +104,11 @@ std::basic_string<Char> buildChildCommandLine(const std::vector<std::basic_strin
             arg.find(Char(' ')) != arg.npos || arg.find(Char('\t')) != arg.npos;
         const bool quoted = !arg.empty() && arg.front() == Char('"') && arg.back() == Char('"');
         if (needsQuotes && !quoted) {
+            const std::size_t lastOther = arg.find_last_not_of(Char('\\'));
+            const std::size_t backslashes = arg.size() - (lastOther == arg.npos ? 0 : lastOther + 1);
             line += Char('"');
             line += arg;
+            line.append(backslashes, Char('\\'));
             line += Char('"');
         } else {
             line += arg;

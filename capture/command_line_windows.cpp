@@ -27,4 +27,14 @@ std::optional<ParsedCommandLine> parseCommandLine() {
     return parseCommandLine(GetCommandLineW());
 }
 
+AboutRequest aboutRequestOf(const wchar_t* commandLine) {
+    int count = 0;
+    LPWSTR* argv = CommandLineToArgvW(commandLine, &count);
+    if (argv == nullptr) return AboutRequest::None;
+    const std::vector<std::wstring_view> args(argv, argv + count);
+    const AboutRequest request = aboutRequest(args);
+    LocalFree(argv);
+    return request;
+}
+
 }  // namespace vtsnap

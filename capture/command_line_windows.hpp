@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "capture/about.hpp"
 #include "capture/command_line.hpp"
 
 namespace vtsnap {
@@ -25,5 +26,8 @@ std::optional<ParsedCommandLine> parseCommandLine(const wchar_t* commandLine);
 
 // The process's own command line.
 std::optional<ParsedCommandLine> parseCommandLine();
+
+// --help or --version as the only argument of `commandLine`.
+AboutRequest aboutRequestOf(const wchar_t* commandLine);
 
 }  // namespace vtsnap

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "capture/about.hpp"
 #include "capture/capture_loop.hpp"
 #include "capture/command_line.hpp"
 #include "snapshot/snapshot_file.hpp"
@@ -136,6 +138,49 @@ void closeOthersOnExec() {
     }
     [[maybe_unused]] const ssize_t ignored = write(report, &error, sizeof error);
     _exit(127);
+}
+
+// Opens `path` for writing, creating it but not emptying it, and without
+// waiting: a FIFO that no one reads fails at once. Writes then block as usual.
+int openForWriting(const char* path, int flags) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | flags, 0666);
+    if (fd < 0) return -1;
+    const int status = fcntl(fd, F_GETFL);
+    if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) < 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool isNullDevice(const struct stat& info) {
+    struct stat null {};
+    return S_ISCHR(info.st_mode) && stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) &&
+           info.st_rdev == null.st_rdev;
+}
+
+// The file that execvp runs for `file`: the path itself when it holds a '/',
+// otherwise the first executable regular file of that name along PATH.
+bool findProgram(const std::string& file, struct stat& info) {
+    if (file.empty()) return false;
+    if (file.find('/') != std::string::npos) return stat(file.c_str(), &info) == 0;
+    const char* path = getenv("PATH");
+    const std::string_view directories = path != nullptr ? path : "/bin:/usr/bin";
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = std::min(directories.find(':', start), directories.size());
+        const std::string_view directory = directories.substr(start, end - start);
+        // An empty entry is the current directory.
+        const std::string candidate = (directory.empty() ? std::string(".") : std::string(directory)) + "/" + file;
+        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0)
+            return true;
+        if (end == directories.size()) return false;
+        start = end + 1;
+    }
 }
 
 int exitCodeOf(int status) {
@@ -267,6 +312,13 @@ private:
 }  // namespace
 
 int runCapture(int argc, char** argv) {
+    const std::vector<std::string_view> args(argv, argv + std::max(argc, 0));
+    switch (aboutRequest(args)) {
+    case AboutRequest::Help: return printToStandardOutput(captureHelp());
+    case AboutRequest::Version: return printToStandardOutput(versionText("vtsnap"));
+    case AboutRequest::None: break;
+    }
+
     // The tool outlives its own terminal's interrupts; the child has its own
     // session and decides for itself.
     setDisposition(SIGINT, SIG_IGN);
@@ -274,8 +326,9 @@ int runCapture(int argc, char** argv) {
     setDisposition(SIGHUP, SIG_IGN);
     // A file that may not grow must fail a snapshot, not end the run.
     setDisposition(SIGXFSZ, SIG_IGN);
+    // A log whose reader has gone fails its writes and is given up; the run goes on.
+    setDisposition(SIGPIPE, SIG_IGN);
 
-    const std::vector<std::string_view> args(argv, argv + std::max(argc, 0));
     const std::optional<CommandLine<char>> line = scanCommandLine(args, false);
     if (!line) return 1;
 
@@ -290,14 +343,30 @@ int runCapture(int argc, char** argv) {
         file = "./" + line->programPath.substr(line->workingDirectory.size() + 1);
     }
 
-    Fd output(open(line->outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!output) return 1;
+    // Both files are opened, and checked, before either is emptied.
+    Fd output(openForWriting(line->outputPath.c_str(), 0));
+    struct stat outputInfo {};
+    if (!output || fstat(output.get(), &outputInfo) != 0) return 1;
+    // The screen file is rewritten in place, which a FIFO, a pipe, a terminal
+    // or a socket cannot be. The null device takes a run that wants only the log.
+    const bool outputIsNull = isNullDevice(outputInfo);
+    if (!S_ISREG(outputInfo.st_mode) && !outputIsNull) return 1;
     // The transcript is only ever appended to, whoever else writes to it.
     Fd log;
+    struct stat logInfo {};
     if (line->logPath) {
-        log.reset(open(line->logPath->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666));
-        if (!log) return 1;
+        log.reset(openForWriting(line->logPath->c_str(), O_APPEND));
+        if (!log || fstat(log.get(), &logInfo) != 0) return 1;
     }
+    // The program's own file, or one file as both output and log, would be
+    // destroyed or mixed up: nothing is emptied or started.
+    struct stat programInfo {};
+    const bool programFound = findProgram(line->programPath, programInfo);
+    if (!outputIsNull && programFound && sameFile(outputInfo, programInfo)) return 1;
+    if (log && programFound && sameFile(logInfo, programInfo)) return 1;
+    if (log && !outputIsNull && sameFile(logInfo, outputInfo)) return 1;
+    if (!outputIsNull && ftruncate(output.get(), 0) != 0) return 1;
+    if (log && S_ISREG(logInfo.st_mode) && ftruncate(log.get(), 0) != 0) return 1;
 
     Fd master(posix_openpt(O_RDWR | O_NOCTTY));
     if (!master || !addFlags(master.get(), FD_CLOEXEC, O_NONBLOCK)) return 1;
@@ -317,9 +386,11 @@ int runCapture(int argc, char** argv) {
         !makePipe(stopRead, stopWrite, 0))
         return 1;
 
+    std::optional<SnapshotFile> outputFile;
+    if (!outputIsNull) outputFile.emplace(output.get());
     std::optional<SnapshotFile> logFile;
     if (log) logFile.emplace(log.get());
-    CaptureLoop loop(line->rowCount, SnapshotFile(output.get()), logFile, line->useColor);
+    CaptureLoop loop(line->rowCount, outputFile, logFile, line->useColor);
     if (setenv("TERM", kTerminalType, 1) != 0) return 1;
 
     // The tool may have inherited SIGCHLD ignored (no child left to wait for)
@@ -351,11 +422,12 @@ int runCapture(int argc, char** argv) {
 
     PosixChildWatch watch(child, childEndedRead.get(), master, stopRead.get(), stopWrite.get(), loop);
     watch.startReader();
-    loop.run(watch);
+    const bool filesWhole = loop.run(watch);
 
     setDisposition(SIGCHLD, SIG_DFL);
     childEndedWrite = -1;
-    return watch.exitCode();
+    // A failed file is not reported as success; a program's own failure stands.
+    return watch.exitCode() == 0 && !filesWhole ? 1 : watch.exitCode();
 }
 
 }  // namespace vtsnap

@@ -113,6 +113,63 @@ private:
     bool initialized_ = false;
 };
 
+// The identity of a file on disk: its volume and its index there. Anything
+// else (a device, a pipe, no file at all) has none.
+struct FileId {
+    bool known = false;
+    DWORD volume = 0;
+    DWORD indexHigh = 0;
+    DWORD indexLow = 0;
+};
+
+bool sameFile(const FileId& a, const FileId& b) {
+    return a.known && b.known && a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
+}
+
+FileId fileIdOf(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info)) return {};
+    return FileId{true, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+// The file CreateProcess runs for `program`: the path as given when it has a
+// directory part, otherwise found along the usual search path; ".exe" added
+// to a name without an extension.
+FileId programFileId(const std::wstring& program) {
+    if (program.empty()) return {};
+    std::wstring path = program;
+    if (program.find_first_of(L"\\/:") == std::wstring::npos) {
+        std::vector<wchar_t> found(MAX_PATH);
+        DWORD length = SearchPathW(nullptr, program.c_str(), L".exe", static_cast<DWORD>(found.size()), found.data(),
+                                   nullptr);
+        if (length >= found.size()) {
+            found.resize(length + 1);
+            length = SearchPathW(nullptr, program.c_str(), L".exe", static_cast<DWORD>(found.size()), found.data(),
+                                 nullptr);
+        }
+        if (length == 0 || length >= found.size()) return {};
+        path.assign(found.data(), length);
+    } else if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const std::size_t name = path.find_last_of(L"\\/:") + 1;
+        if (path.find(L'.', name) == std::wstring::npos) path += L".exe";
+    }
+    // No access asked for, and every kind of sharing allowed: only its identity is read.
+    const Handle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file ? fileIdOf(file.get()) : FileId{};
+}
+
+// Opened for writing, created but not emptied; readers may share it.
+Handle openForWriting(const std::wstring& path) {
+    return Handle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool emptyFile(HANDLE file) {
+    LARGE_INTEGER zero{};
+    return SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) != 0 && SetEndOfFile(file) != 0;
+}
+
 // One wait of the snapshot loop when no reader thread runs: the main thread
 // drains the pipe between short waits, so the child never stalls on a full
 // pipe and none of its output is lost.
@@ -207,10 +264,16 @@ bool standardHandlesAreConsoles() {
 }
 
 int runCapture() {
+    switch (aboutRequestOf(GetCommandLineW())) {
+    case AboutRequest::Help: return printToStandardOutput(captureHelp());
+    case AboutRequest::Version: return printToStandardOutput(versionText("vtsnap"));
+    case AboutRequest::None: break;
+    }
+
     // Before anything else, so that Ctrl+C cannot end a half-built run.
     SetConsoleCtrlHandler(consoleCtrlHandler, TRUE);
 
-    // Not imported by name: without pseudo consoles the tool ends with 1
+    // Not imported by name: without pseudo consoles a run ends with 1
     // whatever its arguments. Both lookups first, then both tested.
     const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
     if (kernel32 == nullptr) return 1;
@@ -227,16 +290,27 @@ int runCapture() {
     LocalFree(parsed->argv);
     parsed.reset();
 
-    // Created or emptied before any pipe or child exists; readers may share them.
-    const Handle outputFile(CreateFileW(options.outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Both files are opened, and checked, before either is emptied, and
+    // before any pipe or child exists. One file as both cannot be opened twice.
+    const Handle outputFile = openForWriting(options.outputPath);
     if (!outputFile) return 1;
+    // The screen file is rewritten in place, which a pipe or a console cannot
+    // be. The null device takes a run that wants only the log.
+    const DWORD outputType = GetFileType(outputFile.get());
+    const bool outputIsNull = outputType == FILE_TYPE_CHAR && !isConsoleHandle(outputFile.get());
+    if (outputType != FILE_TYPE_DISK && !outputIsNull) return 1;
     Handle logFile;
     if (options.logPath) {
-        logFile = Handle(CreateFileW(options.logPath->c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        logFile = openForWriting(*options.logPath);
         if (!logFile) return 1;
     }
+    // The program's own file would be destroyed: nothing is emptied or started.
+    const FileId program = programFileId(options.programPath);
+    const FileId output = fileIdOf(outputFile.get());
+    const FileId log = logFile ? fileIdOf(logFile.get()) : FileId{};
+    if (sameFile(program, output) || sameFile(program, log) || sameFile(output, log)) return 1;
+    if (!outputIsNull && !emptyFile(outputFile.get())) return 1;
+    if (log.known && !emptyFile(logFile.get())) return 1;
 
     // Declared in the order of creation, so that a failure anywhere releases
     // what exists, the pseudo console first.
@@ -271,10 +345,11 @@ int runCapture() {
 
     // Built before the child starts, so that running out of memory ends the
     // tool before any child exists, never in the middle of a child's run.
+    std::optional<SnapshotFile> outputView;
+    if (!outputIsNull) outputView.emplace(reinterpret_cast<std::intptr_t>(outputFile.get()));
     std::optional<SnapshotFile> logView;
     if (logFile) logView.emplace(reinterpret_cast<std::intptr_t>(logFile.get()));
-    CaptureLoop loop(options.rowCount, SnapshotFile(reinterpret_cast<std::intptr_t>(outputFile.get())), logView,
-                     options.useColor);
+    CaptureLoop loop(options.rowCount, outputView, logView, options.useColor);
 
     PROCESS_INFORMATION processInfo{};
     const BOOL created = CreateProcessW(
@@ -290,8 +365,9 @@ int runCapture() {
     ReaderContext context{outputRead.get(), &loop};
     WindowsChildWatch watch(process.get(), context, pseudoConsole, inputWrite);
     watch.startReader();
-    loop.run(watch);
-    return static_cast<int>(watch.exitCode());
+    const bool filesWhole = loop.run(watch);
+    // A failed file is not reported as success; a program's own failure stands.
+    return watch.exitCode() == 0 && !filesWhole ? 1 : static_cast<int>(watch.exitCode());
 }
 
 }  // namespace vtsnap

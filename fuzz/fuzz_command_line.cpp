@@ -62,6 +62,12 @@ bool alreadyQuoted(std::string_view arg) {
     return !arg.empty() && arg.front() == '"' && arg.back() == '"';
 }
 
+std::size_t trailingBackslashes(std::string_view arg) {
+    std::size_t n = 0;
+    while (n < arg.size() && arg[arg.size() - 1 - n] == '\\') ++n;
+    return n;
+}
+
 // How the child's runtime splits a command line (the Windows rules, without
 // the special case for the program name, which is unneeded here since the
 // arguments below hold no double quote).
@@ -145,28 +151,29 @@ void checkLine(const std::vector<std::basic_string_view<Char>>& args, bool backs
     const std::string childLine = narrow(std::basic_string_view<Char>(child));
 
     std::string joined;
-    std::size_t addedQuotes = 0;
+    std::size_t added = 0;
     for (std::size_t k = 0; k < childArgs.size(); ++k) {
         const std::string& arg = childArgs[k];
         if (k) joined += ' ';
         joined += arg;
-        if (needsQuotes(arg) && !alreadyQuoted(arg)) addedQuotes += 2;
+        if (needsQuotes(arg) && !alreadyQuoted(arg)) added += 2 + trailingBackslashes(arg);
     }
     // Quotes are added only around arguments with a blank or tab, and then
-    // always two; nothing else is added, escaped or dropped.
-    check(childLine.size() == joined.size() + addedQuotes, "child command line has other characters than its arguments");
-    if (addedQuotes == 0) check(childLine == joined, "quotes or escapes added to arguments without blank or tab");
+    // always two, with the backslashes before the closing one doubled;
+    // nothing else is added, escaped or dropped.
+    check(childLine.size() == joined.size() + added, "child command line has other characters than its arguments");
+    if (added == 0) check(childLine == joined, "quotes or escapes added to arguments without blank or tab");
     const std::string& lastArg = childArgs.back();
     const bool lastWrapped = needsQuotes(lastArg) && !alreadyQuoted(lastArg);
-    const std::string tail = lastWrapped ? lastArg + '"' : lastArg;
+    const std::string tail = lastWrapped ? lastArg + std::string(trailingBackslashes(lastArg), '\\') + '"' : lastArg;
     check(childLine.size() >= tail.size() && childLine.compare(childLine.size() - tail.size(), tail.size(), tail) == 0,
           "child command line does not end with the last child argument");
 
-    // Arguments that the child can get back intact: no double quote, not
-    // empty, and no backslash right before an added closing quote.
+    // Arguments that the child gets back intact: any without a double quote
+    // that is not empty, trailing backslashes included.
     bool plain = true;
     for (const std::string& arg : childArgs)
-        if (arg.empty() || arg.find('"') != arg.npos || (needsQuotes(arg) && arg.back() == '\\')) plain = false;
+        if (arg.empty() || arg.find('"') != arg.npos) plain = false;
     if (plain) check(splitCommandLine(childLine) == childArgs, "child does not get its arguments back");
 }
 

@@ -7,7 +7,10 @@
 namespace vtsnap {
 
 bool writeSnapshot(const Screen& screen, const SnapshotFile& file, bool useColor) {
-    const std::string snapshot = renderSnapshot(screen, useColor);
+    return rewriteSnapshot(renderSnapshot(screen, useColor), file);
+}
+
+bool rewriteSnapshot(std::string_view snapshot, const SnapshotFile& file) {
     if (!file.seekToStart()) return false;
     const auto length = static_cast<std::uint32_t>(snapshot.size());
     std::uint32_t written = 0;

@@ -1,9 +1,10 @@
-// Rewrites the output file in place with the current screen. The four file
+// Rewrites the output file in place with the current screen. The file
 // primitives are the platform's (snapshot_file_<platform>.cpp); the order of
 // the steps and what each failure leaves in the file are the same everywhere.
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "terminal/screen.hpp"
 
@@ -22,6 +23,13 @@ public:
     // Cuts the file at the current position.
     bool truncateHere() const;
     bool flush() const;
+    // The size of a file that has one (not a pipe or a terminal).
+    bool size(std::uint64_t& bytes) const;
+    // Cuts the file to `bytes`, where the next write goes on.
+    bool cutTo(std::uint64_t bytes) const;
+    // Right after a write that failed: true when the file is a pipe whose
+    // reader has gone, so that nothing written to it would ever be read.
+    static bool readerGone();
 
     std::intptr_t nativeHandle() const { return handle_; }
 
@@ -29,10 +37,12 @@ private:
     std::intptr_t handle_;
 };
 
-// The caller keeps the screen still (nothing decoded) across the render and
-// the whole rewrite, so that the file shows it between two blocks of output.
-// True when the file holds exactly the new snapshot (a failed flush still
-// counts as true).
+// Rewrites the file with `snapshot`, a rendered screen. True when the file
+// holds exactly the snapshot (a failed flush still counts as true).
+bool rewriteSnapshot(std::string_view snapshot, const SnapshotFile& file);
+
+// Renders and rewrites at once. The caller keeps the screen still (nothing
+// decoded) across the call.
 bool writeSnapshot(const Screen& screen, const SnapshotFile& file, bool useColor);
 
 }  // namespace vtsnap

@@ -1,5 +1,8 @@
 // The snapshot file primitives on a POSIX file descriptor.
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "snapshot/snapshot_file.hpp"
 
@@ -28,6 +31,22 @@ bool SnapshotFile::truncateHere() const {
 
 bool SnapshotFile::flush() const {
     return fsync(fd(handle_)) == 0;
+}
+
+bool SnapshotFile::size(std::uint64_t& bytes) const {
+    struct stat info {};
+    if (fstat(fd(handle_), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    bytes = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
+bool SnapshotFile::cutTo(std::uint64_t bytes) const {
+    const auto end = static_cast<off_t>(bytes);
+    return ftruncate(fd(handle_), end) == 0 && lseek(fd(handle_), end, SEEK_SET) == end;
+}
+
+bool SnapshotFile::readerGone() {
+    return errno == EPIPE;
 }
 
 }  // namespace vtsnap

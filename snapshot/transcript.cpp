@@ -141,19 +141,32 @@ bool Transcript::finish(const Screen& screen) {
         wake_.notify_one();
         writer_.join();
     }
+    if (readerGone_) return false;
 
     // The writer has ended: what it kept is this thread's now.
     std::string last;
+    bool rendered = true;
     try {
-        if (lost_ != 0) last = lostRowsNote(lost_);
+        const std::string note = lost_ != 0 ? lostRowsNote(lost_) : std::string();
+        last = note;
         renderRows(last, screen, useColor_);
+        if (!note.empty()) notes_.push_back({written_ + size_ + note.size(), lost_});
     } catch (const std::bad_alloc&) {
         last.clear();
+        rendered = false;
     }
     // In order: what is pending, then the screen.
-    const bool written = writePending() && write(last.data(), last.size()) == last.size();
+    const bool pendingWritten = writePending();
+    const std::size_t lastWritten = pendingWritten ? write(last.data(), last.size()) : 0;
+    const bool written = pendingWritten && lastWritten == last.size();
+    if (!written && !readerGone_) {
+        try {
+            noteLostEnd(std::string_view(pending_.get(), size_), std::string_view(last).substr(lastWritten));
+        } catch (const std::bad_alloc&) {
+        }
+    }
     file_.flush();
-    return written;
+    return written && rendered;
 }
 
 void Transcript::writerLoop() {
@@ -182,6 +195,7 @@ void Transcript::writerLoop() {
 }
 
 void Transcript::renderBatch(Batch& batch) {
+    if (readerGone_) return;  // nothing more is wanted
     const std::size_t count = batch.count;
     for (std::size_t i = 0; i < count; ++i) {
         const char32_t* chars = batch.chars.get() + i * cols_;
@@ -214,6 +228,7 @@ void Transcript::addRendered(std::string_view line) {
         ++lost_;
         return;
     }
+    if (!note.empty()) notes_.push_back({written_ + size_ + note.size(), lost_});
     std::memcpy(pending_.get() + size_, note.data(), note.size());
     std::memcpy(pending_.get() + size_ + note.size(), line.data(), line.size());
     size_ += note.size() + line.size();
@@ -228,23 +243,111 @@ std::size_t Transcript::write(const char* data, std::size_t length) {
         std::uint32_t count = 0;
         errno = 0;
         const bool ok = file_.write(data + done, part, count);
+        if (!ok && SnapshotFile::readerGone()) readerGone_ = true;
+        if (!ok) error_ = errno;
         // Whatever the file took is in it, even from a write that failed.
+        tookBytes(data + done, std::min(count, part));
         done += std::min(count, part);
-        if (!ok || count == 0) {
-            error_ = errno;
-            break;
-        }
+        if (!ok || count == 0) break;
     }
     return done;
 }
 
+// Keeps account of what the file holds: where its newest lines end, and how
+// many rows each stands for.
+void Transcript::tookBytes(const char* data, std::size_t length) {
+    std::size_t ends[kLineEndsKept];
+    std::size_t found = 0;
+    for (std::size_t i = length; i-- > 0 && found < kLineEndsKept;)
+        if (data[i] == '\n') ends[found++] = i + 1;
+    if (found == kLineEndsKept) lineEndsDropped_ = true;
+    for (std::size_t k = found; k-- > 0;) {
+        const std::uint64_t at = written_ + ends[k];
+        std::uint64_t rows = 1;
+        while (!notes_.empty() && notes_.front().at <= at) {
+            if (notes_.front().at == at) rows = notes_.front().rows;
+            notes_.erase(notes_.begin());
+        }
+        if (lineEndCount_ == kLineEndsKept) lineEndsDropped_ = true;
+        lineEnds_[lineEndNext_] = {at, rows};
+        lineEndNext_ = (lineEndNext_ + 1) % kLineEndsKept;
+        lineEndCount_ = std::min(lineEndCount_ + 1, kLineEndsKept);
+    }
+    written_ += length;
+    while (!notes_.empty() && notes_.front().at <= written_) notes_.erase(notes_.begin());
+}
+
+// The rows that `bytes`, which start at offset `at`, stand for.
+std::uint64_t Transcript::rowsIn(std::string_view bytes, std::uint64_t at) const {
+    std::uint64_t rows = static_cast<std::uint64_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+    for (const LineEnd& note : notes_)
+        if (note.at > at && note.at <= at + bytes.size()) rows += note.rows - 1;
+    return rows;
+}
+
+// Takes the file's last whole line, which ends at `to`, back: `to` moves to
+// its start and its rows are counted. False when its start is not known.
+bool Transcript::takeBackLine(std::uint64_t& to, std::uint64_t& rows) {
+    if (lineEndCount_ == 0) return false;
+    const std::size_t newest = (lineEndNext_ + kLineEndsKept - 1) % kLineEndsKept;
+    std::uint64_t start = kByteOrderMark.size();
+    if (lineEndCount_ > 1)
+        start = lineEnds_[(newest + kLineEndsKept - 1) % kLineEndsKept].at;
+    else if (lineEndsDropped_)
+        return false;
+    rows += lineEnds_[newest].rows;
+    lineEndNext_ = newest;
+    --lineEndCount_;
+    to = start;
+    return true;
+}
+
+// The file refused the end. The rows that did not reach it whole are told of
+// in a last line; a line it holds only in part is taken back first, and when
+// there is no room for the note, a line or more before it too, counted with
+// the rest. Only a file that holds just what this transcript wrote is cut.
+void Transcript::noteLostEnd(std::string_view unwritten, std::string_view unwrittenLast) {
+    std::uint64_t missing = rowsIn(unwritten, written_) + rowsIn(unwrittenLast, written_ + unwritten.size());
+    if (missing == 0 || written_ < kByteOrderMark.size()) return;
+    std::uint64_t size = 0;
+    const bool canCut = file_.size(size) && size == written_;
+    const std::uint64_t lineStart =
+        lineEndCount_ != 0 ? lineEnds_[(lineEndNext_ + kLineEndsKept - 1) % kLineEndsKept].at : kByteOrderMark.size();
+    if (lineStart != written_) {
+        if (!canCut || !file_.cutTo(lineStart)) return;
+        written_ = lineStart;
+    }
+    // Where the file ends first; then in place of lines taken back.
+    for (int attempt = 0;; ++attempt) {
+        const std::string note = lostRowsNote(missing);
+        const std::uint64_t end = written_;
+        if (write(note.data(), note.size()) == note.size()) return;
+        // Nothing stays of a note that did not fit.
+        if (!canCut || !file_.cutTo(end)) return;
+        written_ = end;
+        if (attempt == 1) return;
+        std::uint64_t to = end;
+        while (end - to < lostRowsNote(missing).size() && takeBackLine(to, missing)) {
+        }
+        if (to == end || !file_.cutTo(to)) return;
+        written_ = to;
+    }
+}
+
 bool Transcript::writePending() {
+    if (readerGone_) {
+        size_ = 0;
+        failed_ = true;
+        failing_ = true;
+        return false;
+    }
     const std::size_t done = write(pending_.get(), size_);
     // Only what the file did not take stays, so nothing is written twice.
     if (done != 0 && done < size_) std::memmove(pending_.get(), pending_.get() + done, size_ - done);
     size_ -= done;
     failed_ = size_ != 0;
     failing_ = failed_;
+    if (readerGone_) size_ = 0;
     return !failed_;
 }
 

@@ -64,13 +64,19 @@ public:
 
     // For the end, when nothing is decoded any more: writes what is left and
     // then the screen's rows from the first to the last occupied one, and
-    // flushes. True when the file took everything.
+    // flushes. True when the file took everything. When it did not, the rows
+    // that did not reach it whole are counted in a last line that says how
+    // many are missing, as in mid-run; a line the file holds only in part is
+    // taken back for it, and lines before it too where that makes room.
     bool finish(const Screen& screen);
 
     // True once a write has failed and nothing has been written since;
     // `error` is the errno of that failure where the platform sets one.
     bool failing() const { return failing_.load(); }
     int error() const { return error_.load(); }
+    // True once the file has turned out to be a pipe whose reader has gone:
+    // nothing is rendered or written any more.
+    bool readerGone() const { return readerGone_.load(); }
 
 private:
     // Rows copied as they left, each `cols_` cells from the last. A cache
@@ -91,6 +97,10 @@ private:
     void addRendered(std::string_view line);
     bool writePending();
     std::size_t write(const char* data, std::size_t length);
+    void tookBytes(const char* data, std::size_t length);
+    std::uint64_t rowsIn(std::string_view bytes, std::uint64_t at) const;
+    void noteLostEnd(std::string_view unwritten, std::string_view unwrittenLast);
+    bool takeBackLine(std::uint64_t& to, std::uint64_t& rows);
 
     SnapshotFile file_;
     std::size_t cols_;
@@ -111,6 +121,7 @@ private:
     bool stop_ = false;
     std::atomic<bool> failing_{false};
     std::atomic<int> error_{0};
+    std::atomic<bool> readerGone_{false};
 
     // The writer's, and after it has ended finish()'s.
     alignas(64) std::unique_ptr<char[]> pending_;  // rendered, not yet in the file
@@ -119,6 +130,20 @@ private:
     std::vector<CellAttr> defaultAttrs_; // for rows that came without colours
     bool failed_ = false;                // the last write failed: retried at the next tick
     std::uint64_t lost_ = 0;             // rows dropped since the last line that tells of them
+
+    // What the file holds, for an end that it refuses. Offsets count from the
+    // file's start: `written_` bytes are in it and pending_ follows them.
+    struct LineEnd {
+        std::uint64_t at;    // just past the line's LF
+        std::uint64_t rows;  // 1, or for a line that tells of lost rows, their number
+    };
+    static constexpr std::size_t kLineEndsKept = 64;
+    std::uint64_t written_ = 0;
+    LineEnd lineEnds_[kLineEndsKept];   // the file's last lines, a ring
+    std::size_t lineEndCount_ = 0;
+    std::size_t lineEndNext_ = 0;       // where the next one goes
+    bool lineEndsDropped_ = false;      // older lines than those kept exist
+    std::vector<LineEnd> notes_;        // lines of lost rows not yet wholly written, in order
 
     std::thread writer_;      // started by the first batch or tick
     bool noWriter_ = false;   // it could not start: the decoding thread writes

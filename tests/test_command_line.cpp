@@ -247,8 +247,12 @@ TYPED_TEST(CommandLineTest, ChildLineCopiesQuotesAndBackslashes) {
     EXPECT_EQ(this->child({"prog", "a b\"", "out"}), this->w("prog \"a b\"\""));
     // A single double quote is both first and last character.
     EXPECT_EQ(this->child({"prog", "\"", "out"}), this->w("prog \""));
-    // The trailing backslash is not doubled.
-    EXPECT_EQ(this->child({"prog", "C:\\my dir\\", "out"}), this->w("prog \"C:\\my dir\\\""));
+    // Backslashes before a closing quote that the tool adds are doubled, so
+    // that they stay backslashes; nowhere else.
+    EXPECT_EQ(this->child({"prog", "C:\\my dir\\", "out"}), this->w("prog \"C:\\my dir\\\\\""));
+    EXPECT_EQ(this->child({"prog", "a b\\\\\\", "x\\", "out"}), this->w("prog \"a b\\\\\\\\\\\\\" x\\"));
+    EXPECT_EQ(this->child({"prog", "a\\ b", "out"}), this->w("prog \"a\\ b\""));
+    EXPECT_EQ(this->child({"prog", "\"C:\\my dir\\\"", "out"}), this->w("prog \"C:\\my dir\\\""));
     EXPECT_EQ(this->child({"prog", "a\\\"b", "out"}), this->w("prog a\\\"b"));
 }
 

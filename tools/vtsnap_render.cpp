@@ -14,6 +14,9 @@
 // takes the memory of the screen and a block. OUTPUT is written once the
 // input has ended; FILE is created before the first block and grows with it.
 //
+// `--help` or `--version` as the only argument prints the usage or the
+// version on standard output.
+//
 // Exit codes: 0 done; 1 the input could not be read or the output or the log
 // not written (the path and the reason go to stderr); 2 usage error (unknown
 // option, not exactly two operands, a bad -chunk=), with a one-line usage on
@@ -31,6 +34,8 @@
 #include <string_view>
 #include <vector>
 
+#include "capture/about.hpp"
+#include "capture/command_line.hpp"
 #include "snapshot/captured_screen.hpp"
 #include "snapshot/render.hpp"
 #include "snapshot/transcript.hpp"
@@ -45,6 +50,19 @@ constexpr std::size_t kDefaultChunk = 4096;
 constexpr std::size_t kMaxChunk = 1048576;
 constexpr const char* kUsage =
     "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] INPUT OUTPUT\n";
+constexpr std::string_view kHelp =
+    "\n"
+    "Replays a recorded output stream into the file vtsnap would write for it.\n"
+    "INPUT and OUTPUT may be - for standard input and output.\n"
+    "\n"
+    "  -rows=N, -cols=N   the screen's size, 1 to 32767 (default 100 x 120)\n"
+    "  -color             keep colours, as SGR sequences\n"
+    "  -chunk=N           feed the stream in blocks of N bytes, 1 to 1048576 (default 4096)\n"
+    "  -log=FILE          write the transcript to FILE, as vtsnap's -log= does\n"
+    "  --help, --version  this text, or the version, when it is the only argument\n"
+    "\n"
+    "Exit code: 0 done; 1 the input could not be read or the output or the log not\n"
+    "written; 2 a usage error.\n";
 
 struct Options {
     std::int32_t rows = kDefaultRows;
@@ -175,6 +193,12 @@ bool decodeInput(std::FILE* input, const std::string& inputPath, std::size_t chu
 }
 
 int run(int argc, char** argv) {
+    const std::vector<std::string_view> args(argv, argv + std::max(argc, 0));
+    switch (aboutRequest(args)) {
+    case AboutRequest::Help: return printToStandardOutput(std::string(kUsage) + std::string(kHelp));
+    case AboutRequest::Version: return printToStandardOutput(versionText("vtsnap-render"));
+    case AboutRequest::None: break;
+    }
     Options options;
     if (!parseArguments(argc, argv, options)) {
         std::fputs(kUsage, stderr);

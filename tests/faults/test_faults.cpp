@@ -323,6 +323,46 @@ TEST_F(TranscriptFaultTest, BeyondWhatItHoldsLinesAreCountedAndTheFileSaysSo) {
     EXPECT_GT(held * 102 + 3, static_cast<long>(Transcript::kHoldAtMost) - 256);
 }
 
+// The end refused: the rows that did not reach the file whole, those held
+// since an earlier failure and the last screen's among them, are counted in
+// one last line, which a line taken back makes room for; and none of it is
+// reported as written.
+TEST_F(TranscriptFaultTest, AnEndTheFileRefusesIsToldOfInItsLastLine) {
+    {
+        FileSizeLimit limit(kRoom);
+        // 51 lines leave the screen of 100 rows; the file takes 40 and part of the 41st.
+        feedLines(1, 150);
+        ASSERT_TRUE(tickAndWaitUntilFailing(true));
+        feedLines(151, 160);
+        EXPECT_FALSE(transcript_->finish(screen_));
+    }
+    // Of the 160 lines, the 61 that left and the 99 of the last screen, 39 stay.
+    EXPECT_EQ(contents(), std::string(kBom) + faults::numberedLines(39) +
+                              "[vtsnap: 121 lines missing here: the log file could not take them]\r\n");
+}
+
+// A pipe whose reader has gone takes nothing more; the transcript stops
+// rendering and writing, and tells of it.
+TEST(TranscriptPipeTest, AReaderThatHasGoneEndsTheWriting) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const auto previous = signal(SIGPIPE, SIG_IGN);
+    close(ends[0]);
+    Screen screen(120, 5);
+    {
+        Transcript transcript(SnapshotFile(ends[1]), 120, false);
+        screen.setRowSink(&transcript);
+        feed(screen, "a\r\nb\r\nc\r\nd\r\ne\r\nf\r\n");
+        transcript.tick();
+        EXPECT_TRUE(waitUntil([&] { return transcript.readerGone(); }, 5s));
+        EXPECT_FALSE(transcript.finish(screen));
+        EXPECT_TRUE(transcript.readerGone());
+        screen.setRowSink(nullptr);
+    }
+    signal(SIGPIPE, previous);
+    close(ends[1]);
+}
+
 // The tool, run in the background with the limits a test sets.
 struct ToolOptions {
     std::optional<rlim_t> fileSizeLimit;
@@ -592,6 +632,25 @@ TEST_F(FaultTest, ALogThatCouldNotGrowIsCompletedWhenItCanAgain) {
     const Outcome r = tool.wait();
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(holdsLines(log, 5000));
+}
+
+// The log fills the file system and the program ends: the cut line is taken
+// back, and the line before it too, to make room for the note of what is
+// missing. The run ends with 1, the program having ended with 0.
+TEST_F(FaultTest, ALogOnAFullFileSystemEndsWithANoteOfTheMissingLines) {
+    SmallFileSystem small(dir_ / "mnt");
+    if (!small.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    ASSERT_TRUE(small.fillLeaving(static_cast<off_t>(kRoom)));
+    const std::string log = (dir_ / "mnt" / "log.txt").string();
+    const Outcome r = Tool({"-rows=5", "-log=" + log, kChild, "lines", "1000", "0", out()}).wait();
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitCode, 1);
+    // 40 lines of 102 bytes and the BOM fill all but 13 bytes of the room.
+    EXPECT_EQ(readFile(log), std::string(kBom) + faults::numberedLines(39) +
+                                 "[vtsnap: 961 lines missing here: the log file could not take them]\r\n");
+    long lost = 0;
+    EXPECT_TRUE(holdsLines(log, 1000, &lost));
+    EXPECT_EQ(lost, 961);
 }
 
 TEST_F(FaultTest, AChildKilledInTheMiddleOfASequenceLeavesAWellFormedFile) {

@@ -80,6 +80,15 @@ share/man/man1/vtsnap.1" "$(cd "$prefix" && find . -mindepth 1 | sed 's|^\./||' 
 }
 check "cmake --install into a temporary prefix lays out the tools, the manual page and the README" installed
 check "the installed tools run the demo" run_demo "$prefix/bin" "$work/run-installed"
+# prints_version BINDIR: both tools print the package's version.
+prints_version() {
+  local tool
+  for tool in vtsnap vtsnap-render; do
+    "$1/$tool" --version | grep -qE "^$tool ${version//./\\.}( \(commit [0-9a-f]+\))?\$" ||
+      { echo "$tool --version: $("$1/$tool" --version)"; return 1; }
+  done
+}
+check "the installed tools print the version $version" prints_version "$prefix/bin"
 check "the installed manual page renders without a warning and covers every option" \
   man_page "$prefix/share/man/man1/vtsnap.1"
 # man_by_name MANDIR: `man vtsnap` and `man vtsnap-render` find the page there.

@@ -67,7 +67,7 @@ start=$SECONDS
 tsan_targets=(vtsnap vtsnap_posix_child vtsnap_posix_tests vtsnap_fault_tests)
 if configure_build build-tsan "-fsanitize=thread" "${tsan_targets[@]}"; then
   summary+=("TSan build: $((SECONDS - start)) s")
-  run_tests "TSan, threaded end-to-end and fault tests" build-tsan -R '^(CaptureTest|FaultTest|TranscriptFaultTest)\.'
+  run_tests "TSan, threaded end-to-end and fault tests" build-tsan -R '^(CaptureTest|EdgeTest|FaultTest|TranscriptFaultTest|TranscriptPipeTest)\.'
 else
   summary+=("TSan build FAILED")
   status=1

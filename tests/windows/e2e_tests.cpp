@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/file_bytes.hpp"
+#include "vtsnap_version.hpp"
 
 #include <cstdio>
 #include <cstring>
@@ -89,8 +90,9 @@ bool equalsNoCase(const std::wstring& a, const std::wstring& b) {
 // stays the console.
 class ToolRun {
 public:
-    ToolRun(const std::wstring& arguments, const std::wstring& directory, const std::wstring& printedPath = L"") {
-        std::wstring commandLine = quoted(toolPath());
+    ToolRun(const std::wstring& arguments, const std::wstring& directory, const std::wstring& printedPath = L"",
+            const std::wstring& tool = toolPath()) {
+        std::wstring commandLine = quoted(tool);
         if (!arguments.empty()) commandLine += L" " + arguments;
         std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
         buffer.push_back(L'\0');
@@ -358,6 +360,67 @@ TEST_F(VtsnapTest, ALogThatCannotBeCreatedStartsNoChild) {
     EXPECT_FALSE(fileExists(marker));
     EXPECT_EQ(readFile(out), "");
     EXPECT_EQ(readFile(printed), "");
+}
+
+// The edges where the tool meets the user's files and mistakes, one command
+// line a row, with every file named checked byte for byte afterwards.
+TEST_F(VtsnapTest, EveryCommandLineOfTheTable) {
+    const std::string commit = VTSNAP_COMMIT;
+    const std::string version = std::string(" " VTSNAP_VERSION) + (commit.empty() ? "" : " (commit " + commit + ")");
+    const std::string childBytes = readFile(childPath());
+    struct Row {
+        const char* what;
+        std::wstring arguments;
+        DWORD exit;
+        std::vector<std::pair<std::wstring, std::string>> files;
+        std::string printed;      // standard output
+        bool printedPrefixOnly;
+        std::wstring tool;
+    };
+    const std::wstring render = binDirectory() + L"\\vtsnap-render.exe";
+    // Standard output goes to a file, so the child writes to its console (see above).
+    const std::vector<Row> rows = {
+        // Backslashes that end an argument the tool quotes stay backslashes.
+        {"a path with a blank and a trailing backslash",
+         child(LR"(conout "C:\dir with space\\" conout after)") + L" q.txt", 0,
+         {{L"q.txt", fileOf({R"(C:\dir with space\)", "after"})}}, "", false, toolPath()},
+        {"two trailing backslashes", child(LR"(conout "a b\\\\" conout after)") + L" q.txt", 0,
+         {{L"q.txt", fileOf({R"(a b\\)", "after"})}}, "", false, toolPath()},
+        {"the null device as output, for the log alone",
+         L"-log=log.txt " + child(L"conout one conout two") + L" NUL", 0,
+         {{L"log.txt", fileOf({"one", "two"})}}, "", false, toolPath()},
+        {"output and log one file", L"-log=.\\same.txt " + child(L"print x") + L" same.txt", 1,
+         {{L"same.txt", "keep"}}, "", false, toolPath()},
+        {"the program as output", L"c2.exe print x c2.exe", 1, {{L"c2.exe", childBytes}}, "", false, toolPath()},
+        {"the program as output, without .exe", L"c2 print x c2.exe", 1, {{L"c2.exe", childBytes}}, "", false,
+         toolPath()},
+        {"the program as log", L"-log=c2.exe c2.exe print x out.txt", 1, {{L"c2.exe", childBytes}}, "", false,
+         toolPath()},
+        {"vtsnap --version", L"--version", 0, {}, "vtsnap" + version + "\r\n", false, toolPath()},
+        {"vtsnap --help", L"--help", 0, {},
+         "usage: vtsnap [-rows=N] [-color] [-log=FILE] program [arguments ...] outputfile\r\n", true, toolPath()},
+        {"vtsnap-render --version", L"--version", 0, {}, "vtsnap-render" + version + "\r\n", false, render},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        {
+            const HANDLE same = CreateFileW(fresh(L"same.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr);
+            DWORD written = 0;
+            WriteFile(same, "keep", 4, &written, nullptr);
+            CloseHandle(same);
+        }
+        ASSERT_TRUE(CopyFileW(childPath().c_str(), fresh(L"c2.exe").c_str(), FALSE));
+        const auto printed = fresh(L"printed.txt");
+        {
+            ToolRun run(row.arguments, work, printed, row.tool);
+            EXPECT_EQ(run.exitCode(), row.exit);
+        }
+        const std::string got = readFile(printed);
+        EXPECT_EQ(row.printedPrefixOnly ? got.substr(0, row.printed.size()) : got, row.printed);
+        for (const auto& [name, bytes] : row.files)
+            EXPECT_EQ(readFile(work + L"\\" + name), bytes) << std::string(name.begin(), name.end());
+    }
 }
 
 BOOL WINAPI ignoreControlEvent(DWORD) {

@@ -1,0 +1,382 @@
+// The tools where they meet the user's files, pipes and mistakes: one table of
+// command lines, each run end to end on real files, FIFOs, pipes, terminals
+// and sockets, with every file it names checked byte for byte afterwards.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "tests/file_bytes.hpp"
+#include "vtsnap_version.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+using vtsnap::test::fileOf;
+using vtsnap::test::kBom;
+
+const std::string kTool = VTSNAP_BINARY;
+const std::string kRender = VTSNAP_RENDER_BINARY;
+constexpr auto kHangLimit = 20s;
+
+std::string version(const std::string& tool) {
+    const std::string commit = VTSNAP_COMMIT;
+    return tool + " " VTSNAP_VERSION + (commit.empty() ? "" : " (commit " + commit + ")") + "\n";
+}
+
+std::string lines(int from, int to) {
+    std::string text(kBom);
+    for (int i = from; i <= to; ++i) text += std::to_string(i) + "\r\n";
+    return text;
+}
+
+std::string note(int missing) {
+    return "[vtsnap: " + std::to_string(missing) + " lines missing here: the log file could not take them]\r\n";
+}
+
+// What the test reads while the tool runs; it becomes the row's `printed`.
+enum class Reader {
+    None,         // standard output is /dev/null
+    Stdout,       // standard output is a pipe, read to its end
+    StdoutFirst5, // standard output is a pipe whose reader takes 5 bytes and goes, as `head -c5`
+    Fifo,         // ./ff is a FIFO, opened for reading before the tool starts
+    Tty,          // {tty} is a terminal (raw), read at its other end
+};
+
+struct Row {
+    const char* what = "";
+    std::string setup{};             // shell commands run in the work directory first
+    std::string tool = kTool;
+    std::vector<std::string> args{}; // {dir}, {tty} and {socket} are put in
+    std::string environment{};       // NAME=value for the tool, {dir} put in
+    rlim_t fileLimit = RLIM_INFINITY;
+    Reader reader = Reader::None;
+    int exit = 0;
+    std::vector<std::pair<std::string, std::optional<std::string>>> files{};  // no bytes: must not exist
+    std::string printed{};           // what the reader got
+    bool printedPrefixOnly = false;
+};
+
+const std::string kScript = "printf '#!/bin/sh\\ntouch started\\necho ran\\n' > build.sh; chmod +x build.sh; ";
+const std::string kScriptBytes = "#!/bin/sh\ntouch started\necho ran\n";
+const std::string kStart = "touch started; seq 1 10";
+const std::string kHelpStart = "usage: vtsnap [-rows=N] [-color] [-log=FILE] program [arguments ...] outputfile\n";
+
+const std::vector<Row>& rows() {
+    static const std::vector<Row> table = {
+        // One file as output and log: nothing emptied, nothing started.
+        {.what = "output and log the same name", .setup = "printf keep > same.txt",
+         .args = {"-rows=3", "-log=same.txt", "sh", "-c", kStart, "same.txt"},
+         .exit = 1, .files = {{"same.txt", "keep"}, {"started", {}}}},
+        {.what = "the log through a symbolic link", .setup = "printf keep > same.txt; ln -s same.txt link.txt",
+         .args = {"-rows=3", "-log=link.txt", "sh", "-c", kStart, "./same.txt"},
+         .exit = 1, .files = {{"same.txt", "keep"}, {"started", {}}}},
+        {.what = "the log through a hard link", .setup = "printf keep > same.txt; ln same.txt hard.txt",
+         .args = {"-log=hard.txt", "sh", "-c", kStart, "same.txt"},
+         .exit = 1, .files = {{"same.txt", "keep"}, {"started", {}}}},
+        {.what = "one new file by two names",
+         .args = {"-log=new.txt", "sh", "-c", kStart, "./new.txt"},
+         .exit = 1, .files = {{"new.txt", ""}, {"started", {}}}},
+        {.what = "the null device as both",
+         .args = {"-log=/dev/null", "sh", "-c", kStart, "/dev/null"},
+         .exit = 0, .files = {{"started", ""}}},
+
+        // The program's own file as output or log.
+        {.what = "the program as output", .setup = kScript,
+         .args = {"./build.sh", "./build.sh"},
+         .exit = 1, .files = {{"build.sh", kScriptBytes}, {"started", {}}}},
+        {.what = "the program as log", .setup = kScript + "printf old > out.txt",
+         .args = {"-log=./build.sh", "./build.sh", "out.txt"},
+         .exit = 1, .files = {{"build.sh", kScriptBytes}, {"out.txt", "old"}, {"started", {}}}},
+        {.what = "the program found on PATH", .setup = kScript,
+         .args = {"build.sh", "build.sh"}, .environment = "PATH={dir}:/usr/bin:/bin",
+         .exit = 1, .files = {{"build.sh", kScriptBytes}, {"started", {}}}},
+        {.what = "the program through a symbolic link", .setup = kScript + "ln -s build.sh run.sh",
+         .args = {"./run.sh", "build.sh"},
+         .exit = 1, .files = {{"build.sh", kScriptBytes}, {"started", {}}}},
+
+        // A log whose reader goes: the run goes on, with the program's code.
+        // Logs to a pipe, a FIFO and a terminal stream the transcript.
+        {.what = "the log's reader takes 5 bytes and goes",
+         .args = {"-rows=3", "-log=/dev/stdout", "sh", "-c", "seq 1 100; sleep 1; echo end; exit 9", "o.txt"},
+         .reader = Reader::StdoutFirst5,
+         .exit = 9, .files = {{"o.txt", fileOf({"100", "end"})}}, .printed = std::string(kBom) + "1\r"},
+        {.what = "the log's reader goes, the program ends with 0",
+         .args = {"-rows=3", "-log=/dev/stdout", "sh", "-c", "seq 1 100; sleep 1; echo end", "o.txt"},
+         .reader = Reader::StdoutFirst5,
+         .exit = 0, .files = {{"o.txt", fileOf({"100", "end"})}}, .printed = std::string(kBom) + "1\r"},
+        {.what = "the log to a pipe",
+         .args = {"-rows=2", "-log=/dev/stdout", "seq", "1", "3", "o.txt"}, .reader = Reader::Stdout,
+         .exit = 0, .files = {{"o.txt", fileOf({"3"})}}, .printed = lines(1, 3)},
+        {.what = "the log to a FIFO with a reader", .setup = "mkfifo ff",
+         .args = {"-log=ff", "seq", "1", "3", "o.txt"}, .reader = Reader::Fifo,
+         .exit = 0, .files = {{"o.txt", lines(1, 3)}}, .printed = lines(1, 3)},
+        {.what = "the log to a terminal",
+         .args = {"-log={tty}", "seq", "1", "3", "o.txt"}, .reader = Reader::Tty,
+         .exit = 0, .files = {{"o.txt", lines(1, 3)}}, .printed = lines(1, 3)},
+        {.what = "the log to a FIFO with no reader", .setup = "mkfifo ff; printf old > out.txt",
+         .args = {"-log=ff", "sh", "-c", kStart, "out.txt"},
+         .exit = 1, .files = {{"out.txt", "old"}, {"started", {}}}},
+
+        // An output that cannot be rewritten in place: refused at once.
+        {.what = "the output a FIFO with no reader", .setup = "mkfifo ff",
+         .args = {"sh", "-c", kStart, "ff"},
+         .exit = 1, .files = {{"started", {}}}},
+        {.what = "the output a FIFO with a reader", .setup = "mkfifo ff",
+         .args = {"sh", "-c", kStart, "ff"}, .reader = Reader::Fifo,
+         .exit = 1, .files = {{"started", {}}}},
+        {.what = "the output a pipe",
+         .args = {"sh", "-c", kStart, "/dev/stdout"}, .reader = Reader::Stdout,
+         .exit = 1, .files = {{"started", {}}}},
+        {.what = "the output a terminal",
+         .args = {"sh", "-c", kStart, "{tty}"}, .reader = Reader::Tty,
+         .exit = 1, .files = {{"started", {}}}},
+        {.what = "the output a socket",
+         .args = {"sh", "-c", kStart, "{socket}"},
+         .exit = 1, .files = {{"started", {}}}},
+        {.what = "the output /dev/full",
+         .args = {"sh", "-c", kStart, "/dev/full"},
+         .exit = 1, .files = {{"started", {}}}},
+        {.what = "the output /dev/null, for the log alone",
+         .args = {"-rows=2", "-log=log.txt", "seq", "1", "3", "/dev/null"},
+         .exit = 0, .files = {{"log.txt", lines(1, 3)}}},
+
+        // A last write that fails: 1 where the program ended with 0. The log
+        // ends with whole lines and a line telling of the rest.
+        {.what = "the last screen beyond the file size limit",
+         .args = {"-rows=300", "seq", "1", "1000", "out.txt"}, .fileLimit = 1024,
+         .exit = 1, .files = {{"out.txt", lines(702, 1000).substr(0, 1024)}}},
+        {.what = "the log beyond the file size limit",
+         .args = {"-rows=5", "-log=log.txt", "seq", "1", "3000", "out.txt"}, .fileLimit = 4096,
+         .exit = 1, .files = {{"out.txt", lines(2997, 3000)}, {"log.txt", lines(1, 826) + note(2174)}}},
+        {.what = "the log on /dev/full",
+         .args = {"-log=/dev/full", "seq", "1", "3", "out.txt"},
+         .exit = 1, .files = {{"out.txt", lines(1, 3)}}},
+        {.what = "the log on /dev/full, the program ending with 5",
+         .args = {"-log=/dev/full", "sh", "-c", "seq 1 3; exit 5", "out.txt"},
+         .exit = 5, .files = {{"out.txt", lines(1, 3)}}},
+
+        // --help and --version alone; a program of that name otherwise.
+        {.what = "vtsnap --help", .args = {"--help"}, .reader = Reader::Stdout,
+         .exit = 0, .printed = kHelpStart, .printedPrefixOnly = true},
+        {.what = "vtsnap --version", .args = {"--version"}, .reader = Reader::Stdout,
+         .exit = 0, .printed = version("vtsnap")},
+        {.what = "a program named --help", .setup = "printf '#!/bin/sh\\necho ran\\n' > ./--help; chmod +x ./--help",
+         .args = {"--help", "out.txt"}, .environment = "PATH={dir}:/usr/bin:/bin", .reader = Reader::Stdout,
+         .exit = 0, .files = {{"out.txt", fileOf({"ran"})}}},
+        {.what = "vtsnap-render --help", .tool = kRender, .args = {"--help"}, .reader = Reader::Stdout,
+         .exit = 0,
+         .printed = "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] INPUT OUTPUT\n",
+         .printedPrefixOnly = true},
+        {.what = "vtsnap-render --version", .tool = kRender, .args = {"--version"}, .reader = Reader::Stdout,
+         .exit = 0, .printed = version("vtsnap-render")},
+    };
+    return table;
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (std::size_t at = 0; (at = text.find(from, at)) != text.npos; at += to.size())
+        text.replace(at, from.size(), to);
+}
+
+std::optional<std::string> readFile(const fs::path& path) {
+    if (!fs::exists(fs::symlink_status(path))) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Reads what `fd` holds now; false once it has reached its end.
+bool readAvailable(int fd, std::string& into) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            into.append(buffer, static_cast<std::size_t>(n));
+            continue;
+        }
+        return n < 0 && (errno == EAGAIN || errno == EINTR);
+    }
+}
+
+struct Outcome {
+    int exitCode = -1;
+    int signal = 0;
+    std::string printed;
+};
+
+class EdgeRun {
+public:
+    explicit EdgeRun(const Row& row) : row_(row) {
+        std::string pattern = (fs::temp_directory_path() / "vtsnap-edge-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) dir_ = fs::canonical(pattern);
+    }
+    ~EdgeRun() {
+        for (int fd : {readEnd_, tty_, ttySlave_, socket_})
+            if (fd >= 0) close(fd);
+        std::error_code ignored;
+        if (!dir_.empty()) fs::remove_all(dir_, ignored);
+    }
+
+    const fs::path& dir() const { return dir_; }
+
+    Outcome run() {
+        Outcome outcome;
+        if (!row_.setup.empty()) {
+            const std::string command = "cd '" + dir_.string() + "' && " + row_.setup;
+            if (std::system(command.c_str()) != 0) {
+                ADD_FAILURE() << "setup failed: " << row_.setup;
+                return outcome;
+            }
+        }
+        std::vector<std::string> args{row_.tool};
+        for (std::string arg : row_.args) {
+            if (arg.find("{tty}") != arg.npos) replaceAll(arg, "{tty}", openTerminal());
+            if (arg.find("{socket}") != arg.npos) replaceAll(arg, "{socket}", bindSocket());
+            replaceAll(arg, "{dir}", dir_.string());
+            args.push_back(arg);
+        }
+        std::string environment = row_.environment;
+        replaceAll(environment, "{dir}", dir_.string());
+
+        int out = -1;
+        if (row_.reader == Reader::Stdout || row_.reader == Reader::StdoutFirst5) {
+            int ends[2];
+            if (pipe2(ends, O_CLOEXEC) != 0) return outcome;
+            readEnd_ = ends[0];
+            out = ends[1];
+        }
+        // Opened before the tool starts, so that the tool finds a reader there.
+        if (row_.reader == Reader::Fifo) readEnd_ = open((dir_ / "ff").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (row_.reader == Reader::Tty) readEnd_ = tty_;
+        if (readEnd_ >= 0) fcntl(readEnd_, F_SETFL, fcntl(readEnd_, F_GETFL) | O_NONBLOCK);
+
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(dir_.c_str()) != 0) _exit(120);
+            // As a shell starts a command: a reader that goes ends a writer that does not see to it.
+            signal(SIGPIPE, SIG_DFL);
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(out >= 0 ? out : null, 1);
+            if (!environment.empty()) putenv(environment.data());
+            rlimit limit{};
+            getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = row_.fileLimit;
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(121);
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(122);
+        }
+        if (out >= 0) close(out);
+
+        const auto limit = Clock::now() + kHangLimit;
+        bool open = readEnd_ >= 0;
+        int status = 0;
+        for (;;) {
+            if (open) {
+                pollfd ready{readEnd_, POLLIN, 0};
+                poll(&ready, 1, 5);
+                open = readAvailable(readEnd_, outcome.printed);
+                // As `head -c5`: five bytes, then the reader is gone.
+                if (row_.reader == Reader::StdoutFirst5 && outcome.printed.size() >= 5) {
+                    outcome.printed.resize(5);
+                    close(readEnd_);
+                    readEnd_ = -1;
+                    open = false;
+                }
+                // A FIFO or a terminal reads as ended before the tool has opened it.
+                if (row_.reader == Reader::Fifo || row_.reader == Reader::Tty) open = true;
+            } else {
+                std::this_thread::sleep_for(2ms);
+            }
+            if (waitpid(pid, &status, WNOHANG) == pid) break;
+            if (Clock::now() > limit) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                ADD_FAILURE() << "the tool did not end";
+                break;
+            }
+        }
+        if (readEnd_ >= 0) {
+            readAvailable(readEnd_, outcome.printed);
+            if (readEnd_ != tty_) close(readEnd_);
+            readEnd_ = -1;
+        }
+        if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
+        if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
+        return outcome;
+    }
+
+private:
+    // A terminal in raw mode, so that the bytes written to it come out as they are.
+    std::string openTerminal() {
+        tty_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (tty_ < 0 || grantpt(tty_) != 0 || unlockpt(tty_) != 0) return "no-terminal";
+        const std::string name = ptsname(tty_);
+        ttySlave_ = open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios mode{};
+        tcgetattr(ttySlave_, &mode);
+        cfmakeraw(&mode);
+        tcsetattr(ttySlave_, TCSANOW, &mode);
+        return name;
+    }
+
+    std::string bindSocket() {
+        const std::string path = (dir_ / "sock").string();
+        socket_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(socket_, 1) != 0)
+            ADD_FAILURE() << "cannot make a socket at " << path;
+        return path;
+    }
+
+    const Row& row_;
+    fs::path dir_;
+    int readEnd_ = -1;
+    int tty_ = -1;
+    int ttySlave_ = -1;
+    int socket_ = -1;
+};
+
+TEST(EdgeTest, EveryCommandLineOfTheTable) {
+    for (const Row& row : rows()) {
+        SCOPED_TRACE(row.what);
+        EdgeRun run(row);
+        ASSERT_FALSE(run.dir().empty());
+        const Outcome outcome = run.run();
+        EXPECT_EQ(outcome.signal, 0);
+        EXPECT_EQ(outcome.exitCode, row.exit);
+        const std::string printed =
+            row.printedPrefixOnly ? outcome.printed.substr(0, row.printed.size()) : outcome.printed;
+        EXPECT_EQ(printed, row.printed);
+        for (const auto& [name, bytes] : row.files) EXPECT_EQ(readFile(run.dir() / name), bytes) << name;
+    }
+}
+
+}  // namespace
