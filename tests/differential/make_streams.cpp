@@ -163,11 +163,10 @@ public:
         return static_cast<long>(r % (height + 3));
     }
 
-    // To column `col` (1-based) of a row the cursor may be on: any row, or
-    // one inside the region when one is set.
+    // To column `col` (1-based) of a row as row() picks it.
     void toColumn(long col, std::uint32_t r) {
         csi();
-        num(s_.fullRegion() && !s_.origin ? 1 + static_cast<long>(r % static_cast<std::uint32_t>(s_.rows)) : regionRow(r));
+        num(row(r));
         put(';');
         num(col);
         put('H');
