@@ -591,9 +591,13 @@ TEST_F(FaultTest, AFloodOfOutputIsKeptUpWithInFlatMemory) {
     EXPECT_EQ(large.signal, 0);
     EXPECT_EQ(large.exitCode, 0);
     EXPECT_EQ(readFile(out()), finalFile());
-    // Memory does not follow the amount of output.
+    // Memory does not follow the amount of output. (AddressSanitizer holds
+    // freed memory back, up to 256 MB, so there the peak follows the output
+    // wherever anything is freed, marks that join characters included.)
+#if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LT(large.maxRssKb - small.maxRssKb, 8 * 1024)
         << "peak RSS " << small.maxRssKb << " KB after 2 MB, " << large.maxRssKb << " KB after " << big << " MB";
+#endif
     std::cout << "flood: " << big << " MB in " << large.seconds << " s (" << big / large.seconds
               << " MB/s); peak RSS " << small.maxRssKb << " KB after 2 MB, " << large.maxRssKb << " KB after "
               << big << " MB\n";
