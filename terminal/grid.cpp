@@ -51,15 +51,19 @@ Grid::Grid(std::int32_t cols, std::int32_t rows)
 }
 
 // The cells of a blank row, laid down before the first write into it.
-Grid::Row& Grid::layDown(std::int32_t row) {
+Grid::Row& Grid::layDown(std::int32_t row, std::int32_t from, std::int32_t to) {
     Row& r = at(row);
     const CellAttr fill = fillOf(r);
-    // A copy of a row of spaces: the C library's copy is wider than any fill.
-    std::memcpy(r.chars, spaces_.data(), sizeof(char32_t) * static_cast<std::size_t>(cols_));
+    // Copies of a row of spaces: the C library's copy is wider than any fill.
+    if (to <= from) from = to = cols_;
+    if (from > 0) std::memcpy(r.chars, spaces_.data(), sizeof(char32_t) * static_cast<std::size_t>(from));
+    if (to < cols_)
+        std::memcpy(r.chars + to, spaces_.data(), sizeof(char32_t) * static_cast<std::size_t>(cols_ - to));
     if (r.hasMarks) {
         marks_.erase(r.chars);
         r.hasMarks = false;
     }
+    r.mayCut = false;
     if (fill != CellAttr{}) {
         fillCells(r.attrs, cols_, fill);
         r.plain = false;
@@ -80,6 +84,19 @@ Grid::Row& Grid::prepare(std::int32_t row, CellAttr attr) {
         fillCells(r.attrs, cols_, CellAttr{});
         r.untouched = false;
     }
+    return r;
+}
+
+Grid::Row& Grid::prepareWrite(std::int32_t row, std::int32_t from, std::int32_t to, CellAttr attr) {
+    Row& r = at(row);
+    const bool wasBlank = blank(r);
+    if (wasBlank) layDown(row, from, to);
+    if (r.untouched && !isDefault(attr)) {
+        fillCells(r.attrs, cols_, CellAttr{});
+        r.untouched = false;
+    }
+    // Colours first: blanking a cut half writes one.
+    if (!wasBlank && needsClearing(r, from, to)) clearCells(r, from, to, attr);
     return r;
 }
 
@@ -134,6 +151,7 @@ void Grid::addMark(std::int32_t row, std::int32_t col, char32_t mark) {
     Row& r = blank(at(row)) ? layDown(row) : at(row);
     std::vector<CellMarks>& marks = marks_[r.chars];
     r.hasMarks = true;
+    r.mayCut = true;
     auto it = std::lower_bound(marks.begin(), marks.end(), col,
                                [](const CellMarks& m, std::int32_t c) { return m.col < c; });
     if (it == marks.end() || it->col != col) it = marks.insert(it, CellMarks{col, {}});

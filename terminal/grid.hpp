@@ -123,6 +123,7 @@ private:
         bool plain = true;             // every colour in `attrs` is the default
         bool untouched = true;         // `attrs` never written: plain in fact
         bool hasMarks = false;         // marks_ holds an entry for `chars`
+        bool mayCut = false;           // wide characters or marks may be in `chars`
         CellAttr fill;
     };
 
@@ -144,15 +145,21 @@ private:
         return blank(r) || firstColour ? prepare(row, attr) : r;
     }
     Row& prepare(std::int32_t row, CellAttr attr);
-    Row& layDown(std::int32_t row);
+    // Cells `from` to `to` - 1 are left as they are, for a caller that writes
+    // them next: text fills most of each new row, and would write it twice.
+    Row& layDown(std::int32_t row, std::int32_t from = 0, std::int32_t to = 0);
+    // writeText's slow way: as prepare, then clearCells where a row that was
+    // laid down already needs it, for cells `from` to `to` - 1.
+    Row& prepareWrite(std::int32_t row, std::int32_t from, std::int32_t to, CellAttr attr);
     void setAttrs(Row& r, std::int32_t col, std::int32_t count, CellAttr attr);
     // Before cells from..to-1 of a laid-down row are written over: true when
     // the write may cut a wide character or the row has marks, which
     // clearCells() then sees to. (At the row's end it looks at the last cell
-    // instead, which at worst takes the slow way for nothing.)
+    // instead, which at worst takes the slow way for nothing.) A row of
+    // ASCII alone, as most are, needs one test.
     bool needsClearing(const Row& r, std::int32_t from, std::int32_t to) const {
-        return (r.chars[from] == kWideContinuation) | (r.chars[std::min(to, cols_ - 1)] == kWideContinuation) |
-               r.hasMarks;
+        return r.mayCut && ((r.chars[from] == kWideContinuation) |
+                            (r.chars[std::min(to, cols_ - 1)] == kWideContinuation) | r.hasMarks);
     }
     void clearCells(Row& r, std::int32_t from, std::int32_t to, CellAttr fill);
     void blankCell(Row& r, std::int32_t col, CellAttr fill);
@@ -277,11 +284,12 @@ inline void Grid::setAttrs(Row& r, std::int32_t col, std::int32_t count, CellAtt
 // Inline: every run of text ends here.
 template <class Unit>
 inline void Grid::writeText(std::int32_t row, std::int32_t col, const Unit* text, std::int32_t count, CellAttr attr) {
-    Row& r = materialize(row, attr);
-    if (needsClearing(r, col, col + count)) [[unlikely]]
-        clearCells(r, col, col + count, attr);
-    grid_detail::copyUnits(r.chars + col, text, count);
-    setAttrs(r, col, count, attr);
+    Row* r = &at(row);
+    if (blank(*r) || (r->untouched & !isDefault(attr)) || needsClearing(*r, col, col + count)) [[unlikely]]
+        r = &prepareWrite(row, col, col + count, attr);
+    grid_detail::copyUnits(r->chars + col, text, count);
+    if constexpr (sizeof(Unit) > 1) r->mayCut = true;
+    setAttrs(*r, col, count, attr);
 }
 
 }  // namespace vtsnap

@@ -70,7 +70,7 @@ void Screen::putWide(char32_t c) {
             wrapPending_ = false;
     }
     if (cols < 2 || (cursorCol_ == cols - 1 && !autoWrap_)) {
-        joinCol_ = -1;
+        joinCol_ = kDropped;
         return;
     }
     if (cursorCol_ == cols - 1) {
@@ -130,9 +130,10 @@ template <class Unit>
 }
 
 // Text as cells: with ASCII invoked, autowrap on and insert mode off, as
-// nearly always, a row at a time, laying the same cells as putNarrow and
-// putWide for each character without their per-character tests. Inline in
-// the decoder's loop, where every run of text ends.
+// nearly always, laying the same cells as putNarrow and putWide for each
+// character without their per-character tests. Inline in the decoder's loop,
+// where every run of text ends: a run that fits in the cursor's row takes
+// one write, and marks after it join the character left of the cursor.
 template <class Unit>
 [[gnu::always_inline]] inline void Screen::printText(const Unit* cells, std::size_t count) {
     if (invokedCharset() == Charset::DecGraphics || !autoWrap_ || insertMode_) [[unlikely]] {
@@ -141,8 +142,27 @@ template <class Unit>
     }
     // Bytes are ASCII: none of them is a wide character's.
     constexpr bool kMayBeWide = sizeof(Unit) > 1;
+    lastChar_ = cells[count - 1 - (kMayBeWide && cells[count - 1] == kWideContinuation)];
+    const std::int32_t cols = this->cols();
+    if (wrapPending_ || count > static_cast<std::size_t>(cols - cursorCol_)) [[unlikely]] {
+        printRows(cells, count);
+        return;
+    }
+    const auto n = static_cast<std::int32_t>(count);
+    grid_.writeText(cursorRow_, cursorCol_, cells, n, currentAttr_);
+    cursorCol_ += n;
+    if (cursorCol_ == cols) {
+        cursorCol_ = cols - 1;
+        wrapPending_ = true;
+    }
+    joinCol_ = kLeftOfCursor;
+}
+
+// Text that wraps, or starts with a wrap pending: a row at a time.
+template <class Unit>
+[[gnu::noinline]] void Screen::printRows(const Unit* cells, std::size_t count) {
+    constexpr bool kMayBeWide = sizeof(Unit) > 1;
     const bool endsWide = kMayBeWide && cells[count - 1] == kWideContinuation;
-    lastChar_ = cells[count - 1 - endsWide];
     const std::int32_t cols = this->cols();
     while (count > 0) {
         if (wrapPending_) wrapToNextLine();
@@ -166,20 +186,26 @@ template <class Unit>
     }
     joinRow_ = cursorRow_;
     joinCol_ = (wrapPending_ ? cursorCol_ : cursorCol_ - 1) - endsWide;
+    if (joinCol_ < 0) joinCol_ = kDropped;  // a wide character found no room
 }
 
-// A zero-width character joins the character printed just before it, or
-// after anything else the one before the cursor.
+// The cell of the character that a mark joins: the one printed just before
+// it, or after anything else the one left of the cursor. False when there is
+// none.
+bool Screen::joinTarget(std::int32_t& row, std::int32_t& col) const {
+    row = joinRow_;
+    col = joinCol_;
+    if (col >= 0) return true;
+    row = cursorRow_;
+    col = wrapPending_ ? cursorCol_ : cursorCol_ - 1;
+    if (col < 0) return false;
+    if (grid_.rowChars(row)[col] == kWideContinuation) --col;
+    return true;
+}
+
 void Screen::joinMark(char32_t mark) {
-    std::int32_t row = joinRow_;
-    std::int32_t col = joinCol_;
-    if (col < 0) {
-        row = cursorRow_;
-        col = wrapPending_ ? cursorCol_ : cursorCol_ - 1;
-        if (col < 0) return;
-        if (grid_.rowChars(row)[col] == kWideContinuation) --col;
-    }
-    grid_.addMark(row, col, mark);
+    std::int32_t row, col;
+    if (joinTarget(row, col)) grid_.addMark(row, col, mark);
 }
 
 // Both inline in the decoder's loop, which this file instantiates.
@@ -208,9 +234,10 @@ void Screen::repeatLast(std::int32_t n) {
     const char32_t c = lastChar_;
     // The character comes again with the marks that joined it.
     std::u32string marks;
-    if (joinCol_ >= 0 && (grid_.rowChars(joinRow_)[joinCol_] & kHasMarks))
-        for (const CellMarks& m : grid_.rowMarks(joinRow_))
-            if (m.col == joinCol_) marks = m.marks;
+    std::int32_t row, col;
+    if (joinCol_ != kDropped && joinTarget(row, col) && (grid_.rowChars(row)[col] & kHasMarks))
+        for (const CellMarks& m : grid_.rowMarks(row))
+            if (m.col == col) marks = m.marks;
     for (std::int32_t i = 0; i < n; ++i) {
         print(c);
         for (char32_t mark : marks) joinMark(mark);

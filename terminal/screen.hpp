@@ -100,7 +100,7 @@ private:
     void escDispatch(std::uint32_t intermediates, std::uint8_t final);
     void csiDispatch(const CsiSequence& sequence) {
         // SGR, by far the most frequent, without the general dispatch.
-        if (sequence.final == 'm' && sequence.marker == 0 && sequence.intermediates == 0)
+        if (sequence.final == 'm' && (sequence.marker | sequence.intermediates) == 0)
             selectGraphicRendition(sequence.params);
         else
             dispatchCsi(sequence);
@@ -111,7 +111,7 @@ private:
     // has no character printed just before it.
     void endText() {
         lastChar_ = 0;
-        joinCol_ = -1;
+        joinCol_ = kLeftOfCursor;
     }
 
     CellAttr eraseAttr() const { return CellAttr{kDefaultColor, currentAttr_.bg}; }
@@ -119,10 +119,13 @@ private:
     template <class Unit>
     void printText(const Unit* cells, std::size_t count);
     template <class Unit>
+    void printRows(const Unit* cells, std::size_t count);
+    template <class Unit>
     void printEach(const Unit* cells, std::size_t count);
     void putNarrow(char32_t c);
     void putWide(char32_t c);
     std::int32_t fillRowBeforeWide(const char32_t* cells, std::int32_t n);
+    bool joinTarget(std::int32_t& row, std::int32_t& col) const;
     void joinMark(char32_t mark);
     void wrapToNextLine();
     void moveTo(std::int32_t row, std::int32_t col);
@@ -155,10 +158,14 @@ private:
     SavedState saved_;
     // The last graphic character, for REP; 0 once anything else came.
     char32_t lastChar_ = 0;
-    // The first cell of that character, which marks join; joinCol_ is -1
-    // once anything else came.
+    // The first cell of that character, which marks join, where it is not
+    // the one left of the cursor (kLeftOfCursor, as after anything else):
+    // with autowrap off at the margin, say. kDropped: a wide character found
+    // no room, and REP repeats it without the marks left of the cursor.
+    static constexpr std::int32_t kLeftOfCursor = -1;
+    static constexpr std::int32_t kDropped = -2;
     std::int32_t joinRow_ = 0;
-    std::int32_t joinCol_ = -1;
+    std::int32_t joinCol_ = kLeftOfCursor;
 };
 
 }  // namespace vtsnap
