@@ -51,8 +51,7 @@ Grid::Grid(std::int32_t cols, std::int32_t rows)
 }
 
 // The cells of a blank row, laid down before the first write into it.
-Grid::Row& Grid::layDown(std::int32_t row, std::int32_t from, std::int32_t to) {
-    Row& r = at(row);
+Grid::Row& Grid::layDown(Row& r, std::int32_t row, std::int32_t from, std::int32_t to) {
     const CellAttr fill = fillOf(r);
     // Copies of a row of spaces: the C library's copy is wider than any fill.
     if (to <= from) from = to = cols_;
@@ -79,7 +78,7 @@ Grid::Row& Grid::layDown(std::int32_t row, std::int32_t from, std::int32_t to) {
 }
 
 Grid::Row& Grid::prepare(std::int32_t row, CellAttr attr) {
-    Row& r = blank(at(row)) ? layDown(row) : at(row);
+    Row& r = blank(at(row)) ? layDown(at(row), row) : at(row);
     if (r.untouched && !isDefault(attr)) {
         fillCells(r.attrs, cols_, CellAttr{});
         r.untouched = false;
@@ -87,10 +86,9 @@ Grid::Row& Grid::prepare(std::int32_t row, CellAttr attr) {
     return r;
 }
 
-Grid::Row& Grid::prepareWrite(std::int32_t row, std::int32_t from, std::int32_t to, CellAttr attr) {
-    Row& r = at(row);
+Grid::Row& Grid::prepareWrite(Row& r, std::int32_t row, std::int32_t from, std::int32_t to, CellAttr attr) {
     const bool wasBlank = blank(r);
-    if (wasBlank) layDown(row, from, to);
+    if (wasBlank) layDown(r, row, from, to);
     if (r.untouched && !isDefault(attr)) {
         fillCells(r.attrs, cols_, CellAttr{});
         r.untouched = false;
@@ -148,7 +146,7 @@ void Grid::deleteCells(std::int32_t row, std::int32_t col, std::int32_t n, CellA
 }
 
 void Grid::addMark(std::int32_t row, std::int32_t col, char32_t mark) {
-    Row& r = blank(at(row)) ? layDown(row) : at(row);
+    Row& r = blank(at(row)) ? layDown(at(row), row) : at(row);
     std::vector<CellMarks>& marks = marks_[r.chars];
     r.hasMarks = true;
     r.mayCut = true;
@@ -205,7 +203,7 @@ void Grid::blankCells(std::int32_t row, std::int32_t from, std::int32_t to, Cell
     if (blank(at(row)) && fillOf(at(row)) == fill) return;
     Row& r = materialize(row, fill);
     if (needsClearing(r, from, to + 1)) clearCells(r, from, to + 1, fill);
-    std::fill(r.chars + from, r.chars + to + 1, u' ');
+    std::memcpy(r.chars + from, spaces_.data(), sizeof(char32_t) * static_cast<std::size_t>(to + 1 - from));
     setAttrs(r, from, to - from + 1, fill);
 }
 

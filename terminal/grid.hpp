@@ -147,10 +147,10 @@ private:
     Row& prepare(std::int32_t row, CellAttr attr);
     // Cells `from` to `to` - 1 are left as they are, for a caller that writes
     // them next: text fills most of each new row, and would write it twice.
-    Row& layDown(std::int32_t row, std::int32_t from = 0, std::int32_t to = 0);
+    Row& layDown(Row& r, std::int32_t row, std::int32_t from = 0, std::int32_t to = 0);
     // writeText's slow way: as prepare, then clearCells where a row that was
     // laid down already needs it, for cells `from` to `to` - 1.
-    Row& prepareWrite(std::int32_t row, std::int32_t from, std::int32_t to, CellAttr attr);
+    Row& prepareWrite(Row& r, std::int32_t row, std::int32_t from, std::int32_t to, CellAttr attr);
     void setAttrs(Row& r, std::int32_t col, std::int32_t count, CellAttr attr);
     // Before cells from..to-1 of a laid-down row are written over: true when
     // the write may cut a wide character or the row has marks, which
@@ -284,12 +284,12 @@ inline void Grid::setAttrs(Row& r, std::int32_t col, std::int32_t count, CellAtt
 // Inline: every run of text ends here.
 template <class Unit>
 inline void Grid::writeText(std::int32_t row, std::int32_t col, const Unit* text, std::int32_t count, CellAttr attr) {
-    Row* r = &at(row);
-    if (blank(*r) || (r->untouched & !isDefault(attr)) || needsClearing(*r, col, col + count)) [[unlikely]]
-        r = &prepareWrite(row, col, col + count, attr);
-    grid_detail::copyUnits(r->chars + col, text, count);
-    if constexpr (sizeof(Unit) > 1) r->mayCut = true;
-    setAttrs(*r, col, count, attr);
+    Row& r = at(row);
+    if (blank(r) || (r.untouched & !isDefault(attr)) || needsClearing(r, col, col + count)) [[unlikely]]
+        prepareWrite(r, row, col, col + count, attr);
+    grid_detail::copyUnits(r.chars + col, text, count);
+    if constexpr (sizeof(Unit) > 1) r.mayCut = true;
+    setAttrs(r, col, count, attr);
 }
 
 }  // namespace vtsnap

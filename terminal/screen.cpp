@@ -195,7 +195,7 @@ template <class Unit>
 bool Screen::joinTarget(std::int32_t& row, std::int32_t& col) const {
     row = joinRow_;
     col = joinCol_;
-    if (col >= 0) return true;
+    if (lastChar_ != 0 && col >= 0) return true;
     row = cursorRow_;
     col = wrapPending_ ? cursorCol_ : cursorCol_ - 1;
     if (col < 0) return false;

@@ -109,10 +109,7 @@ private:
     void noAction() { endText(); }
     // Anything but text: REP has nothing to repeat, and a mark that comes next
     // has no character printed just before it.
-    void endText() {
-        lastChar_ = 0;
-        joinCol_ = kLeftOfCursor;
-    }
+    void endText() { lastChar_ = 0; }
 
     CellAttr eraseAttr() const { return CellAttr{kDefaultColor, currentAttr_.bg}; }
     Charset invokedCharset() const { return invoked_ == 0 ? g0_ : g1_; }
@@ -158,10 +155,11 @@ private:
     SavedState saved_;
     // The last graphic character, for REP; 0 once anything else came.
     char32_t lastChar_ = 0;
-    // The first cell of that character, which marks join, where it is not
-    // the one left of the cursor (kLeftOfCursor, as after anything else):
-    // with autowrap off at the margin, say. kDropped: a wide character found
-    // no room, and REP repeats it without the marks left of the cursor.
+    // While lastChar_ is set, the first cell of that character, which marks
+    // join, where it is not the one left of the cursor (kLeftOfCursor, as
+    // after anything else): with autowrap off at the margin, say. kDropped:
+    // a wide character found no room, and REP repeats it without the marks
+    // left of the cursor.
     static constexpr std::int32_t kLeftOfCursor = -1;
     static constexpr std::int32_t kDropped = -2;
     std::int32_t joinRow_ = 0;
