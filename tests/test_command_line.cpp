@@ -183,6 +183,20 @@ TYPED_TEST(CommandLineTest, TheLogOptionTakesTheRestAsItsPath) {
     EXPECT_EQ(line->programPath, this->w("-log"));
 }
 
+TYPED_TEST(CommandLineTest, TheHtmlOptionTakesTheRestAsItsPath) {
+    EXPECT_FALSE(this->scan({"prog", "out.txt"})->htmlPath);
+    auto line = this->scan({"-HTML=page.html", "-log=all.txt", "prog", "out.txt"});
+    ASSERT_TRUE(line && line->htmlPath && line->logPath);
+    EXPECT_EQ(*line->htmlPath, this->w("page.html"));
+    EXPECT_EQ(*line->logPath, this->w("all.txt"));
+    EXPECT_EQ(*this->scan({"-html=a", "-Html=b=c", "prog", "out"})->htmlPath, this->w("b=c"));
+    EXPECT_EQ(*this->scan({"-html=", "prog", "out"})->htmlPath, this->w(""));
+    line = this->scan({"-htm=x", "prog", "-html=y", "out"});
+    ASSERT_TRUE(line);
+    EXPECT_FALSE(line->htmlPath);
+    EXPECT_EQ(line->programPath, this->w("-htm=x"));
+}
+
 TYPED_TEST(CommandLineTest, UnusableCommandLines) {
     EXPECT_FALSE(this->scan({}));
     EXPECT_FALSE(this->scan({"prog"}));

@@ -82,7 +82,7 @@ struct Row {
 const std::string kScript = "printf '#!/bin/sh\\ntouch started\\necho ran\\n' > build.sh; chmod +x build.sh; ";
 const std::string kScriptBytes = "#!/bin/sh\ntouch started\necho ran\n";
 const std::string kStart = "touch started; seq 1 10";
-const std::string kHelpStart = "usage: vtsnap [-rows=N] [-color] [-log=FILE] program [arguments ...] outputfile\n";
+const std::string kHelpStart = "usage: vtsnap [-rows=N] [-color] [-log=FILE] [-html=FILE] program [arguments ...] outputfile\n";
 
 const std::vector<Row>& rows() {
     static const std::vector<Row> table = {
@@ -188,7 +188,7 @@ const std::vector<Row>& rows() {
          .exit = 0, .files = {{"out.txt", fileOf({"ran"})}}},
         {.what = "vtsnap-render --help", .tool = kRender, .args = {"--help"}, .reader = Reader::Stdout,
          .exit = 0,
-         .printed = "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] INPUT OUTPUT\n",
+         .printed = "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] INPUT OUTPUT\n",
          .printedPrefixOnly = true},
         {.what = "vtsnap-render --version", .tool = kRender, .args = {"--version"}, .reader = Reader::Stdout,
          .exit = 0, .printed = version("vtsnap-render")},
