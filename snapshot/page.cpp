@@ -130,8 +130,10 @@ void openSpan(std::string& out, CellAttr a, std::int32_t columns) {
     out += '>';
 }
 
-void appendRow(std::string& out, const char32_t* chars, const CellAttr* attrs, std::span<const CellMarks> marks,
-               std::int32_t cols) {
+}  // namespace
+
+void renderPageRow(std::string& out, const char32_t* chars, const CellAttr* attrs, std::span<const CellMarks> marks,
+                   std::int32_t cols) {
     // The text ends where the file's line does; coloured blanks go on to the
     // last cell with a background of its own.
     const std::int32_t textEnd = trimmedCells(chars, cols);
@@ -151,7 +153,7 @@ void appendRow(std::string& out, const char32_t* chars, const CellAttr* attrs, s
         for (std::int32_t i = c; i < runEnd; ++i) {
             const char32_t cell = chars[i];
             if (cell == kWideContinuation) continue;
-            const char32_t v = cell & kCodePointMask;
+            const char32_t v = shown(cell & kCodePointMask);
             const bool hasMarks = (cell & kHasMarks) != 0;
             if (v < 0x80 && !hasMarks) {
                 appendText(out, v);
@@ -180,8 +182,6 @@ void appendRow(std::string& out, const char32_t* chars, const CellAttr* attrs, s
     out += "</div>\n";
 }
 
-}  // namespace
-
 void renderPage(std::string& out, const Screen& screen, bool live) {
     out += "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n";
     if (live) out += "<meta http-equiv=\"refresh\" content=\"1\">\n";
@@ -192,7 +192,7 @@ void renderPage(std::string& out, const Screen& screen, bool live) {
     const auto [first, last] = occupiedRows(screen);
     const std::int32_t cols = screen.cols();
     for (std::int32_t r = first; r <= last; ++r)
-        appendRow(out, screen.rowChars(r), screen.rowAttrs(r), screen.rowMarks(r), cols);
+        renderPageRow(out, screen.rowChars(r), screen.rowAttrs(r), screen.rowMarks(r), cols);
     out += "</div></body></html>\n";
 }
 

@@ -4,6 +4,8 @@
 // page as text, never as markup.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 
 #include "terminal/screen.hpp"
@@ -14,5 +16,10 @@ namespace vtsnap {
 // second so that a browser left open on it follows the run. Appends to `out`;
 // the caller keeps the screen still (nothing decoded) for the call.
 void renderPage(std::string& out, const Screen& screen, bool live);
+
+// One row of `cols` cells as the page's element for it, appended to `out`
+// (cells and marks as renderRow takes them).
+void renderPageRow(std::string& out, const char32_t* chars, const CellAttr* attrs, std::span<const CellMarks> marks,
+                   std::int32_t cols);
 
 }  // namespace vtsnap
