@@ -14,6 +14,8 @@ packages=(
   dpkg-dev file lintian man-db groff-base bsdextrautils unzip
   # The character width table's generator and its data.
   python3 unicode-data
+  # The page's browser test: headless Chromium and a monospace font.
+  chromium fonts-dejavu-core
 )
 # Node.js for the differential test: Debian's, unless the machine has its own
 # (a NodeSource nodejs brings npm and conflicts with Debian's npm package).
