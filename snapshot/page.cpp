@@ -45,7 +45,6 @@ void appendHex(std::string& out, ColorValue v) {
     out.append(hex.data(), hex.size());
 }
 
-
 // The basic and bright colours as classes, the common case kept short.
 const std::string& paletteRules() {
     static const std::string rules = [] {
