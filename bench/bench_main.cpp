@@ -10,6 +10,7 @@
 #include <string>
 
 #include "bench/streams.hpp"
+#include "snapshot/page.hpp"
 #include "snapshot/render.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
@@ -125,6 +126,22 @@ void BM_Render(benchmark::State& state) {
     state.SetLabel(kind == Filled::Ascii ? "mono" : kind == Filled::Colored ? "color" : "utf8, mono");
 }
 BENCHMARK(BM_Render)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(3)->ReportAggregatesOnly(true);
+
+// The same full screen as a web page, as -html writes it at every tick.
+void BM_RenderPage(benchmark::State& state) {
+    const auto kind = static_cast<Filled>(state.range(0));
+    auto screen = fullScreen(kind);
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        std::string out;
+        vtsnap::renderPage(out, *screen, true);
+        bytes = out.size();
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+    state.SetLabel(kind == Filled::Ascii ? "plain" : kind == Filled::Colored ? "color" : "utf8");
+}
+BENCHMARK(BM_RenderPage)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(3)->ReportAggregatesOnly(true);
 
 }  // namespace
 

@@ -3,13 +3,14 @@
 #include <new>
 #include <string>
 
+#include "snapshot/page.hpp"
 #include "snapshot/render.hpp"
 
 namespace vtsnap {
 
 CaptureLoop::CaptureLoop(std::int32_t rows, std::optional<SnapshotFile> output, std::optional<SnapshotFile> log,
-                         bool useColor)
-    : captured_(kColumns, rows, log, useColor), output_(output), useColor_(useColor) {}
+                         std::optional<SnapshotFile> page, bool useColor)
+    : captured_(kColumns, rows, log, useColor), output_(output), page_(page), useColor_(useColor) {}
 
 void CaptureLoop::feed(const std::uint8_t* bytes, std::size_t length) {
     std::lock_guard<std::mutex> guard(lock_);
@@ -25,19 +26,26 @@ void CaptureLoop::feed(const std::uint8_t* bytes, std::size_t length) {
 // memory is skipped like any failed snapshot: the file keeps the previous one
 // and the child goes on undisturbed. A tick during a synchronized update skips
 // it too, unless the update has been open too long; the last snapshot is
-// always written. True when the file holds this one.
+// always written. The page goes with the screen file, from the same screen.
+// True when the files hold this one.
 bool CaptureLoop::snapshot(bool last) {
-    if (!output_) return true;
+    if (!output_ && !page_) return true;
     try {
         std::lock_guard<std::mutex> guard(lock_);
         if (!last && screen_.updateOpen() && Clock::now() - updateSince_ < kUpdateLimit) return true;
         rendered_.clear();
-        appendAscii(rendered_, kByteOrderMark);
-        renderRows(rendered_, screen_, useColor_);
+        renderedPage_.clear();
+        if (output_) {
+            appendAscii(rendered_, kByteOrderMark);
+            renderRows(rendered_, screen_, useColor_);
+        }
+        if (page_) renderPage(renderedPage_, screen_, !last);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    return rewriteSnapshot(rendered_, *output_);
+    const bool screenWritten = !output_ || rewriteSnapshot(rendered_, *output_);
+    const bool pageWritten = !page_ || rewriteSnapshot(renderedPage_, *page_);
+    return screenWritten && pageWritten;
 }
 
 // What scrolled off since the last tick goes to the transcript's writer,

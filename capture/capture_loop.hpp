@@ -1,6 +1,6 @@
 // The part of a capture run that is the same on every platform: the screen,
 // the lock between the reader and the snapshots, the snapshot every 500 ms,
-// the transcript, and the order of the end: the child ends, the rest of its
+// the transcript, the page, and the order of the end: the child ends, the rest of its
 // output is decoded, then the last snapshot and the last of the transcript.
 // While the program draws a frame in a synchronized update, a tick leaves the
 // file as it is, so that it keeps the last whole frame; the loop keeps the
@@ -49,10 +49,10 @@ protected:
 class CaptureLoop {
 public:
     // `output` is the screen file, none when no screen is wanted (the output
-    // is the null device); `log` the transcript file if there is one. Both
-    // are opened, and later closed, by the caller.
+    // is the null device); `log` the transcript file and `page` the web page
+    // if there are. All are opened, and later closed, by the caller.
     CaptureLoop(std::int32_t rows, std::optional<SnapshotFile> output, std::optional<SnapshotFile> log,
-                bool useColor);
+                std::optional<SnapshotFile> page, bool useColor);
     CaptureLoop(const CaptureLoop&) = delete;
     CaptureLoop& operator=(const CaptureLoop&) = delete;
 
@@ -79,7 +79,9 @@ private:
     Screen& screen_ = captured_.screen();
     Transcript* const transcript_ = captured_.transcript();  // nullptr without a log
     std::optional<SnapshotFile> output_;
+    std::optional<SnapshotFile> page_;
     std::string rendered_;  // the main thread's: the snapshot being written
+    std::string renderedPage_;
     bool useColor_;
     // The synchronized update seen last, and when the block that began it came.
     std::uint32_t update_ = 0;

@@ -163,6 +163,16 @@ bool isNullDevice(const struct stat& info) {
            info.st_rdev == null.st_rdev;
 }
 
+// A file rewritten in place at every tick (the screen file, the page), which
+// a FIFO, a pipe, a terminal or a socket cannot be; the null device takes a
+// run that wants none. False when it cannot be opened or is refused.
+bool openRewritable(const std::string& path, Fd& fd, struct stat& info, bool& isNull) {
+    fd.reset(openForWriting(path.c_str(), 0));
+    if (!fd || fstat(fd.get(), &info) != 0) return false;
+    isNull = isNullDevice(info);
+    return S_ISREG(info.st_mode) || isNull;
+}
+
 // The file that execvp runs for `file`: the path itself when it holds a '/',
 // otherwise the first executable regular file of that name along PATH.
 bool findProgram(const std::string& file, struct stat& info) {
@@ -343,14 +353,11 @@ int runCapture(int argc, char** argv) {
         file = "./" + line->programPath.substr(line->workingDirectory.size() + 1);
     }
 
-    // Both files are opened, and checked, before either is emptied.
-    Fd output(openForWriting(line->outputPath.c_str(), 0));
+    // Every file is opened, and checked, before any is emptied.
+    Fd output;
     struct stat outputInfo {};
-    if (!output || fstat(output.get(), &outputInfo) != 0) return 1;
-    // The screen file is rewritten in place, which a FIFO, a pipe, a terminal
-    // or a socket cannot be. The null device takes a run that wants only the log.
-    const bool outputIsNull = isNullDevice(outputInfo);
-    if (!S_ISREG(outputInfo.st_mode) && !outputIsNull) return 1;
+    bool outputIsNull = false;
+    if (!openRewritable(line->outputPath, output, outputInfo, outputIsNull)) return 1;
     // The transcript is only ever appended to, whoever else writes to it.
     Fd log;
     struct stat logInfo {};
@@ -358,15 +365,26 @@ int runCapture(int argc, char** argv) {
         log.reset(openForWriting(line->logPath->c_str(), O_APPEND));
         if (!log || fstat(log.get(), &logInfo) != 0) return 1;
     }
-    // The program's own file, or one file as both output and log, would be
-    // destroyed or mixed up: nothing is emptied or started.
+    Fd page;
+    struct stat pageInfo {};
+    bool pageIsNull = true;
+    if (line->htmlPath && !openRewritable(*line->htmlPath, page, pageInfo, pageIsNull)) return 1;
+    // The program's own file, or one file as two of them, would be destroyed
+    // or mixed up: nothing is emptied or started. The null device may be any.
+    std::vector<const struct stat*> files;
+    if (!outputIsNull) files.push_back(&outputInfo);
+    if (log && !isNullDevice(logInfo)) files.push_back(&logInfo);
+    if (!pageIsNull) files.push_back(&pageInfo);
     struct stat programInfo {};
     const bool programFound = findProgram(line->programPath, programInfo);
-    if (!outputIsNull && programFound && sameFile(outputInfo, programInfo)) return 1;
-    if (log && programFound && sameFile(logInfo, programInfo)) return 1;
-    if (log && !outputIsNull && sameFile(logInfo, outputInfo)) return 1;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (programFound && sameFile(*files[i], programInfo)) return 1;
+        for (std::size_t j = 0; j < i; ++j)
+            if (sameFile(*files[i], *files[j])) return 1;
+    }
     if (!outputIsNull && ftruncate(output.get(), 0) != 0) return 1;
     if (log && S_ISREG(logInfo.st_mode) && ftruncate(log.get(), 0) != 0) return 1;
+    if (!pageIsNull && ftruncate(page.get(), 0) != 0) return 1;
 
     Fd master(posix_openpt(O_RDWR | O_NOCTTY));
     if (!master || !addFlags(master.get(), FD_CLOEXEC, O_NONBLOCK)) return 1;
@@ -390,7 +408,9 @@ int runCapture(int argc, char** argv) {
     if (!outputIsNull) outputFile.emplace(output.get());
     std::optional<SnapshotFile> logFile;
     if (log) logFile.emplace(log.get());
-    CaptureLoop loop(line->rowCount, outputFile, logFile, line->useColor);
+    std::optional<SnapshotFile> pageFile;
+    if (!pageIsNull) pageFile.emplace(page.get());
+    CaptureLoop loop(line->rowCount, outputFile, logFile, pageFile, line->useColor);
     if (setenv("TERM", kTerminalType, 1) != 0) return 1;
 
     // The tool may have inherited SIGCHLD ignored (no child left to wait for)

@@ -165,6 +165,18 @@ Handle openForWriting(const std::wstring& path) {
                               FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+// A file rewritten in place at every tick (the screen file, the page), which
+// a pipe or a console cannot be; the null device takes a run that wants none.
+// No handle when it cannot be opened or is refused.
+Handle openRewritable(const std::wstring& path, bool& isNull) {
+    Handle file = openForWriting(path);
+    if (!file) return file;
+    const DWORD type = GetFileType(file.get());
+    isNull = type == FILE_TYPE_CHAR && !isConsoleHandle(file.get());
+    if (type != FILE_TYPE_DISK && !isNull) return Handle();
+    return file;
+}
+
 bool emptyFile(HANDLE file) {
     LARGE_INTEGER zero{};
     return SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) != 0 && SetEndOfFile(file) != 0;
@@ -290,27 +302,32 @@ int runCapture() {
     LocalFree(parsed->argv);
     parsed.reset();
 
-    // Both files are opened, and checked, before either is emptied, and
-    // before any pipe or child exists. One file as both cannot be opened twice.
-    const Handle outputFile = openForWriting(options.outputPath);
+    // Every file is opened, and checked, before any is emptied, and before
+    // any pipe or child exists. One file twice cannot be opened twice.
+    bool outputIsNull = false;
+    const Handle outputFile = openRewritable(options.outputPath, outputIsNull);
     if (!outputFile) return 1;
-    // The screen file is rewritten in place, which a pipe or a console cannot
-    // be. The null device takes a run that wants only the log.
-    const DWORD outputType = GetFileType(outputFile.get());
-    const bool outputIsNull = outputType == FILE_TYPE_CHAR && !isConsoleHandle(outputFile.get());
-    if (outputType != FILE_TYPE_DISK && !outputIsNull) return 1;
     Handle logFile;
     if (options.logPath) {
         logFile = openForWriting(*options.logPath);
         if (!logFile) return 1;
     }
+    bool pageIsNull = true;
+    Handle pageFile;
+    if (options.htmlPath) {
+        pageFile = openRewritable(*options.htmlPath, pageIsNull);
+        if (!pageFile) return 1;
+    }
     // The program's own file would be destroyed: nothing is emptied or started.
     const FileId program = programFileId(options.programPath);
     const FileId output = fileIdOf(outputFile.get());
     const FileId log = logFile ? fileIdOf(logFile.get()) : FileId{};
+    const FileId page = pageFile ? fileIdOf(pageFile.get()) : FileId{};
     if (sameFile(program, output) || sameFile(program, log) || sameFile(output, log)) return 1;
+    if (sameFile(program, page) || sameFile(output, page) || sameFile(log, page)) return 1;
     if (!outputIsNull && !emptyFile(outputFile.get())) return 1;
     if (log.known && !emptyFile(logFile.get())) return 1;
+    if (!pageIsNull && !emptyFile(pageFile.get())) return 1;
 
     // Declared in the order of creation, so that a failure anywhere releases
     // what exists, the pseudo console first.
@@ -349,7 +366,9 @@ int runCapture() {
     if (!outputIsNull) outputView.emplace(reinterpret_cast<std::intptr_t>(outputFile.get()));
     std::optional<SnapshotFile> logView;
     if (logFile) logView.emplace(reinterpret_cast<std::intptr_t>(logFile.get()));
-    CaptureLoop loop(options.rowCount, outputView, logView, options.useColor);
+    std::optional<SnapshotFile> pageView;
+    if (!pageIsNull) pageView.emplace(reinterpret_cast<std::intptr_t>(pageFile.get()));
+    CaptureLoop loop(options.rowCount, outputView, logView, pageView, options.useColor);
 
     PROCESS_INFORMATION processInfo{};
     const BOOL created = CreateProcessW(

@@ -63,16 +63,18 @@ char* putColor(char* p, bool foreground, ColorValue n) {
         return p + basic.length;
     }
     p = put(p, foreground ? "\x1b[38;" : "\x1b[48;");
-    if (n & kDirectColorFlag) {
+    if (isDirectColor(n)) {
+        const Rgb rgb = rgbOf(n);
         p = put(p, "2;");
-        p = putByteValue(p, (n >> 16) & 0xFF);
+        p = putByteValue(p, rgb.r);
         *p++ = ';';
-        p = putByteValue(p, (n >> 8) & 0xFF);
+        p = putByteValue(p, rgb.g);
         *p++ = ';';
+        p = putByteValue(p, rgb.b);
     } else {
         p = put(p, "5;");
+        p = putByteValue(p, n);
     }
-    p = putByteValue(p, n & 0xFF);
     *p++ = 'm';
     return p;
 }
@@ -112,6 +114,16 @@ inline unsigned char* putChar(unsigned char* p, char32_t cell) {
     p[3] = static_cast<unsigned char>(0x80 | ((u >> (6 * extra)) & 0x3F));
     return p + (1 + extra) * (v != kWideContinuation);
 }
+
+}  // namespace
+
+void appendUtf8(std::string& out, char32_t c) {
+    unsigned char bytes[4];
+    const unsigned char* end = putChar(bytes, c);
+    out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(end - bytes));
+}
+
+namespace {
 
 // The room the marks of a row's cells take, at most.
 std::size_t marksRoom(std::span<const CellMarks> marks) {
@@ -214,8 +226,7 @@ void renderRow(std::string& out, const char32_t* text, const CellAttr* attr, std
     if (!useColor && appendAsciiRow(out, text, cols)) return;
 
     // Trailing spaces and TABs go, whatever their colours.
-    std::int32_t end = cols;
-    while (end > 0 && (text[end - 1] == U' ' || text[end - 1] == U'\t')) --end;
+    const std::int32_t end = trimmedCells(text, cols);
 
     const auto length = static_cast<std::size_t>(end);
     const std::size_t start = out.size();
@@ -252,17 +263,29 @@ void renderRow(std::string& out, const char32_t* text, const CellAttr* attr, std
     out.resize(static_cast<std::size_t>(p - out.data()));
 }
 
-void renderRows(std::string& out, const Screen& screen, bool useColor) {
+std::int32_t trimmedCells(const char32_t* chars, std::int32_t cols) {
+    std::int32_t end = cols;
+    while (end > 0 && (chars[end - 1] == U' ' || chars[end - 1] == U'\t')) --end;
+    return end;
+}
+
+RowSpan occupiedRows(const Screen& screen) {
     const std::int32_t cols = screen.cols();
     // Rows from usedRows() down are blank: no need to look at them.
     const std::int32_t rows = screen.usedRows();
     auto occupied = [&](std::int32_t r) { return !screen.rowIsBlank(r) && rowOccupied(screen.rowChars(r), cols); };
     std::int32_t first = 0;
     while (first < rows && !occupied(first)) ++first;
-    if (first == rows) return;
+    if (first == rows) return {};
     std::int32_t last = rows - 1;
     while (last > first && !occupied(last)) --last;
+    return {first, last};
+}
 
+void renderRows(std::string& out, const Screen& screen, bool useColor) {
+    const std::int32_t cols = screen.cols();
+    const auto [first, last] = occupiedRows(screen);
+    if (first > last) return;
     // Room for full rows of ASCII up front saves regrowing a large screen's
     // buffer several times over.
     out.reserve(out.size() + std::size_t(last - first + 1) * std::size_t(cols + 2));

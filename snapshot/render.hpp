@@ -17,6 +17,17 @@ inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 // The caller keeps the screen still (nothing decoded) for the call.
 std::string renderSnapshot(const Screen& screen, bool useColor);
 
+// The rows every rendering of the screen shows: from the first to the last
+// that holds anything but spaces. first > last when there is none.
+struct RowSpan {
+    std::int32_t first = 0;
+    std::int32_t last = -1;
+};
+RowSpan occupiedRows(const Screen& screen);
+
+// The cells of a row up to its last that is neither a space nor a TAB.
+std::int32_t trimmedCells(const char32_t* chars, std::int32_t cols);
+
 // The file's lines without the byte-order mark: the rows from the first to
 // the last occupied one, appended to `out`.
 void renderRows(std::string& out, const Screen& screen, bool useColor);
@@ -35,5 +46,7 @@ std::size_t renderAsciiRow(char* out, const char32_t* chars, std::int32_t cols);
 
 void appendAscii(std::string& out, std::string_view text);
 void appendDecimal(std::string& out, std::uint32_t value);
+// One code point as UTF-8 (a continuation cell, 0, as nothing).
+void appendUtf8(std::string& out, char32_t c);
 
 }  // namespace vtsnap

@@ -12,7 +12,8 @@ namespace {
 ColorValue channel(std::int32_t v) { return static_cast<ColorValue>(std::min(v, 255)); }
 
 ColorValue direct(std::int32_t r, std::int32_t g, std::int32_t b) {
-    return kDirectColorFlag | (channel(r) << 16) | (channel(g) << 8) | channel(b);
+    return directColor({static_cast<std::uint8_t>(channel(r)), static_cast<std::uint8_t>(channel(g)),
+                        static_cast<std::uint8_t>(channel(b))});
 }
 
 // True when params[first..last] are parameters without sub-parameters.

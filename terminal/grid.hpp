@@ -34,15 +34,10 @@
 #include <vector>
 
 #include "terminal/cell.hpp"
+#include "terminal/color.hpp"
 #include "terminal/widen.hpp"
 
 namespace vtsnap {
-
-// 0xFFFFFFFF is the terminal's default colour, 0-255 a palette index (0-15 the
-// basic and bright colours), 0x01RRGGBB a direct colour.
-using ColorValue = std::uint32_t;
-inline constexpr ColorValue kDefaultColor = 0xFFFFFFFFu;
-inline constexpr ColorValue kDirectColorFlag = 0x01000000u;
 
 struct CellAttr {
     ColorValue fg = kDefaultColor;

@@ -14,6 +14,9 @@ packages=(
   dpkg-dev file lintian man-db groff-base bsdextrautils unzip
   # The character width table's generator and its data.
   python3 unicode-data
+  # The page's browser test: headless Chromium, a monospace font, and fonts for wide characters whose glyphs are
+  # not two columns wide, as on users' machines.
+  chromium fonts-dejavu-core fonts-wqy-microhei fonts-noto-color-emoji
 )
 # Node.js for the differential test: Debian's, unless the machine has its own
 # (a NodeSource nodejs brings npm and conflicts with Debian's npm package).

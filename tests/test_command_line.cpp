@@ -167,20 +167,34 @@ TYPED_TEST(CommandLineTest, OptionsAfterTheProgramBelongToIt) {
     EXPECT_EQ(line->rowCount, 100);
 }
 
-TYPED_TEST(CommandLineTest, TheLogOptionTakesTheRestAsItsPath) {
-    EXPECT_FALSE(this->scan({"prog", "out.txt"})->logPath);
-    auto line = this->scan({"-LOG=all.txt", "-rows=5", "prog", "out.txt"});
-    ASSERT_TRUE(line && line->logPath);
-    EXPECT_EQ(*line->logPath, this->w("all.txt"));
-    EXPECT_EQ(line->programPath, this->w("prog"));
-    // The last one counts; an empty path is kept, to fail when it is created.
-    EXPECT_EQ(*this->scan({"-log=a", "-Log=b=c", "prog", "out"})->logPath, this->w("b=c"));
-    EXPECT_EQ(*this->scan({"-log=", "prog", "out"})->logPath, this->w(""));
-    // After the program, or misspelt, it is an argument.
-    line = this->scan({"-log", "prog", "-log=x", "out"});
-    ASSERT_TRUE(line);
-    EXPECT_FALSE(line->logPath);
-    EXPECT_EQ(line->programPath, this->w("-log"));
+// -log= and -html= alike: the rest of the argument is the path.
+TYPED_TEST(CommandLineTest, TheFileOptionsTakeTheRestAsTheirPath) {
+    using Path = std::optional<std::basic_string<TypeParam>> CommandLine<TypeParam>::*;
+    const std::vector<std::pair<std::string, Path>> options = {{"log", &CommandLine<TypeParam>::logPath},
+                                                               {"html", &CommandLine<TypeParam>::htmlPath}};
+    for (const auto& [name, path] : options) {
+        SCOPED_TRACE(name);
+        const std::string option = "-" + name + "=";
+        EXPECT_FALSE(*this->scan({"prog", "out.txt"}).*path);
+        const std::string upper = "-" + std::string(name == "log" ? "LOG" : "HTML") + "=all";
+        auto line = this->scan({upper, "-rows=5", "prog", "out.txt"});
+        ASSERT_TRUE(line && (*line).*path);
+        EXPECT_EQ(*((*line).*path), this->w("all"));
+        EXPECT_EQ(line->programPath, this->w("prog"));
+        // The last one counts; an empty path is kept, to fail when it is created.
+        EXPECT_EQ(*((*this->scan({option + "a", option + "b=c", "prog", "out"})).*path), this->w("b=c"));
+        EXPECT_EQ(*((*this->scan({option, "prog", "out"})).*path), this->w(""));
+        // After the program, or misspelt, it is an argument.
+        const std::string bare = "-" + name;
+        line = this->scan({bare, "prog", option + "x", "out"});
+        ASSERT_TRUE(line);
+        EXPECT_FALSE((*line).*path);
+        EXPECT_EQ(line->programPath, this->w(bare));
+    }
+    const auto both = this->scan({"-html=page.html", "-log=all.txt", "prog", "out.txt"});
+    ASSERT_TRUE(both && both->htmlPath && both->logPath);
+    EXPECT_EQ(*both->htmlPath, this->w("page.html"));
+    EXPECT_EQ(*both->logPath, this->w("all.txt"));
 }
 
 TYPED_TEST(CommandLineTest, UnusableCommandLines) {

@@ -1,18 +1,19 @@
 // vtsnap-render: replays a recorded output stream through the terminal
 // emulator and writes the file that vtsnap would have written for it.
 //
-//   vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] INPUT OUTPUT
+//   vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] INPUT OUTPUT
 //
 // INPUT and OUTPUT may be `-` for standard input and standard output. Options
 // come first; the first argument that is `-` or does not start with `-` begins
 // the two operands. -rows= and -cols= read their number as vtsnap reads
 // -rows=: 0 or less (or no number) keeps the default, more than 32767 becomes
 // 32767. -chunk= must be a plain decimal number from 1 to 1048576. -log=FILE
-// writes the transcript, as vtsnap's -log= does.
+// writes the transcript, as vtsnap's -log= does; -html=FILE the screen as a
+// web page, as vtsnap's -html= does at the end.
 //
 // The input is read and decoded a block at a time, so a recording of any size
-// takes the memory of the screen and a block. OUTPUT is written once the
-// input has ended; FILE is created before the first block and grows with it.
+// takes the memory of the screen and a block. OUTPUT, then the page, is
+// written once the input has ended; FILE is created before the first block and grows with it.
 //
 // `--help` or `--version` as the only argument prints the usage or the
 // version on standard output.
@@ -37,6 +38,7 @@
 #include "capture/about.hpp"
 #include "capture/command_line.hpp"
 #include "snapshot/captured_screen.hpp"
+#include "snapshot/page.hpp"
 #include "snapshot/render.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
@@ -49,7 +51,7 @@ namespace {
 constexpr std::size_t kDefaultChunk = 4096;
 constexpr std::size_t kMaxChunk = 1048576;
 constexpr const char* kUsage =
-    "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] INPUT OUTPUT\n";
+    "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] INPUT OUTPUT\n";
 constexpr std::string_view kHelp =
     "\n"
     "Replays a recorded output stream into the file vtsnap would write for it.\n"
@@ -59,10 +61,11 @@ constexpr std::string_view kHelp =
     "  -color             keep colours, as SGR sequences\n"
     "  -chunk=N           feed the stream in blocks of N bytes, 1 to 1048576 (default 4096)\n"
     "  -log=FILE          write the transcript to FILE, as vtsnap's -log= does\n"
+    "  -html=FILE         write the screen to FILE as a web page, as vtsnap's -html= does\n"
     "  --help, --version  this text, or the version, when it is the only argument\n"
     "\n"
-    "Exit code: 0 done; 1 the input could not be read or the output or the log not\n"
-    "written; 2 a usage error.\n";
+    "Exit code: 0 done; 1 the input could not be read or the output, the log or\n"
+    "the page not written; 2 a usage error.\n";
 
 struct Options {
     std::int32_t rows = kDefaultRows;
@@ -70,6 +73,7 @@ struct Options {
     bool color = false;
     std::size_t chunk = kDefaultChunk;
     std::optional<std::string> log;
+    std::optional<std::string> html;
     std::string input;
     std::string output;
 };
@@ -114,6 +118,8 @@ bool parseArguments(int argc, char** argv, Options& options) {
             if (!readChunk(arg.substr(7), options.chunk)) return false;
         } else if (startsWithName(arg, "-log=")) {
             options.log = std::string(arg.substr(5));
+        } else if (startsWithName(arg, "-html=")) {
+            options.html = std::string(arg.substr(6));
         } else {
             return false;
         }
@@ -231,6 +237,11 @@ int run(int argc, char** argv) {
 
         // The output is opened only now, so a bad input leaves it untouched.
         if (!writeAll(options.output, renderSnapshot(screen, options.color))) return 1;
+        if (options.html) {
+            std::string page;
+            renderPage(page, screen, false);
+            if (!writeAll(*options.html, page)) return 1;
+        }
         if (transcript && !transcript->finish(screen)) {
             reportFailure(*options.log, transcript->error() != 0 ? transcript->error() : EIO);
             return 1;

@@ -435,6 +435,25 @@ TEST_F(CaptureTest, TheLogGrowsWhileTheChildRuns) {
     EXPECT_EQ(readFile(log), fileOf({"1", "2", "3", "4", "5", "end"}));
 }
 
+// While the program runs the page follows it and reloads itself; the last
+// page, the screen the program left, does not.
+TEST_F(CaptureTest, ThePageRefreshesOnlyWhileTheChildRuns) {
+    const std::string page = (dir_ / "page.html").string();
+    constexpr std::string_view kRefresh = "<meta http-equiv=\"refresh\" content=\"1\">";
+    Tool tool({"-html=" + page, "sh", "-c", "echo '<first>'; sleep 2; echo second", out()}, setup_);
+    bool seen = false;
+    while (!seen && tool.running()) {
+        const std::string live = readFile(page);
+        seen = contains(live, kRefresh) && contains(live, "<div class=\"r\">&lt;first&gt;</div>\n</div>");
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(tool.wait().exitCode, 0);
+    const std::string last = readFile(page);
+    EXPECT_FALSE(contains(last, kRefresh));
+    EXPECT_TRUE(contains(last, "<div class=\"r\">&lt;first&gt;</div>\n<div class=\"r\">second</div>\n</div>"));
+}
+
 TEST_F(CaptureTest, ALogThatCannotBeCreatedStartsNoChild) {
     const Result r = run({"-log=missing/log.txt", "sh", "-c", "touch started", out()});
     EXPECT_EQ(r.exitCode, 1);

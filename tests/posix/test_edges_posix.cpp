@@ -21,11 +21,13 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <string_view>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "snapshot/page.hpp"
 #include "tests/file_bytes.hpp"
 #include "vtsnap_version.hpp"
 
@@ -82,7 +84,16 @@ struct Row {
 const std::string kScript = "printf '#!/bin/sh\\ntouch started\\necho ran\\n' > build.sh; chmod +x build.sh; ";
 const std::string kScriptBytes = "#!/bin/sh\ntouch started\necho ran\n";
 const std::string kStart = "touch started; seq 1 10";
-const std::string kHelpStart = "usage: vtsnap [-rows=N] [-color] [-log=FILE] program [arguments ...] outputfile\n";
+const std::string kHelpStart = "usage: vtsnap [-rows=N] [-color] [-log=FILE] [-html=FILE] program [arguments ...] outputfile\n";
+
+// The last page of a 120 x 2 screen that was shown `bytes`.
+std::string finalPage(std::string_view bytes) {
+    vtsnap::Screen screen(120, 2);
+    screen.feedBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    std::string page;
+    vtsnap::renderPage(page, screen, false);
+    return page;
+}
 
 const std::vector<Row>& rows() {
     static const std::vector<Row> table = {
@@ -116,6 +127,38 @@ const std::vector<Row>& rows() {
         {.what = "the program through a symbolic link", .setup = kScript + "ln -s build.sh run.sh",
          .args = {"./run.sh", "build.sh"},
          .exit = 1, .files = {{"build.sh", kScriptBytes}, {"started", {}}}},
+
+        // The page follows the output's rules: a regular file, apart from the others.
+        {.what = "output and page the same name", .setup = "printf keep > same.txt",
+         .args = {"-html=./same.txt", "sh", "-c", kStart, "same.txt"},
+         .exit = 1, .files = {{"same.txt", "keep"}, {"started", {}}}},
+        {.what = "log and page one file by two names", .setup = "printf keep > same.txt; ln same.txt hard.txt",
+         .args = {"-log=same.txt", "-html=hard.txt", "sh", "-c", kStart, "out.txt"},
+         .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", ""}, {"started", {}}}},
+        {.what = "the program as page", .setup = kScript,
+         .args = {"-html=build.sh", "./build.sh", "out.txt"},
+         .exit = 1, .files = {{"build.sh", kScriptBytes}, {"out.txt", ""}, {"started", {}}}},
+        {.what = "the page in a missing directory", .setup = "printf old > out.txt",
+         .args = {"-html=no/p.html", "sh", "-c", kStart, "out.txt"},
+         .exit = 1, .files = {{"out.txt", "old"}, {"started", {}}}},
+        {.what = "the page a FIFO with a reader", .setup = "mkfifo ff; printf old > out.txt",
+         .args = {"-html=ff", "sh", "-c", kStart, "out.txt"}, .reader = Reader::Fifo,
+         .exit = 1, .files = {{"out.txt", "old"}, {"started", {}}}},
+        {.what = "the page a terminal", .setup = "printf old > out.txt",
+         .args = {"-html={tty}", "sh", "-c", kStart, "out.txt"}, .reader = Reader::Tty,
+         .exit = 1, .files = {{"out.txt", "old"}, {"started", {}}}},
+        {.what = "the page emptied, then the last screen without refresh", .setup = "printf 'longer old page' > p.html",
+         .args = {"-rows=2", "-html=p.html", "seq", "1", "3", "o.txt"},
+         .exit = 0, .files = {{"o.txt", fileOf({"3"})}, {"p.html", finalPage("1\r\n2\r\n3\r\n")}}},
+        {.what = "the page and the output on /dev/null",
+         .args = {"-html=/dev/null", "seq", "1", "3", "/dev/null"},
+         .exit = 0},
+        {.what = "the page beyond the file size limit",
+         .args = {"-rows=300", "-html=p.html", "seq", "1", "10", "out.txt"}, .fileLimit = 1024,
+         .exit = 1, .files = {{"out.txt", lines(1, 10)}}},
+        {.what = "vtsnap-render's page", .setup = "printf 'a\\033[31mb' > in.txt", .tool = kRender,
+         .args = {"-html=p.html", "-cols=120", "-rows=2", "in.txt", "o.txt"},
+         .exit = 0, .files = {{"o.txt", fileOf({"ab"})}, {"p.html", finalPage("a\x1b[31mb")}}},
 
         // A log whose reader goes: the run goes on, with the program's code.
         // Logs to a pipe, a FIFO and a terminal stream the transcript.
@@ -188,7 +231,7 @@ const std::vector<Row>& rows() {
          .exit = 0, .files = {{"out.txt", fileOf({"ran"})}}},
         {.what = "vtsnap-render --help", .tool = kRender, .args = {"--help"}, .reader = Reader::Stdout,
          .exit = 0,
-         .printed = "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] INPUT OUTPUT\n",
+         .printed = "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] INPUT OUTPUT\n",
          .printedPrefixOnly = true},
         {.what = "vtsnap-render --version", .tool = kRender, .args = {"--version"}, .reader = Reader::Stdout,
          .exit = 0, .printed = version("vtsnap-render")},

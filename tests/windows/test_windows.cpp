@@ -164,7 +164,7 @@ struct Pipe {
 // Takes no snapshot here, so it needs no output file.
 CaptureLoop loopWithoutFiles(std::int32_t rows) {
     return CaptureLoop(rows, SnapshotFile(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)), std::nullopt,
-                       false);
+                       std::nullopt, false);
 }
 
 TEST(OutputPipe, TheReaderDecodesEveryBlockUntilThePipeBreaks) {
