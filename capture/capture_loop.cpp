@@ -2,6 +2,7 @@
 
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "snapshot/page.hpp"
 #include "snapshot/render.hpp"
@@ -12,8 +13,34 @@ CaptureLoop::CaptureLoop(std::int32_t rows, std::optional<SnapshotFile> output, 
                          std::optional<SnapshotFile> page, bool useColor)
     : captured_(kColumns, rows, log, useColor), output_(output), page_(page), useColor_(useColor) {}
 
+namespace {
+
+// How programs end a synchronized update, nearly always.
+constexpr std::string_view kUpdateEnd = "\x1b[?2026l";
+
+}  // namespace
+
 void CaptureLoop::feed(const std::uint8_t* bytes, std::size_t length) {
     std::lock_guard<std::mutex> guard(lock_);
+    if (holdWanted_) [[unlikely]] {
+        // The block is decoded up to each end of an update, so that the frame
+        // is caught whole even when the next one begins in the same block.
+        std::string_view block(reinterpret_cast<const char*>(bytes), length);
+        for (std::size_t at = block.find(kUpdateEnd); holdWanted_ && at != std::string_view::npos;
+             at = block.find(kUpdateEnd)) {
+            const std::size_t upTo = at + kUpdateEnd.size();
+            decode(bytes, upTo);
+            bytes += upTo;
+            length -= upTo;
+            block.remove_prefix(upTo);
+            if (!screen_.updateOpen()) holdFrame();
+        }
+    }
+    decode(bytes, length);
+    if (holdWanted_ && !screen_.updateOpen()) holdFrame();
+}
+
+void CaptureLoop::decode(const std::uint8_t* bytes, std::size_t length) {
     screen_.feedBytes(bytes, length);
     if (screen_.updateOpen() && screen_.updateNumber() != update_) [[unlikely]] {
         update_ = screen_.updateNumber();
@@ -21,25 +48,56 @@ void CaptureLoop::feed(const std::uint8_t* bytes, std::size_t length) {
     }
 }
 
+void CaptureLoop::render(std::string& text, std::string& page, bool live) const {
+    text.clear();
+    page.clear();
+    if (output_) {
+        appendAscii(text, kByteOrderMark);
+        renderRows(text, screen_, useColor_);
+    }
+    if (page_) renderPage(page, screen_, live);
+}
+
+// A frame the reader renders for the next tick; without the memory for it,
+// that tick finds none and waits as before.
+void CaptureLoop::holdFrame() {
+    holdWanted_ = false;
+    try {
+        render(heldText_, heldPage_, true);
+        held_ = true;
+    } catch (const std::bad_alloc&) {
+        held_ = false;
+    }
+}
+
 // Rendered under the lock, into a buffer that keeps its room from one
 // snapshot to the next, and written outside it. A snapshot that runs out of
 // memory is skipped like any failed snapshot: the file keeps the previous one
-// and the child goes on undisturbed. A tick during a synchronized update skips
-// it too, unless the update has been open too long; the last snapshot is
-// always written. The page goes with the screen file, from the same screen.
-// True when the files hold this one.
+// and the child goes on undisturbed. A tick during a synchronized update
+// writes the frame held since the last tick, or none, unless updates have
+// held snapshots back too long; the last snapshot is always written. The page
+// goes with the screen file, from the same screen. True when the files hold
+// this one.
 bool CaptureLoop::snapshot(bool last) {
     if (!output_ && !page_) return true;
     try {
         std::lock_guard<std::mutex> guard(lock_);
-        if (!last && screen_.updateOpen() && Clock::now() - updateSince_ < kUpdateLimit) return true;
-        rendered_.clear();
-        renderedPage_.clear();
-        if (output_) {
-            appendAscii(rendered_, kByteOrderMark);
-            renderRows(rendered_, screen_, useColor_);
+        const auto now = Clock::now();
+        const bool holdBack = !last && screen_.updateOpen() && now - updateSince_ < kUpdateLimit &&
+                              (!holdWanted_ || now - heldSince_ < kUpdateLimit);
+        if (holdBack) {
+            // The frame held since the last tick, if one ended; and the next.
+            const bool frame = held_;
+            if (frame || !holdWanted_) heldSince_ = now;
+            held_ = false;
+            holdWanted_ = true;
+            if (!frame) return true;
+            rendered_.swap(heldText_);
+            renderedPage_.swap(heldPage_);
+        } else {
+            render(rendered_, renderedPage_, !last);
+            held_ = holdWanted_ = false;
         }
-        if (page_) renderPage(renderedPage_, screen_, !last);
     } catch (const std::bad_alloc&) {
         return false;
     }

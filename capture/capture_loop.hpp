@@ -3,8 +3,9 @@
 // the transcript, the page, and the order of the end: the child ends, the rest of its
 // output is decoded, then the last snapshot and the last of the transcript.
 // While the program draws a frame in a synchronized update, a tick leaves the
-// file as it is, so that it keeps the last whole frame; the loop keeps the
-// time, the screen only the mode.
+// file as it is, so that it keeps the last whole frame, and the next tick
+// writes the frame that the update completes; the loop keeps the time, the
+// screen only the mode.
 // A snapshot holds the lock only while it renders: the file's rewrite and its
 // flush, which a slow disk can stretch, happen while the reader goes on.
 // Each platform brings its own way of waiting for the child and of reading
@@ -73,6 +74,10 @@ private:
 
     bool snapshot(bool last = false);
     void appendLog();
+    // With the lock held.
+    void decode(const std::uint8_t* bytes, std::size_t length);
+    void render(std::string& text, std::string& page, bool live) const;
+    void holdFrame();
 
     std::mutex lock_;  // held for each block decoded, each render and each hand-over to the log
     CapturedScreen captured_;
@@ -86,6 +91,15 @@ private:
     // The synchronized update seen last, and when the block that began it came.
     std::uint32_t update_ = 0;
     Clock::time_point updateSince_;
+    // A program that draws frames back to back may have one open at every
+    // tick. A tick that finds one open asks for the next whole frame
+    // (holdWanted_, since heldSince_): the reader renders it where an update
+    // ends, and the next tick writes it. Guarded by the lock.
+    bool holdWanted_ = false;
+    bool held_ = false;
+    Clock::time_point heldSince_;
+    std::string heldText_;
+    std::string heldPage_;
 };
 
 }  // namespace vtsnap

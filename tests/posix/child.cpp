@@ -6,6 +6,8 @@
 //   child random N SEED     N pseudo-random bytes, then exit 0
 //   child frames N          N frames of 60 full rows, each in a synchronized
 //                           update and written in pieces with pauses between
+//   child frames N 0        the same, back to back: each update ends in the
+//                           piece that begins the next
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -112,8 +114,10 @@ int randomBytes(long count, std::uint64_t seed) {
 // Frame k fills rows 1-60 with "k:row" and dots: 7.2 KB, more than one read.
 // It goes out in four writes 5 ms apart, and 40 ms pass between frames, so
 // that a snapshot taken at any moment would often catch one half drawn.
-int frames(long count) {
+// Without the pause, frames follow each other in the same pieces.
+int frames(long count, bool pause) {
     using namespace std::chrono_literals;
+    std::string pending;
     for (long k = 1; k <= count; ++k) {
         std::string frame = "\x1b[?2026h\x1b[H";
         for (int row = 1; row <= 60; ++row) {
@@ -123,11 +127,13 @@ int frames(long count) {
         }
         frame += "\x1b[?2026l";
         const std::size_t piece = frame.size() / 4 + 1;
-        for (std::size_t at = 0; at < frame.size(); at += piece) {
-            writeAll(frame.substr(at, piece));
+        pending += frame;
+        while (pending.size() >= (pause || k == count ? 1 : piece)) {
+            writeAll(pending.substr(0, piece));
+            pending.erase(0, piece);
             std::this_thread::sleep_for(5ms);
         }
-        std::this_thread::sleep_for(40ms);
+        if (pause) std::this_thread::sleep_for(40ms);
     }
     return 0;
 }
@@ -144,7 +150,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "lines" && argc > 2) return lines(std::atol(argv[2]));
-    if (command == "frames" && argc > 2) return frames(std::atol(argv[2]));
+    if (command == "frames" && argc > 2) return frames(std::atol(argv[2]), argc < 4 || std::atol(argv[3]) != 0);
     if (command == "random" && argc > 3) return randomBytes(std::atol(argv[2]), std::strtoull(argv[3], nullptr, 10));
     return 2;
 }

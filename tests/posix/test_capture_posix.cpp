@@ -344,9 +344,16 @@ TEST_F(CaptureTest, TheFileCanBeReadWhileTheChildRuns) {
 }
 
 // Every snapshot a reader sees while frames are drawn in synchronized updates
-// is one whole frame: 60 rows, all of the same frame.
-TEST_F(CaptureTest, BracketedFramesAreNeverSeenHalfDrawn) {
-    Tool tool({kChild, "frames", "80", out()}, setup_);
+// is one whole frame: 60 rows, all of the same frame. With pauses between the
+// frames, ticks find them done; back to back, a tick finds one open every
+// time, and writes the first whole frame that came after the tick before.
+class FramesTest : public CaptureTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FramesTest, BracketedFramesAreNeverSeenHalfDrawn) {
+    // Each way, about four seconds of frames.
+    const bool pauses = *GetParam() == '1';
+    const long count = pauses ? 70 : 200;
+    Tool tool({kChild, "frames", std::to_string(count), GetParam(), out()}, setup_);
     std::vector<std::string> bad;
     std::vector<long> seen;
     auto check = [&](const std::string& file) {
@@ -372,9 +379,12 @@ TEST_F(CaptureTest, BracketedFramesAreNeverSeenHalfDrawn) {
     EXPECT_EQ(r.exitCode, 0);
     check(readFile(out()));
     EXPECT_TRUE(bad.empty()) << bad.size() << " snapshots half drawn, the first:\n" << bad.front();
-    EXPECT_GE(seen.size(), 3u) << "snapshots are still taken between frames";
-    EXPECT_EQ(seen.empty() ? 0 : seen.back(), 80) << "the last snapshot holds the last frame";
+    EXPECT_GE(seen.size(), 4u) << "snapshots are still taken while frames are drawn";
+    EXPECT_EQ(seen.empty() ? 0 : seen.back(), count) << "the last snapshot holds the last frame";
 }
+
+INSTANTIATE_TEST_SUITE_P(Frames, FramesTest, ::testing::Values("1", "0"),
+                         [](const auto& info) { return std::string(*info.param == '1' ? "WithPauses" : "BackToBack"); });
 
 // An update left open holds snapshots back for a second at most, and the last
 // snapshot is written whatever the mode.
