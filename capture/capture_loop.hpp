@@ -1,7 +1,8 @@
 // The part of a capture run that is the same on every platform: the screen,
 // the lock between the reader and the snapshots, the snapshot every 500 ms,
-// the transcript, and the order of the end: the child ends, the rest of its
-// output is decoded, then the last snapshot and the last of the transcript.
+// the transcript and the recording, and the order of the end: the child ends, the rest of its
+// output is decoded, then the last snapshot and the last of the transcript
+// and the recording.
 // While the program draws a frame in a synchronized update, a tick leaves the
 // file as it is, so that it keeps the last whole frame; the loop keeps the
 // time, the screen only the mode.
@@ -15,10 +16,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "snapshot/captured_screen.hpp"
+#include "snapshot/recording.hpp"
 #include "snapshot/snapshot_file.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
@@ -56,6 +60,11 @@ public:
     CaptureLoop(const CaptureLoop&) = delete;
     CaptureLoop& operator=(const CaptureLoop&) = delete;
 
+    // Records the run into `file` (opened, and later closed, by the caller)
+    // from now on, for a child that sees `term` as TERM (empty: none). Called
+    // before the child starts.
+    void record(const SnapshotFile& file, std::string_view term);
+
     // Decodes one block of the child's output; any thread.
     void feed(const std::uint8_t* bytes, std::size_t length);
 
@@ -73,6 +82,7 @@ private:
 
     bool snapshot(bool last = false);
     void appendLog();
+    std::uint64_t microsecondsSinceStart() const;
 
     std::mutex lock_;  // held for each block decoded, each render and each hand-over to the log
     CapturedScreen captured_;
@@ -84,6 +94,8 @@ private:
     // The synchronized update seen last, and when the block that began it came.
     std::uint32_t update_ = 0;
     Clock::time_point updateSince_;
+    std::unique_ptr<Recording> recording_;  // none without -record
+    Clock::time_point recordingStart_;
 };
 
 }  // namespace vtsnap

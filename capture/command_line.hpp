@@ -1,5 +1,5 @@
 // The tool's command line:
-//   tool [-rows=N] [-color] [-log=FILE] program [arguments ...] outputfile
+//   tool [-rows=N] [-color] [-log=FILE] [-record=FILE] program [arguments ...] outputfile
 // Portable over the character type, so that Windows scans UTF-16 arguments and
 // POSIX scans argv with the same code.
 #pragma once
@@ -45,6 +45,7 @@ struct CommandLine {
     std::basic_string<Char> outputPath;
     std::basic_string<Char> workingDirectory;  // empty: the tool's own
     std::optional<std::basic_string<Char>> logPath;  // the transcript, when asked for
+    std::optional<std::basic_string<Char>> recordPath;  // the recording, when asked for
 };
 
 // The directory part of `programPath`, without its last separator. POSIX
@@ -75,6 +76,8 @@ std::optional<CommandLine<Char>> scanCommandLine(const std::vector<std::basic_st
         } else if (startsWithNoCase(arg, "-log=")) {
             // Taken as it is: an empty name is a file that cannot be created.
             line.logPath = std::basic_string<Char>(arg.substr(5));
+        } else if (startsWithNoCase(arg, "-record=")) {
+            line.recordPath = std::basic_string<Char>(arg.substr(8));
         } else {
             break;
         }

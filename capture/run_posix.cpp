@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -351,22 +352,33 @@ int runCapture(int argc, char** argv) {
     // or a socket cannot be. The null device takes a run that wants only the log.
     const bool outputIsNull = isNullDevice(outputInfo);
     if (!S_ISREG(outputInfo.st_mode) && !outputIsNull) return 1;
-    // The transcript is only ever appended to, whoever else writes to it.
-    Fd log;
-    struct stat logInfo {};
-    if (line->logPath) {
-        log.reset(openForWriting(line->logPath->c_str(), O_APPEND));
-        if (!log || fstat(log.get(), &logInfo) != 0) return 1;
-    }
-    // The program's own file, or one file as both output and log, would be
-    // destroyed or mixed up: nothing is emptied or started.
+    // The transcript and the recording are only ever appended to, whoever
+    // else writes to them.
+    Fd log, record;
+    struct stat logInfo {}, recordInfo {};
+    const auto openAppended = [](const std::optional<std::string>& path, Fd& fd, struct stat& info) {
+        if (!path) return true;
+        fd.reset(openForWriting(path->c_str(), O_APPEND));
+        return fd && fstat(fd.get(), &info) == 0;
+    };
+    if (!openAppended(line->logPath, log, logInfo) || !openAppended(line->recordPath, record, recordInfo)) return 1;
+    // The program's own file, or one file as two of output, log and
+    // recording, would be destroyed or mixed up: nothing is emptied or
+    // started. The null device can be any number of them.
     struct stat programInfo {};
     const bool programFound = findProgram(line->programPath, programInfo);
-    if (!outputIsNull && programFound && sameFile(outputInfo, programInfo)) return 1;
-    if (log && programFound && sameFile(logInfo, programInfo)) return 1;
-    if (log && !outputIsNull && sameFile(logInfo, outputInfo)) return 1;
+    const struct stat* files[] = {outputIsNull ? nullptr : &outputInfo,
+                                  log && !isNullDevice(logInfo) ? &logInfo : nullptr,
+                                  record && !isNullDevice(recordInfo) ? &recordInfo : nullptr};
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        if (files[i] == nullptr) continue;
+        if (programFound && sameFile(*files[i], programInfo)) return 1;
+        for (std::size_t j = i + 1; j < std::size(files); ++j)
+            if (files[j] != nullptr && sameFile(*files[i], *files[j])) return 1;
+    }
     if (!outputIsNull && ftruncate(output.get(), 0) != 0) return 1;
     if (log && S_ISREG(logInfo.st_mode) && ftruncate(log.get(), 0) != 0) return 1;
+    if (record && S_ISREG(recordInfo.st_mode) && ftruncate(record.get(), 0) != 0) return 1;
 
     Fd master(posix_openpt(O_RDWR | O_NOCTTY));
     if (!master || !addFlags(master.get(), FD_CLOEXEC, O_NONBLOCK)) return 1;
@@ -391,6 +403,7 @@ int runCapture(int argc, char** argv) {
     std::optional<SnapshotFile> logFile;
     if (log) logFile.emplace(log.get());
     CaptureLoop loop(line->rowCount, outputFile, logFile, line->useColor);
+    if (record) loop.record(SnapshotFile(record.get()), kTerminalType);
     if (setenv("TERM", kTerminalType, 1) != 0) return 1;
 
     // The tool may have inherited SIGCHLD ignored (no child left to wait for)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <utility>
@@ -299,18 +300,25 @@ int runCapture() {
     const DWORD outputType = GetFileType(outputFile.get());
     const bool outputIsNull = outputType == FILE_TYPE_CHAR && !isConsoleHandle(outputFile.get());
     if (outputType != FILE_TYPE_DISK && !outputIsNull) return 1;
-    Handle logFile;
+    Handle logFile, recordFile;
     if (options.logPath) {
         logFile = openForWriting(*options.logPath);
         if (!logFile) return 1;
+    }
+    if (options.recordPath) {
+        recordFile = openForWriting(*options.recordPath);
+        if (!recordFile) return 1;
     }
     // The program's own file would be destroyed: nothing is emptied or started.
     const FileId program = programFileId(options.programPath);
     const FileId output = fileIdOf(outputFile.get());
     const FileId log = logFile ? fileIdOf(logFile.get()) : FileId{};
+    const FileId record = recordFile ? fileIdOf(recordFile.get()) : FileId{};
     if (sameFile(program, output) || sameFile(program, log) || sameFile(output, log)) return 1;
+    if (sameFile(program, record) || sameFile(output, record) || sameFile(log, record)) return 1;
     if (!outputIsNull && !emptyFile(outputFile.get())) return 1;
     if (log.known && !emptyFile(logFile.get())) return 1;
+    if (record.known && !emptyFile(recordFile.get())) return 1;
 
     // Declared in the order of creation, so that a failure anywhere releases
     // what exists, the pseudo console first.
@@ -350,6 +358,9 @@ int runCapture() {
     std::optional<SnapshotFile> logView;
     if (logFile) logView.emplace(reinterpret_cast<std::intptr_t>(logFile.get()));
     CaptureLoop loop(options.rowCount, outputView, logView, options.useColor);
+    // The child inherits the tool's environment, TERM included when it is set.
+    const char* term = std::getenv("TERM");
+    if (recordFile) loop.record(SnapshotFile(reinterpret_cast<std::intptr_t>(recordFile.get())), term ? term : "");
 
     PROCESS_INFORMATION processInfo{};
     const BOOL created = CreateProcessW(

@@ -82,7 +82,7 @@ struct Row {
 const std::string kScript = "printf '#!/bin/sh\\ntouch started\\necho ran\\n' > build.sh; chmod +x build.sh; ";
 const std::string kScriptBytes = "#!/bin/sh\ntouch started\necho ran\n";
 const std::string kStart = "touch started; seq 1 10";
-const std::string kHelpStart = "usage: vtsnap [-rows=N] [-color] [-log=FILE] program [arguments ...] outputfile\n";
+const std::string kHelpStart = "usage: vtsnap [-rows=N] [-color] [-log=FILE] [-record=FILE] program [arguments ...] outputfile\n";
 
 const std::vector<Row>& rows() {
     static const std::vector<Row> table = {

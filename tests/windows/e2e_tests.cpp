@@ -398,7 +398,7 @@ TEST_F(VtsnapTest, EveryCommandLineOfTheTable) {
          toolPath()},
         {"vtsnap --version", L"--version", 0, {}, "vtsnap" + version + "\r\n", false, toolPath()},
         {"vtsnap --help", L"--help", 0, {},
-         "usage: vtsnap [-rows=N] [-color] [-log=FILE] program [arguments ...] outputfile\r\n", true, toolPath()},
+         "usage: vtsnap [-rows=N] [-color] [-log=FILE] [-record=FILE] program [arguments ...] outputfile\r\n", true, toolPath()},
         {"vtsnap-render --version", L"--version", 0, {}, "vtsnap-render" + version + "\r\n", false, render},
     };
     for (const Row& row : rows) {
