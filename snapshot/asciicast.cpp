@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "snapshot/render.hpp"
+
 namespace vtsnap {
 
 namespace {
@@ -233,7 +235,7 @@ public:
                     else
                         at_ = back;  // a lone high half; the next escape stands alone
                 }
-                appendUtf8(out, code);
+                appendCodePoint(out, code);
                 break;
             }
             default: return false;
@@ -296,24 +298,13 @@ private:
         return true;
     }
     // Half of a surrogate pair alone is no character.
-    static void appendUtf8(std::string& out, std::uint32_t code) {
-        if (code >= 0xD800 && code <= 0xDFFF) {
+    static void appendCodePoint(std::string& out, std::uint32_t code) {
+        if (code >= 0xD800 && code <= 0xDFFF)
             out += kReplacement;
-        } else if (code < 0x80) {
+        else if (code < 0x80)
             out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
+        else
+            appendUtf8(out, static_cast<char32_t>(code));
     }
 
     std::string_view text_;

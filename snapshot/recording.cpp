@@ -16,15 +16,7 @@ constexpr std::size_t kLargestWrite = 1u << 30;
 
 Recording::Recording(const SnapshotFile& file, std::string header) : file_(file), filling_(std::move(header)) {}
 
-Recording::~Recording() {
-    if (!writer_.joinable()) return;
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        stop_ = true;
-    }
-    wake_.notify_one();
-    writer_.join();
-}
+Recording::~Recording() { writer_.stop(mutex_, stop_, wake_); }
 
 void Recording::add(std::uint64_t microseconds, const std::uint8_t* bytes, std::size_t length) {
     encoder_.appendEvent(filling_, microseconds, bytes, length);
@@ -38,22 +30,8 @@ bool Recording::readerGone() const {
     return readerGone_;
 }
 
-// The writer starts with the first hand-over rather than with the recording,
-// so that a run forks its child before any thread exists.
-bool Recording::startWriter() {
-    if (writer_.joinable()) return true;
-    if (noWriter_) return false;
-    try {
-        writer_ = std::thread([this] { writerLoop(); });
-        return true;
-    } catch (const std::exception&) {
-        noWriter_ = true;
-        return false;
-    }
-}
-
 void Recording::handOver(bool tick) {
-    const bool threaded = startWriter();
+    const bool threaded = writer_.start([this] { writerLoop(); });
     {
         std::unique_lock<std::mutex> lock(mutex_);
         // One hand-over waits for the writer at a time; while the file refuses
@@ -139,16 +117,8 @@ void Recording::writeOut(bool tryAgain, bool flush) {
 
 bool Recording::finish(std::uint64_t microseconds) {
     encoder_.appendEnd(filling_, microseconds);
-    if (writer_.joinable()) {
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_one();
-        writer_.join();
-    }
     // The writer has ended (or never started): the rest is this thread's.
-    noWriter_ = true;
+    writer_.stop(mutex_, stop_, wake_);
     handOver(true);
     if (readerGone_) return false;
     const bool whole = !failing_ && !dropped_;

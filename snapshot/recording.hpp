@@ -14,10 +14,10 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "snapshot/asciicast.hpp"
 #include "snapshot/snapshot_file.hpp"
+#include "snapshot/writer_thread.hpp"
 
 namespace vtsnap {
 
@@ -52,7 +52,6 @@ public:
 
 private:
     void handOver(bool tick);
-    bool startWriter();
     void writerLoop();
     void writeOut(bool tryAgain, bool flush);
 
@@ -77,8 +76,7 @@ private:
     std::uint64_t written_ = 0;     // bytes in the file
     std::uint64_t lineEnd_ = 0;     // just past its last whole line
 
-    std::thread writer_;
-    bool noWriter_ = false;  // no thread could start: the adding thread writes
+    WriterThread writer_;  // started by the first hand-over
 };
 
 }  // namespace vtsnap

@@ -113,6 +113,16 @@ inline unsigned char* putChar(unsigned char* p, char32_t cell) {
     return p + (1 + extra) * (v != kWideContinuation);
 }
 
+}  // namespace
+
+void appendUtf8(std::string& out, char32_t codePoint) {
+    unsigned char bytes[4];
+    const unsigned char* end = putChar(bytes, codePoint);
+    out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(end - bytes));
+}
+
+namespace {
+
 // The room the marks of a row's cells take, at most.
 std::size_t marksRoom(std::span<const CellMarks> marks) {
     std::size_t room = 0;
