@@ -40,6 +40,18 @@ int charLength(const std::uint8_t* p, std::size_t left) {
     return follow + 1;
 }
 
+// True when one of the eight bytes at `p` is a control, a quote, a
+// backslash or not ASCII.
+inline bool needsLook(const std::uint8_t* p) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    const auto hasZero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+    const std::uint64_t control = (word - kOnes * 0x20) & ~word & kHigh;  // a byte below 0x20
+    return ((word & kHigh) | control | hasZero(word ^ (kOnes * '"')) | hasZero(word ^ (kOnes * '\\'))) != 0;
+}
+
 void appendMicroseconds(std::string& out, std::uint64_t microseconds) {
     char digits[32];
     auto end = std::to_chars(digits, digits + sizeof digits, microseconds / 1000000).ptr;
@@ -76,20 +88,26 @@ std::size_t appendJsonString(std::string& out, std::string_view bytes, bool fina
     std::size_t i = 0;
     std::size_t run = 0;  // start of the bytes that go out as they are
     while (i < size) {
-        const std::uint8_t b = p[i];
-        if (b >= 0x20 && b != '"' && b != '\\' && b < 0x80) {
-            ++i;
-            continue;
-        }
+        // Eight bytes at a time while none needs a look of its own, then one
+        // character at a time up to a byte that must be escaped or replaced.
+        while (size - i >= 8 && !needsLook(p + i)) i += 8;
         int length = 1;
-        if (b >= 0x80) {
-            length = charLength(p + i, size - i);
-            if (length > 0) {
+        while (i < size) {
+            const std::uint8_t b = p[i];
+            if (b >= 0x80) {
+                length = charLength(p + i, size - i);
+                if (length <= 0) break;
                 i += static_cast<std::size_t>(length);
-                continue;
+            } else if (b < 0x20 || b == '"' || b == '\\') {
+                length = 1;
+                break;
+            } else {
+                ++i;
             }
-            if (length == 0 && !final) break;  // the rest comes with the next block
         }
+        if (i == size) break;
+        if (length == 0 && !final) break;  // the rest comes with the next block
+        const std::uint8_t b = p[i];
         out.append(bytes.data() + run, i - run);
         switch (b) {
         case '"': out += "\\\""; break;
