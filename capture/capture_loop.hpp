@@ -1,8 +1,8 @@
 // The part of a capture run that is the same on every platform: the screen,
 // the lock between the reader and the snapshots, the snapshot every 500 ms,
-// the transcript and the recording, and the order of the end: the child ends, the rest of its
-// output is decoded, then the last snapshot and the last of the transcript
-// and the recording.
+// the transcript and the recording, and the order of the end: the child
+// ends, the rest of its output is decoded, then the last snapshot and the
+// last of the transcript and the recording.
 // While the program draws a frame in a synchronized update, a tick leaves the
 // file as it is, so that it keeps the last whole frame; the loop keeps the
 // time, the screen only the mode.
@@ -15,8 +15,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
