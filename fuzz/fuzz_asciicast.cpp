@@ -1,6 +1,7 @@
 // asciicast lines from arbitrary bytes: the reader takes any line without
 // harm, and whatever output the encoder is given, cut anywhere, comes back
-// from its events as valid UTF-8, byte for byte where it was UTF-8 already.
+// from its events as valid UTF-8, byte for byte where it was UTF-8 already,
+// in lines that hold no raw control character or separator.
 //
 // Input layout: byte 0 picks where the output is cut in two; the rest is the
 // output, and also a line for the readers.
@@ -74,6 +75,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     check(start == lines.size(), "the events end with a line end");
     check(validUtf8(lines), "the lines are valid UTF-8");
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        const auto b = static_cast<unsigned char>(lines[k]);
+        const auto next = k + 1 < lines.size() ? static_cast<unsigned char>(lines[k + 1]) : 0;
+        const auto third = k + 2 < lines.size() ? static_cast<unsigned char>(lines[k + 2]) : 0;
+        check((b >= 0x20 || b == '\n') && b != 0x7F, "no raw C0 control or DEL");
+        check(!(b == 0xC2 && next >= 0x80 && next <= 0x9F), "no raw C1 control");
+        check(!(b == 0xE2 && next == 0x80 && (third == 0xA8 || third == 0xA9)), "no raw line or paragraph separator");
+    }
     if (validUtf8(output)) check(back == output, "UTF-8 output comes back byte for byte");
     return 0;
 }

@@ -41,7 +41,7 @@ int charLength(const std::uint8_t* p, std::size_t left) {
 }
 
 // True when one of the eight bytes at `p` is a control, a quote, a
-// backslash or not ASCII.
+// backslash, DEL or not ASCII.
 inline bool needsLook(const std::uint8_t* p) {
     constexpr std::uint64_t kOnes = 0x0101010101010101ull;
     constexpr std::uint64_t kHigh = 0x8080808080808080ull;
@@ -49,7 +49,15 @@ inline bool needsLook(const std::uint8_t* p) {
     std::memcpy(&word, p, sizeof word);
     const auto hasZero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
     const std::uint64_t control = (word - kOnes * 0x20) & ~word & kHigh;  // a byte below 0x20
-    return ((word & kHigh) | control | hasZero(word ^ (kOnes * '"')) | hasZero(word ^ (kOnes * '\\'))) != 0;
+    return ((word & kHigh) | control | hasZero(word ^ (kOnes * '"')) | hasZero(word ^ (kOnes * '\\')) |
+            hasZero(word ^ (kOnes * 0x7F))) != 0;
+}
+
+// A valid character at `p` written as an escape rather than as itself: C1
+// controls, and the line and paragraph separators that some readers take
+// for line ends.
+inline bool escapedAsWhole(const std::uint8_t* p) {
+    return (p[0] == 0xC2 && p[1] < 0xA0) || (p[0] == 0xE2 && p[1] == 0x80 && (p[2] == 0xA8 || p[2] == 0xA9));
 }
 
 void appendMicroseconds(std::string& out, std::uint64_t microseconds) {
@@ -96,9 +104,9 @@ std::size_t appendJsonString(std::string& out, std::string_view bytes, bool fina
             const std::uint8_t b = p[i];
             if (b >= 0x80) {
                 length = charLength(p + i, size - i);
-                if (length <= 0) break;
+                if (length <= 0 || escapedAsWhole(p + i)) break;
                 i += static_cast<std::size_t>(length);
-            } else if (b < 0x20 || b == '"' || b == '\\') {
+            } else if (b < 0x20 || b == '"' || b == '\\' || b == 0x7F) {
                 length = 1;
                 break;
             } else {
@@ -118,10 +126,11 @@ std::size_t appendJsonString(std::string& out, std::string_view bytes, bool fina
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
         default:
-            if (b < 0x20) {
-                out += "\\u00";
-                out += kHex[b >> 4];
-                out += kHex[b & 15];
+            if (length > 0) {
+                // C1 is C2 80 to C2 9F; the separators E2 80 A8 and E2 80 A9.
+                const std::uint32_t code = length == 1 ? b : length == 2 ? p[i + 1] : 0x2000u + (p[i + 2] - 0x80u);
+                out += "\\u";
+                for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(code >> shift) & 15];
             } else {
                 out += kReplacement;
             }

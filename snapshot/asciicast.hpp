@@ -35,8 +35,9 @@ private:
     std::string joined_;  // the carry and the block, kept for its room
 };
 
-// The JSON string of `bytes`, quotes included, appended to `out`; bytes that
-// are not UTF-8 become U+FFFD. Returns how many bytes it took: all of them
+// The JSON string of `bytes`, quotes included, appended to `out`: controls
+// (C0, DEL and C1) and the line and paragraph separators escaped, bytes that
+// are not UTF-8 as U+FFFD. Returns how many bytes it took: all of them
 // when `final`, otherwise all but the start of a character cut at the end.
 std::size_t appendJsonString(std::string& out, std::string_view bytes, bool final);
 
