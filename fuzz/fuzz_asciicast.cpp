@@ -6,47 +6,14 @@
 // Input layout: byte 0 picks where the output is cut in two; the rest is the
 // output, and also a line for the readers.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "fuzz/checks.hpp"
 #include "snapshot/asciicast.hpp"
 
-namespace {
-
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "property broken: %s\n", what);
-    std::abort();
-}
-
-void check(bool ok, const char* what) {
-    if (!ok) fail(what);
-}
-
-// Strict UTF-8: no overlong forms, surrogates or code points past U+10FFFF.
-bool validUtf8(std::string_view text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char b = p[i];
-        std::size_t length = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3
-                             : b >= 0xF0 && b <= 0xF4                ? 4
-                                                                     : 0;
-        if (length == 0 || i + length > text.size()) return false;
-        std::uint32_t code = length == 1 ? b : b & (0xFF >> (length + 1));
-        for (std::size_t k = 1; k < length; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80) return false;
-            code = code << 6 | (p[i + k] & 0x3F);
-        }
-        const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-        i += length;
-    }
-    return true;
-}
-
-}  // namespace
+using vtsnap::fuzz::check;
+using vtsnap::fuzz::validUtf8;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
