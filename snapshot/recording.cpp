@@ -39,12 +39,12 @@ void Recording::handOver(bool tick) {
         if (threaded) idle_.wait(lock, [this] { return queued_.empty() || failing_ || readerGone_; });
         if (readerGone_) {
             // Nothing more is wanted.
+        } else if (failing_ && held_ + queued_.size() + filling_.size() > kHoldAtMost) {
+            dropped_ = true;
         } else if (queued_.empty()) {
             std::swap(queued_, filling_);
-        } else if (queued_.size() + filling_.size() <= kHoldAtMost) {
-            queued_ += filling_;
         } else {
-            dropped_ = true;
+            queued_ += filling_;
         }
         filling_.clear();
         if (tick) tickWanted_ = true;
@@ -111,6 +111,7 @@ void Recording::writeOut(bool tryAgain, bool flush) {
             done_ = 0;
             queued_.clear();
         }
+        held_ = unwritten_.size() - done_;
     }
     idle_.notify_one();
 }

@@ -69,6 +69,7 @@ private:
     bool failing_ = false;    // the last write failed; only ticks try again
     bool readerGone_ = false;
     bool dropped_ = false;    // events were dropped
+    std::size_t held_ = 0;    // refused bytes the writer still holds
 
     // The writer's, and after it has ended finish()'s.
     std::string unwritten_;

@@ -682,13 +682,21 @@ TEST_F(FaultTest, ARecordingThatCouldNotGrowIsCompletedWhenItCanAgain) {
     EXPECT_TRUE(recordingHolds(record, [](long i) { return numberedLine(static_cast<int>(i)) + "\r\r\n"; }, 5000));
 }
 
-// A recording that stays refused: the run ends with 1 and the file with a
-// whole line.
+// A recording that stays refused: what waits for the file is bounded, the
+// run ends with 1 and the file with a whole line.
 TEST_F(FaultTest, ARecordingRefusedToTheEndEndsWithAWholeLine) {
     const std::string record = (dir_ / "run.cast").string();
-    const Outcome r =
-        Tool({"-rows=5", "-record=" + record, kChild, "lines", "5000", "0", out()}, {.fileSizeLimit = kRoom}).wait();
+    // 20 MB of lines, far more than the 4 MB kept for a file that refuses them.
+    const std::vector<std::string> lines = {"-rows=5", kChild, "lines", "200000", "0", out()};
+    const Outcome without = Tool(lines).wait(120s);
+    std::vector<std::string> recorded = lines;
+    recorded.insert(recorded.begin(), "-record=" + record);
+    const Outcome r = Tool(recorded, {.fileSizeLimit = kRoom}).wait(120s);
     EXPECT_EQ(r.exitCode, 1);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_LT(r.maxRssKb - without.maxRssKb, 8 * 1024)
+        << "peak RSS " << without.maxRssKb << " KB without the recording, " << r.maxRssKb << " KB with it";
+#endif
     const std::string bytes = readFile(record);
     ASSERT_FALSE(bytes.empty());
     EXPECT_LE(bytes.size(), static_cast<std::size_t>(kRoom));
