@@ -10,6 +10,7 @@
 #include <string>
 
 #include "bench/streams.hpp"
+#include "snapshot/asciicast.hpp"
 #include "snapshot/page.hpp"
 #include "snapshot/render.hpp"
 #include "snapshot/transcript.hpp"
@@ -90,6 +91,33 @@ void feedWithLogArgs(benchmark::internal::Benchmark* b) {
 }
 BENCHMARK(BM_FeedWithLog)->Apply(feedWithLogArgs)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_FeedWithLog)->Apply(feedWithLogArgs)->Unit(benchmark::kMillisecond)->MinTime(1.0)->MeasureProcessCPUTime();
+
+// What -record adds on the reading thread: each block encoded as an event,
+// the events handed over every 64 KB (here simply dropped).
+void BM_RecordEncode(benchmark::State& state) {
+    const auto c = static_cast<StreamClass>(state.range(0));
+    const std::string& bytes = stream(c);
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    std::string events;
+    for (auto _ : state) {
+        vtsnap::AsciicastEncoder encoder;
+        for (std::size_t at = 0; at < bytes.size(); at += kBlock) {
+            encoder.appendEvent(events, at, p + at, std::min(kBlock, bytes.size() - at));
+            if (events.size() >= (64 << 10)) events.clear();
+        }
+        benchmark::DoNotOptimize(events.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+    state.SetLabel(std::string(vtsnap::bench::streamClassName(c)));
+}
+BENCHMARK(BM_RecordEncode)
+    ->Arg(static_cast<int>(StreamClass::PlainText))
+    ->Arg(static_cast<int>(StreamClass::SgrHeavy))
+    ->Arg(static_cast<int>(StreamClass::Utf8Mix))
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
 
 // A full 120 x 32767 screen: every cell written in ASCII, with or without a
 // colour change every few cells, or the utf8 stream's last 32767 lines.

@@ -1,5 +1,6 @@
 #include "capture/capture_loop.hpp"
 
+#include <algorithm>
 #include <new>
 #include <string>
 #include <string_view>
@@ -20,8 +21,21 @@ constexpr std::string_view kUpdateEnd = "\x1b[?2026l";
 
 }  // namespace
 
+void CaptureLoop::record(const SnapshotFile& file, std::string_view term) {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto unixSeconds = std::chrono::duration_cast<std::chrono::seconds>(now).count();
+    recording_ = std::make_unique<Recording>(file, asciicastHeader(kColumns, screen_.rows(), unixSeconds, term));
+    recordingStart_ = Clock::now();
+}
+
+std::uint64_t CaptureLoop::microsecondsSinceStart() const {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - recordingStart_);
+    return static_cast<std::uint64_t>(std::max<std::int64_t>(elapsed.count(), 0));
+}
+
 void CaptureLoop::feed(const std::uint8_t* bytes, std::size_t length) {
     std::lock_guard<std::mutex> guard(lock_);
+    if (recording_) recording_->add(microsecondsSinceStart(), bytes, length);
     if (holdWanted_) [[unlikely]] {
         // The block is decoded up to each end of an update, so that the frame
         // is caught whole even when the next one begins in the same block.
@@ -106,12 +120,14 @@ bool CaptureLoop::snapshot(bool last) {
     return screenWritten && pageWritten;
 }
 
-// What scrolled off since the last tick goes to the transcript's writer,
-// which appends and flushes it while the reader goes on.
+// What scrolled off, and what was read, since the last tick goes to the
+// writers of the transcript and the recording, which append and flush it
+// while the reader goes on.
 void CaptureLoop::appendLog() {
-    if (!transcript_) return;
+    if (!transcript_ && !recording_) return;
     std::lock_guard<std::mutex> guard(lock_);
-    transcript_->tick();
+    if (transcript_) transcript_->tick();
+    if (recording_) recording_->tick();
 }
 
 bool CaptureLoop::run(ChildWatch& child) {
@@ -127,10 +143,11 @@ bool CaptureLoop::run(ChildWatch& child) {
     child.finishReading();
     // Holds every byte the child's terminal emitted.
     const bool screenWritten = snapshot(true);
-    if (!transcript_) return screenWritten;
     std::lock_guard<std::mutex> guard(lock_);
-    const bool logWritten = transcript_->finish(screen_) || transcript_->readerGone();
-    return screenWritten && logWritten;
+    const bool logWritten = !transcript_ || transcript_->finish(screen_) || transcript_->readerGone();
+    const bool recordingWritten =
+        !recording_ || recording_->finish(microsecondsSinceStart()) || recording_->readerGone();
+    return screenWritten && logWritten && recordingWritten;
 }
 
 }  // namespace vtsnap

@@ -1,7 +1,8 @@
 // The part of a capture run that is the same on every platform: the screen,
 // the lock between the reader and the snapshots, the snapshot every 500 ms,
-// the transcript, the page, and the order of the end: the child ends, the rest of its
-// output is decoded, then the last snapshot and the last of the transcript.
+// the transcript, the page and the recording, and the order of the end: the
+// child ends, the rest of its output is decoded, then the last snapshot and
+// the last of the transcript and the recording.
 // While the program draws a frame in a synchronized update, a tick leaves the
 // file as it is, so that it keeps the last whole frame, and the next tick
 // writes the frame that the update completes; the loop keeps the time, the
@@ -15,11 +16,14 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "snapshot/captured_screen.hpp"
+#include "snapshot/recording.hpp"
 #include "snapshot/snapshot_file.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
@@ -57,6 +61,11 @@ public:
     CaptureLoop(const CaptureLoop&) = delete;
     CaptureLoop& operator=(const CaptureLoop&) = delete;
 
+    // Records the run into `file` (opened, and later closed, by the caller)
+    // from now on, for a child that sees `term` as TERM (empty: none). Called
+    // before the child starts.
+    void record(const SnapshotFile& file, std::string_view term);
+
     // Decodes one block of the child's output; any thread.
     void feed(const std::uint8_t* bytes, std::size_t length);
 
@@ -74,6 +83,7 @@ private:
 
     bool snapshot(bool last = false);
     void appendLog();
+    std::uint64_t microsecondsSinceStart() const;
     // With the lock held.
     void decode(const std::uint8_t* bytes, std::size_t length);
     void render(std::string& text, std::string& page, bool live) const;
@@ -100,6 +110,8 @@ private:
     Clock::time_point heldSince_;
     std::string heldText_;
     std::string heldPage_;
+    std::unique_ptr<Recording> recording_;  // none without -record
+    Clock::time_point recordingStart_;
 };
 
 }  // namespace vtsnap

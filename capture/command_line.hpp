@@ -1,5 +1,5 @@
 // The tool's command line:
-//   tool [-rows=N] [-color] [-log=FILE] [-html=FILE] program [arguments ...] outputfile
+//   tool [-rows=N] [-color] [-log=FILE] [-html=FILE] [-record=FILE] program [arguments ...] outputfile
 // Portable over the character type, so that Windows scans UTF-16 arguments and
 // POSIX scans argv with the same code.
 #pragma once
@@ -46,6 +46,7 @@ struct CommandLine {
     std::basic_string<Char> workingDirectory;  // empty: the tool's own
     std::optional<std::basic_string<Char>> logPath;  // the transcript, when asked for
     std::optional<std::basic_string<Char>> htmlPath;  // the page, when asked for
+    std::optional<std::basic_string<Char>> recordPath;  // the recording, when asked for
 };
 
 // The directory part of `programPath`, without its last separator. POSIX
@@ -78,6 +79,8 @@ std::optional<CommandLine<Char>> scanCommandLine(const std::vector<std::basic_st
             line.logPath = std::basic_string<Char>(arg.substr(5));
         } else if (startsWithNoCase(arg, "-html=")) {
             line.htmlPath = std::basic_string<Char>(arg.substr(6));
+        } else if (startsWithNoCase(arg, "-record=")) {
+            line.recordPath = std::basic_string<Char>(arg.substr(8));
         } else {
             break;
         }

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -358,13 +359,16 @@ int runCapture(int argc, char** argv) {
     struct stat outputInfo {};
     bool outputIsNull = false;
     if (!openRewritable(line->outputPath, output, outputInfo, outputIsNull)) return 1;
-    // The transcript is only ever appended to, whoever else writes to it.
-    Fd log;
-    struct stat logInfo {};
-    if (line->logPath) {
-        log.reset(openForWriting(line->logPath->c_str(), O_APPEND));
-        if (!log || fstat(log.get(), &logInfo) != 0) return 1;
-    }
+    // The transcript and the recording are only ever appended to, whoever
+    // else writes to them.
+    Fd log, record;
+    struct stat logInfo {}, recordInfo {};
+    const auto openAppended = [](const std::optional<std::string>& path, Fd& fd, struct stat& info) {
+        if (!path) return true;
+        fd.reset(openForWriting(path->c_str(), O_APPEND));
+        return fd && fstat(fd.get(), &info) == 0;
+    };
+    if (!openAppended(line->logPath, log, logInfo) || !openAppended(line->recordPath, record, recordInfo)) return 1;
     Fd page;
     struct stat pageInfo {};
     bool pageIsNull = true;
@@ -374,6 +378,7 @@ int runCapture(int argc, char** argv) {
     std::vector<const struct stat*> files;
     if (!outputIsNull) files.push_back(&outputInfo);
     if (log && !isNullDevice(logInfo)) files.push_back(&logInfo);
+    if (record && !isNullDevice(recordInfo)) files.push_back(&recordInfo);
     if (!pageIsNull) files.push_back(&pageInfo);
     struct stat programInfo {};
     const bool programFound = findProgram(line->programPath, programInfo);
@@ -384,6 +389,7 @@ int runCapture(int argc, char** argv) {
     }
     if (!outputIsNull && ftruncate(output.get(), 0) != 0) return 1;
     if (log && S_ISREG(logInfo.st_mode) && ftruncate(log.get(), 0) != 0) return 1;
+    if (record && S_ISREG(recordInfo.st_mode) && ftruncate(record.get(), 0) != 0) return 1;
     if (!pageIsNull && ftruncate(page.get(), 0) != 0) return 1;
 
     Fd master(posix_openpt(O_RDWR | O_NOCTTY));
@@ -411,6 +417,7 @@ int runCapture(int argc, char** argv) {
     std::optional<SnapshotFile> pageFile;
     if (!pageIsNull) pageFile.emplace(page.get());
     CaptureLoop loop(line->rowCount, outputFile, logFile, pageFile, line->useColor);
+    if (record) loop.record(SnapshotFile(record.get()), kTerminalType);
     if (setenv("TERM", kTerminalType, 1) != 0) return 1;
 
     // The tool may have inherited SIGCHLD ignored (no child left to wait for)

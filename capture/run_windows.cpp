@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <utility>
@@ -307,10 +308,14 @@ int runCapture() {
     bool outputIsNull = false;
     const Handle outputFile = openRewritable(options.outputPath, outputIsNull);
     if (!outputFile) return 1;
-    Handle logFile;
+    Handle logFile, recordFile;
     if (options.logPath) {
         logFile = openForWriting(*options.logPath);
         if (!logFile) return 1;
+    }
+    if (options.recordPath) {
+        recordFile = openForWriting(*options.recordPath);
+        if (!recordFile) return 1;
     }
     bool pageIsNull = true;
     Handle pageFile;
@@ -318,15 +323,22 @@ int runCapture() {
         pageFile = openRewritable(*options.htmlPath, pageIsNull);
         if (!pageFile) return 1;
     }
-    // The program's own file would be destroyed: nothing is emptied or started.
+    // The program's own file, or one file as two of them, would be destroyed
+    // or mixed up: nothing is emptied or started.
     const FileId program = programFileId(options.programPath);
     const FileId output = fileIdOf(outputFile.get());
     const FileId log = logFile ? fileIdOf(logFile.get()) : FileId{};
+    const FileId record = recordFile ? fileIdOf(recordFile.get()) : FileId{};
     const FileId page = pageFile ? fileIdOf(pageFile.get()) : FileId{};
-    if (sameFile(program, output) || sameFile(program, log) || sameFile(output, log)) return 1;
-    if (sameFile(program, page) || sameFile(output, page) || sameFile(log, page)) return 1;
+    const FileId files[] = {output, log, record, page};
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        if (sameFile(program, files[i])) return 1;
+        for (std::size_t j = 0; j < i; ++j)
+            if (sameFile(files[i], files[j])) return 1;
+    }
     if (!outputIsNull && !emptyFile(outputFile.get())) return 1;
     if (log.known && !emptyFile(logFile.get())) return 1;
+    if (record.known && !emptyFile(recordFile.get())) return 1;
     if (!pageIsNull && !emptyFile(pageFile.get())) return 1;
 
     // Declared in the order of creation, so that a failure anywhere releases
@@ -369,6 +381,9 @@ int runCapture() {
     std::optional<SnapshotFile> pageView;
     if (!pageIsNull) pageView.emplace(reinterpret_cast<std::intptr_t>(pageFile.get()));
     CaptureLoop loop(options.rowCount, outputView, logView, pageView, options.useColor);
+    // The child inherits the tool's environment, TERM included when it is set.
+    const char* term = std::getenv("TERM");
+    if (recordFile) loop.record(SnapshotFile(reinterpret_cast<std::intptr_t>(recordFile.get())), term ? term : "");
 
     PROCESS_INFORMATION processInfo{};
     const BOOL created = CreateProcessW(

@@ -15,17 +15,11 @@
 #include <vector>
 
 #include "capture/command_line.hpp"
+#include "fuzz/checks.hpp"
 
 namespace {
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "property broken: %s\n", what);
-    std::abort();
-}
-
-void check(bool ok, const char* what) {
-    if (!ok) fail(what);
-}
+using vtsnap::fuzz::check;
 
 template <class Char>
 std::string narrow(std::basic_string_view<Char> text) {

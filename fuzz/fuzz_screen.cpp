@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/checks.hpp"
 #include "fuzz/screen_model.hpp"
 #include "snapshot/render.hpp"
 #include "terminal/char_width.hpp"
@@ -36,18 +37,9 @@ using vtsnap::test::inspect;
 
 namespace {
 
-// The checks walk whole grids; tracing their comparisons would only slow the
-// fuzzer down without guiding it anywhere.
-#define HARNESS_ONLY __attribute__((no_sanitize("coverage")))
-
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
-
-void check(bool ok, const char* what) {
-    if (!ok) fail(what);
-}
+using vtsnap::fuzz::check;
+using vtsnap::fuzz::fail;
+using vtsnap::fuzz::validUtf8;
 
 struct Shape {
     std::int32_t cols;
@@ -191,32 +183,6 @@ HARNESS_ONLY void checkSameState(const Screen& a, const Screen& b) {
     check(inspect(a).scrollTop() == inspect(b).scrollTop() && inspect(a).scrollBottom() == inspect(b).scrollBottom(), "scroll region differs");
     check(inspect(a).wrapPending() == inspect(b).wrapPending(), "wrapPending differs");
     check(inspect(a).parserState() == inspect(b).parserState(), "decoder state differs");
-}
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-HARNESS_ONLY bool validUtf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        std::size_t more;
-        std::uint32_t v;
-        if (b < 0x80) { ++i; continue; }
-        if (b >= 0xC2 && b <= 0xDF) { more = 1; v = b & 0x1Fu; }
-        else if (b >= 0xE0 && b <= 0xEF) { more = 2; v = b & 0x0Fu; }
-        else if (b >= 0xF0 && b <= 0xF4) { more = 3; v = b & 0x07u; }
-        else return false;
-        if (i + more >= s.size()) return false;
-        for (std::size_t k = 1; k <= more; ++k) {
-            const auto c = static_cast<unsigned char>(s[i + k]);
-            if ((c & 0xC0) != 0x80) return false;
-            v = (v << 6) | (c & 0x3Fu);
-        }
-        if ((more == 2 && v < 0x800) || (more == 3 && v < 0x10000)) return false;
-        if (v >= 0xD800 && v <= 0xDFFF) return false;
-        if (v > 0x10FFFF) return false;
-        i += 1 + more;
-    }
-    return true;
 }
 
 // Whoever runs `cat` on the file must get text: a line (without its CR LF) is

@@ -45,8 +45,8 @@ void renderRow(std::string& out, const char32_t* chars, const CellAttr* attrs, s
 std::size_t renderAsciiRow(char* out, const char32_t* chars, std::int32_t cols);
 
 void appendAscii(std::string& out, std::string_view text);
+// One character, U+0001 to U+10FFFF, as UTF-8.
+void appendUtf8(std::string& out, char32_t codePoint);
 void appendDecimal(std::string& out, std::uint32_t value);
-// One code point as UTF-8 (a continuation cell, 0, as nothing).
-void appendUtf8(std::string& out, char32_t c);
 
 }  // namespace vtsnap

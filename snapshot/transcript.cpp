@@ -40,15 +40,7 @@ Transcript::Transcript(const SnapshotFile& file, std::int32_t cols, bool useColo
     size_ = kByteOrderMark.size();
 }
 
-Transcript::~Transcript() {
-    if (!writer_.joinable()) return;
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        stop_ = true;
-    }
-    wake_.notify_one();
-    writer_.join();
-}
+Transcript::~Transcript() { writer_.stop(mutex_, stop_, wake_); }
 
 void Transcript::rowScrolledOff(const char32_t* chars, const CellAttr* attrs, std::span<const CellMarks> marks,
                                 std::int32_t cols) {
@@ -82,19 +74,9 @@ void Transcript::rowScrolledOff(const char32_t* chars, const CellAttr* attrs, st
     batch.hasAttrs[batch.count++] = withAttrs;
 }
 
-// The writer starts with the first batch or tick rather than with the
-// transcript, so that a run forks its child before any thread exists. Without
-// a thread, the caller renders and writes itself.
+// Without a thread, the caller renders and writes itself.
 bool Transcript::startWriter() {
-    if (writer_.joinable()) return true;
-    if (noWriter_) return false;
-    try {
-        writer_ = std::thread([this] { writerLoop(); });
-        return true;
-    } catch (const std::exception&) {
-        noWriter_ = true;
-        return false;
-    }
+    return writer_.start([this] { writerLoop(); });
 }
 
 void Transcript::handOver() {
@@ -133,14 +115,7 @@ void Transcript::tick() {
 
 bool Transcript::finish(const Screen& screen) {
     handOver();
-    if (writer_.joinable()) {
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_one();
-        writer_.join();
-    }
+    writer_.stop(mutex_, stop_, wake_);
     if (readerGone_) return false;
 
     // The writer has ended: what it kept is this thread's now.

@@ -18,10 +18,10 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "snapshot/snapshot_file.hpp"
+#include "snapshot/writer_thread.hpp"
 #include "terminal/screen.hpp"
 
 namespace vtsnap {
@@ -145,8 +145,7 @@ private:
     bool lineEndsDropped_ = false;      // older lines than those kept exist
     std::vector<LineEnd> notes_;        // lines of lost rows not yet wholly written, in order
 
-    std::thread writer_;      // started by the first batch or tick
-    bool noWriter_ = false;   // it could not start: the decoding thread writes
+    WriterThread writer_;  // started by the first batch or tick
 };
 
 }  // namespace vtsnap

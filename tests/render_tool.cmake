@@ -6,7 +6,8 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
   if(CMAKE_CROSSCOMPILING)
     return()
   endif()
-  foreach(case usage missing_input unwritable_output exact_bytes standard_streams chunk_sizes dimensions log)
+  foreach(case usage missing_input unwritable_output exact_bytes standard_streams chunk_sizes dimensions log
+               asciicast)
     add_test(NAME vtsnap_render.${case}
              COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:vtsnap-render> -DCASE=${case}
                      -DWORK=${CMAKE_CURRENT_BINARY_DIR}/render_tool/${case} -P ${CMAKE_CURRENT_LIST_FILE})
@@ -44,6 +45,17 @@ function(expect_stderr text)
   endif()
 endfunction()
 
+# The file of the given lines: a byte-order mark, each line and CR LF.
+function(expect_lines path)
+  set(text "")
+  foreach(line IN LISTS ARGN)
+    string(APPEND text "${line}\r\n")
+  endforeach()
+  file(WRITE "${WORK}/expected.txt" "${text}")
+  file(READ "${WORK}/expected.txt" hex HEX)
+  expect_hex("${path}" "efbbbf${hex}")
+endfunction()
+
 # é, a colour, a line end, an OSC title: the colour and the UTF-8 survive,
 # the title leaves nothing.
 set(stream "café ${ESC}[31mred${ESC}[0m${CR}\nsecond${ESC}]0;title${BEL}")
@@ -57,7 +69,7 @@ if(CASE STREQUAL "usage")
                         "-chunk=1048577;in;out" "-chunk=abc;in;out" "-chunk=;in;out" "-chunk=-5;in;out"
                         "in;out;-color")
     expect_exit(2 ${args})
-    expect_stderr("usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] INPUT OUTPUT")
+    expect_stderr("usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] [-at=SECONDS] INPUT OUTPUT")
   endforeach()
 
 elseif(CASE STREQUAL "missing_input")
@@ -153,6 +165,62 @@ elseif(CASE STREQUAL "log")
     expect_exit(1 -rows=2 -log=/dev/full "${WORK}/many.txt" "${WORK}/many-screen.txt")
     expect_stderr("/dev/full: ")
   endif()
+
+elseif(CASE STREQUAL "asciicast")
+  # A recording: its size is the screen's, its output events are fed in
+  # order, other events are passed over, and -at= stops at a moment.
+  file(WRITE "${WORK}/run.cast" [=[{"version": 2, "width": 10, "height": 3, "timestamp": 1, "env": {"TERM": "xterm"}}
+[0.1, "o", "caf\u00e9 \u001b[31mred\u001b[0m\r\n"]
+[0.2, "i", "typed"]
+[0.5, "o", "line2\r\nline3\r\nline4"]
+
+[1.5, "o", "\u001b[2J\u001b[Hcleared \ud83d\ude00"]
+]=])
+  expect_exit(0 "${WORK}/run.cast" "${WORK}/end.txt")
+  expect_lines("${WORK}/end.txt" "cleared 😀")
+  expect_exit(0 -at=1 "${WORK}/run.cast" "${WORK}/at1.txt")
+  expect_lines("${WORK}/at1.txt" "line2" "line3" "line4")
+  expect_exit(0 -AT=0.1 -color "${WORK}/run.cast" "${WORK}/at01.txt")
+  expect_lines("${WORK}/at01.txt" "café ${ESC}[31mred${ESC}[0m")
+  expect_exit(0 -at=0 "${WORK}/run.cast" "${WORK}/at0.txt")
+  expect_lines("${WORK}/at0.txt")
+  expect_exit(0 -at=1 -rows=5 -chunk=1 -log=${WORK}/log.txt "${WORK}/run.cast" "${WORK}/tall.txt")
+  expect_lines("${WORK}/tall.txt" "café red" "line2" "line3" "line4")
+  expect_lines("${WORK}/log.txt" "café red" "line2" "line3" "line4")
+  expect_exit(0 -cols=4 -at=0.1 "${WORK}/run.cast" "${WORK}/narrow.txt")
+  expect_lines("${WORK}/narrow.txt" "café" " red")
+  # From standard input, with CR LF line ends.
+  file(READ "${WORK}/run.cast" cast)
+  string(REPLACE "\n" "\r\n" cast "${cast}")
+  file(WRITE "${WORK}/crlf.cast" "${cast}")
+  execute_process(COMMAND "${TOOL}" -at=1 - "${WORK}/stdin.txt" INPUT_FILE "${WORK}/crlf.cast" RESULT_VARIABLE got)
+  if(NOT got STREQUAL "0")
+    message(FATAL_ERROR "a recording on standard input: exit ${got}")
+  endif()
+  expect_lines("${WORK}/stdin.txt" "line2" "line3" "line4")
+
+  # A line that is not an event: exit 1, the line named, no output.
+  foreach(bad [=[[0.5, "o"]]=] [=[[0.5, "o", "\x"]]=] [=[[0.5, "o", "x"] [1, "o", "y"]]=] [=[{"version": 2}]=])
+    file(WRITE "${WORK}/bad.cast" "{\"version\": 2, \"width\": 10, \"height\": 3}\n[0, \"o\", \"ok\"]\n${bad}\n")
+    expect_exit(1 "${WORK}/bad.cast" "${WORK}/bad.txt")
+    expect_stderr("${WORK}/bad.cast: line 3 is not an asciicast event")
+    if(EXISTS "${WORK}/bad.txt")
+      message(FATAL_ERROR "a bad recording left an output file")
+    endif()
+  endforeach()
+
+  # A raw stream that only starts like JSON is a raw stream, in any block size.
+  file(WRITE "${WORK}/brace.txt" "{\"version\": 1}\r\n{\"version\": 2\r\nx")
+  foreach(chunk 1 4096)
+    expect_exit(0 -chunk=${chunk} "${WORK}/brace.txt" "${WORK}/brace${chunk}.txt")
+    expect_lines("${WORK}/brace${chunk}.txt" [=[{"version": 1}]=] [=[{"version": 2]=] "x")
+  endforeach()
+  # -at= wants a recording, and a number of seconds.
+  expect_exit(2 -at=1 "${WORK}/brace.txt" "${WORK}/none.txt")
+  expect_stderr("-at= needs an asciicast recording")
+  foreach(at "" "-1" "abc" "1s" "1e3")
+    expect_exit(2 -at=${at} "${WORK}/run.cast" "${WORK}/none.txt")
+  endforeach()
 
 else()
   message(FATAL_ERROR "unknown case ${CASE}")

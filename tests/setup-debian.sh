@@ -12,6 +12,8 @@ packages=(
   bsdutils procps
   # Packaging: CPack's .deb (dpkg-shlibdeps, file), and its checks.
   dpkg-dev file lintian man-db groff-base bsdextrautils unzip
+  # Recordings checked against the real asciinema, which runs under script(1).
+  asciinema
   # The character width table's generator and its data.
   python3 unicode-data
   # The page's browser test: headless Chromium, a monospace font, and fonts for wide characters whose glyphs are

@@ -197,6 +197,17 @@ TYPED_TEST(CommandLineTest, TheFileOptionsTakeTheRestAsTheirPath) {
     EXPECT_EQ(*both->logPath, this->w("all.txt"));
 }
 
+TYPED_TEST(CommandLineTest, TheRecordOptionTakesTheRestAsItsPath) {
+    EXPECT_FALSE(this->scan({"prog", "out.txt"})->recordPath);
+    auto line = this->scan({"-Record=run.cast", "-log=all.txt", "prog", "-record=x", "out.txt"});
+    ASSERT_TRUE(line && line->recordPath && line->logPath);
+    EXPECT_EQ(*line->recordPath, this->w("run.cast"));
+    EXPECT_EQ(*line->logPath, this->w("all.txt"));
+    EXPECT_EQ(line->programPath, this->w("prog"));
+    EXPECT_EQ(*this->scan({"-record=a", "-record=", "prog", "out"})->recordPath, this->w(""));
+    EXPECT_EQ(this->scan({"-record", "prog", "out"})->programPath, this->w("-record"));
+}
+
 TYPED_TEST(CommandLineTest, UnusableCommandLines) {
     EXPECT_FALSE(this->scan({}));
     EXPECT_FALSE(this->scan({"prog"}));

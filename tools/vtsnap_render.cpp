@@ -1,7 +1,12 @@
 // vtsnap-render: replays a recorded output stream through the terminal
 // emulator and writes the file that vtsnap would have written for it.
 //
-//   vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] INPUT OUTPUT
+//   vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] [-at=SECONDS] INPUT OUTPUT
+//
+// INPUT is the raw stream, or an asciicast v2 recording (its first line a
+// JSON object with "version": 2), whose output events are fed in order, each
+// as one block, up to the moment -at= names; the recording's width and height
+// are the screen's unless -cols= or -rows= say otherwise.
 //
 // INPUT and OUTPUT may be `-` for standard input and standard output. Options
 // come first; the first argument that is `-` or does not start with `-` begins
@@ -11,20 +16,24 @@
 // writes the transcript, as vtsnap's -log= does; -html=FILE the screen as a
 // web page, as vtsnap's -html= does at the end.
 //
-// The input is read and decoded a block at a time, so a recording of any size
-// takes the memory of the screen and a block. OUTPUT, then the page, is
-// written once the input has ended; FILE is created before the first block and grows with it.
+// The input is read and decoded a block (or a line) at a time, so a recording
+// of any size takes the memory of the screen and a block or a line. OUTPUT,
+// then the page, is written once the input has ended; FILE is created before
+// the first block and grows with it.
 //
 // `--help` or `--version` as the only argument prints the usage or the
 // version on standard output.
 //
-// Exit codes: 0 done; 1 the input could not be read or the output or the log
-// not written (the path and the reason go to stderr); 2 usage error (unknown
-// option, not exactly two operands, a bad -chunk=), with a one-line usage on
-// stderr.
+// Exit codes: 0 done; 1 the input could not be read, a recording's line is
+// not asciicast, or the output or the log not written (the path and the
+// reason go to stderr); 2 usage error (unknown option, not exactly two
+// operands, a bad -chunk= or -at=, -at= on a raw stream), with a one-line
+// usage on stderr.
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -37,6 +46,7 @@
 
 #include "capture/about.hpp"
 #include "capture/command_line.hpp"
+#include "snapshot/asciicast.hpp"
 #include "snapshot/captured_screen.hpp"
 #include "snapshot/page.hpp"
 #include "snapshot/render.hpp"
@@ -50,26 +60,36 @@ namespace {
 
 constexpr std::size_t kDefaultChunk = 4096;
 constexpr std::size_t kMaxChunk = 1048576;
+// A recording's line, and the look at a raw stream that starts like one.
+constexpr std::size_t kMaxLine = 64u << 20;
+constexpr std::size_t kMaxHeader = 64u << 10;
 constexpr const char* kUsage =
-    "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] INPUT OUTPUT\n";
+    "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] [-at=SECONDS] INPUT "
+    "OUTPUT\n";
 constexpr std::string_view kHelp =
     "\n"
-    "Replays a recorded output stream into the file vtsnap would write for it.\n"
-    "INPUT and OUTPUT may be - for standard input and output.\n"
+    "Replays a recorded output stream, raw or an asciicast v2 recording, into the\n"
+    "file vtsnap would write for it. INPUT and OUTPUT may be - for standard input\n"
+    "and output.\n"
     "\n"
-    "  -rows=N, -cols=N   the screen's size, 1 to 32767 (default 100 x 120)\n"
+    "  -rows=N, -cols=N   the screen's size, 1 to 32767 (default: a recording's, or\n"
+    "                     100 x 120)\n"
     "  -color             keep colours, as SGR sequences\n"
-    "  -chunk=N           feed the stream in blocks of N bytes, 1 to 1048576 (default 4096)\n"
+    "  -chunk=N           feed a raw stream in blocks of N bytes, 1 to 1048576\n"
+    "                     (default 4096); a recording's events are its blocks\n"
     "  -log=FILE          write the transcript to FILE, as vtsnap's -log= does\n"
     "  -html=FILE         write the screen to FILE as a web page, as vtsnap's -html= does\n"
+    "  -at=SECONDS        stop a recording at that moment: the screen as it was then\n"
     "  --help, --version  this text, or the version, when it is the only argument\n"
     "\n"
-    "Exit code: 0 done; 1 the input could not be read or the output, the log or\n"
-    "the page not written; 2 a usage error.\n";
+    "Exit code: 0 done; 1 the input could not be read or is not a recording past its\n"
+    "header, or the output, the log or the page not written; 2 a usage error.\n";
 
 struct Options {
-    std::int32_t rows = kDefaultRows;
-    std::int32_t cols = kColumns;
+    // Unset: the recording's size, or the default.
+    std::optional<std::int32_t> rows;
+    std::optional<std::int32_t> cols;
+    std::optional<double> at;
     bool color = false;
     std::size_t chunk = kDefaultChunk;
     std::optional<std::string> log;
@@ -102,6 +122,16 @@ bool readChunk(std::string_view text, std::size_t& chunk) {
     return true;
 }
 
+// A moment of the recording: a decimal number of seconds, 0 or more.
+bool readSeconds(std::string_view text, std::optional<double>& seconds) {
+    if (text.empty() || text.find_first_not_of("0123456789.") != text.npos) return false;
+    double value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return false;
+    seconds = value;
+    return true;
+}
+
 bool parseArguments(int argc, char** argv, Options& options) {
     int i = 1;
     for (; i < argc; ++i) {
@@ -109,9 +139,13 @@ bool parseArguments(int argc, char** argv, Options& options) {
         if (arg.size() < 2 || arg[0] != '-') break;
         // -rows= and -cols= read their number as vtsnap reads -rows=.
         if (startsWithName(arg, "-rows=")) {
-            options.rows = askedSize(readInt(arg.substr(6)), options.rows);
+            const std::int32_t asked = askedSize(readInt(arg.substr(6)), 0);
+            if (asked != 0) options.rows = asked;
         } else if (startsWithName(arg, "-cols=")) {
-            options.cols = askedSize(readInt(arg.substr(6)), options.cols);
+            const std::int32_t asked = askedSize(readInt(arg.substr(6)), 0);
+            if (asked != 0) options.cols = asked;
+        } else if (startsWithName(arg, "-at=")) {
+            if (!readSeconds(arg.substr(4), options.at)) return false;
         } else if (arg.size() == 6 && startsWithName(arg, "-color")) {
             options.color = true;
         } else if (startsWithName(arg, "-chunk=")) {
@@ -172,28 +206,146 @@ bool writeAll(const std::string& path, const std::string& bytes) {
     return true;
 }
 
-// Decodes the input a block at a time into `screen`, the transcript taking
-// the rows that leave it. False, with the reason on stderr, when the input
-// cannot be read or the transcript cannot be written.
-bool decodeInput(std::FILE* input, const std::string& inputPath, std::size_t chunk, Screen& screen,
-                 Transcript* transcript, const std::string& logPath) {
-    const std::string shownInput = inputPath == "-" ? "standard input" : inputPath;
-    std::vector<std::uint8_t> block(chunk);
-    for (;;) {
-        // fread fills the whole block unless the input ends, so every block
-        // but the last has exactly `chunk` bytes, wherever the input comes from.
-        errno = 0;
-        const std::size_t got = std::fread(block.data(), 1, block.size(), input);
-        if (got > 0) screen.feedBytes(block.data(), got);
+// The input, read ahead a buffer at a time: in blocks for a raw stream, in
+// lines for a recording.
+class Input {
+public:
+    explicit Input(std::FILE* file) : file_(file), buffer_(64 << 10) {}
+
+    // The next byte, without taking it; -1 at the end.
+    int peek() {
+        if (at_ == end_ && !fill()) return -1;
+        return static_cast<unsigned char>(buffer_[at_]);
+    }
+
+    // Up to `size` bytes, fewer only at the end of the input.
+    std::size_t read(std::uint8_t* out, std::size_t size) {
+        std::size_t got = 0;
+        while (got < size && (at_ != end_ || fill())) {
+            const std::size_t part = std::min(size - got, end_ - at_);
+            std::memcpy(out + got, buffer_.data() + at_, part);
+            at_ += part;
+            got += part;
+        }
+        return got;
+    }
+
+    enum class Line { None, Ended, Last, TooLong };
+
+    // The next line, without its line end, up to `limit` bytes: None at the
+    // end of the input, Last for a line that the input ends without a line
+    // end, TooLong for one that goes on past `limit` (its first bytes read).
+    Line line(std::string& line, std::size_t limit) {
+        line.clear();
+        if (at_ == end_ && !fill()) return Line::None;
+        for (;;) {
+            const char* start = buffer_.data() + at_;
+            const auto* found = static_cast<const char*>(std::memchr(start, '\n', end_ - at_));
+            const std::size_t length = found != nullptr ? static_cast<std::size_t>(found - start) : end_ - at_;
+            if (line.size() + length > limit) {
+                const std::size_t part = limit - line.size();
+                line.append(start, part);
+                at_ += part;
+                return Line::TooLong;
+            }
+            line.append(start, length);
+            at_ += length;
+            if (found != nullptr) {
+                ++at_;
+                return Line::Ended;
+            }
+            if (!fill()) return Line::Last;
+        }
+    }
+
+    // Puts `bytes` back before what is left, for a raw stream read as a line.
+    void unread(std::string_view bytes) {
+        std::vector<char> rest(bytes.begin(), bytes.end());
+        rest.insert(rest.end(), buffer_.begin() + static_cast<std::ptrdiff_t>(at_),
+                    buffer_.begin() + static_cast<std::ptrdiff_t>(end_));
+        buffer_ = std::move(rest);
+        buffer_.resize(std::max<std::size_t>(buffer_.size(), 64 << 10));
+        end_ = bytes.size() + (end_ - at_);
+        at_ = 0;
+    }
+
+    bool failed() const { return std::ferror(file_) != 0; }
+
+private:
+    bool fill() {
+        at_ = 0;
+        end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+        return end_ != 0;
+    }
+
+    std::FILE* file_;
+    std::vector<char> buffer_;
+    std::size_t at_ = 0;
+    std::size_t end_ = 0;
+};
+
+// The header, when the input is an asciicast v2 recording; otherwise the
+// input is left as it was.
+std::optional<AsciicastHeader> readHeader(Input& input) {
+    if (input.peek() != '{') return std::nullopt;
+    std::string line;
+    const Input::Line got = input.line(line, kMaxHeader);
+    std::optional<AsciicastHeader> header;
+    if (got == Input::Line::Ended || got == Input::Line::Last) header = readAsciicastHeader(line);
+    if (!header) input.unread(got == Input::Line::Ended ? line + '\n' : line);
+    return header;
+}
+
+struct Target {
+    Screen& screen;
+    Transcript* transcript;
+    const std::string& logPath;
+
+    // False, with the reason on stderr, when the transcript cannot be written.
+    bool feed(const std::uint8_t* bytes, std::size_t length) {
+        screen.feedBytes(bytes, length);
         if (transcript != nullptr && transcript->failing()) {
             reportFailure(logPath, transcript->error() != 0 ? transcript->error() : EIO);
             return false;
         }
-        if (got < block.size()) break;
+        return true;
     }
-    if (std::ferror(input) != 0) {
-        reportFailure(shownInput, errno != 0 ? errno : EIO);
-        return false;
+};
+
+// Feeds a raw stream a block at a time: every block but the last has exactly
+// `chunk` bytes, wherever the input comes from.
+bool decodeStream(Input& input, std::size_t chunk, Target& target) {
+    std::vector<std::uint8_t> block(chunk);
+    for (;;) {
+        const std::size_t got = input.read(block.data(), block.size());
+        if (got > 0 && !target.feed(block.data(), got)) return false;
+        if (got < block.size()) return true;
+    }
+}
+
+// Feeds a recording's output events, each as one block, up to `at` seconds.
+bool decodeRecording(Input& input, const std::string& shownInput, std::optional<double> at, Target& target) {
+    std::string line;
+    AsciicastEvent event;
+    for (std::uint64_t number = 2;; ++number) {
+        const Input::Line got = input.line(line, kMaxLine);
+        if (got == Input::Line::None) return true;
+        if (got == Input::Line::TooLong) {
+            std::fprintf(stderr, "vtsnap-render: %s: line %llu is longer than %llu MB\n", shownInput.c_str(),
+                         static_cast<unsigned long long>(number), static_cast<unsigned long long>(kMaxLine >> 20));
+            return false;
+        }
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        if (!readAsciicastEvent(line, event)) {
+            if (input.failed()) return true;  // reported by the caller
+            std::fprintf(stderr, "vtsnap-render: %s: line %llu is not an asciicast event\n", shownInput.c_str(),
+                         static_cast<unsigned long long>(number));
+            return false;
+        }
+        if (at && event.seconds > *at) return true;
+        if (event.type == "o" &&
+            !target.feed(reinterpret_cast<const std::uint8_t*>(event.text.data()), event.text.size()))
+            return false;
     }
     return true;
 }
@@ -212,10 +364,23 @@ int run(int argc, char** argv) {
     }
     useBinaryStdio();
 
-    const File input = openInput(options.input);
-    if (!input) return 1;
+    const File inputFile = openInput(options.input);
+    if (!inputFile) return 1;
+    const std::string shownInput = options.input == "-" ? "standard input" : options.input;
 
     try {
+        Input input(inputFile.get());
+        const std::optional<AsciicastHeader> header = readHeader(input);
+        if (!header && options.at) {
+            std::fprintf(stderr, "vtsnap-render: %s: -at= needs an asciicast recording\n%s", shownInput.c_str(),
+                         kUsage);
+            return 2;
+        }
+        std::int32_t rows = header && header->height != 0 ? header->height : kDefaultRows;
+        std::int32_t cols = header && header->width != 0 ? header->width : kColumns;
+        rows = options.rows.value_or(rows);
+        cols = options.cols.value_or(cols);
+
         // The log is written through its native handle as the rows come, as
         // vtsnap writes it; the stream's own buffer is never used.
         File log;
@@ -229,11 +394,19 @@ int run(int argc, char** argv) {
             }
             logFile.emplace(nativeHandleOf(log.get()));
         }
-        CapturedScreen captured(options.cols, options.rows, logFile, options.color);
+        CapturedScreen captured(cols, rows, logFile, options.color);
         Screen& screen = captured.screen();
         Transcript* const transcript = captured.transcript();
-        if (!decodeInput(input.get(), options.input, options.chunk, screen, transcript, options.log.value_or("")))
+        const std::string logPath = options.log.value_or("");
+        Target target{screen, transcript, logPath};
+        errno = 0;
+        const bool decoded = header ? decodeRecording(input, shownInput, options.at, target)
+                                    : decodeStream(input, options.chunk, target);
+        if (!decoded) return 1;
+        if (input.failed()) {
+            reportFailure(shownInput, errno != 0 ? errno : EIO);
             return 1;
+        }
 
         // The output is opened only now, so a bad input leaves it untouched.
         if (!writeAll(options.output, renderSnapshot(screen, options.color))) return 1;

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "fault_screens.hpp"
+#include "snapshot/asciicast.hpp"
 #include "snapshot/render.hpp"
 #include "snapshot/snapshot_file.hpp"
 #include "snapshot/transcript.hpp"
@@ -620,6 +621,86 @@ TEST_F(FaultTest, AFloodWithALogLosesNoLineAndKeepsMemoryFlat) {
 #endif
     std::cout << "flood of " << lines << " lines: " << without.seconds << " s, peak RSS " << without.maxRssKb
               << " KB; with -log " << with.seconds << " s, " << with.maxRssKb << " KB\n";
+}
+
+// The program's bytes, as the recording at `path` holds them: the text of its
+// output events in order, compared with `expected` piece by piece as it is read.
+::testing::AssertionResult recordingHolds(const std::string& path, const std::function<std::string(long)>& expected,
+                                          long pieces) {
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    if (!std::getline(in, line) || !readAsciicastHeader(line))
+        return ::testing::AssertionFailure() << path << ": no asciicast header";
+    std::string want;  // what the events must still show
+    long next = 1;
+    AsciicastEvent event;
+    for (long number = 2; std::getline(in, line); ++number) {
+        if (!readAsciicastEvent(line, event) || event.type != "o")
+            return ::testing::AssertionFailure() << path << ": line " << number << " is not an output event";
+        while (want.size() < event.text.size() && next <= pieces) want += expected(next++);
+        if (want.compare(0, event.text.size(), event.text) != 0)
+            return ::testing::AssertionFailure() << path << ": line " << number << " holds other bytes";
+        want.erase(0, event.text.size());
+    }
+    if (!want.empty() || next <= pieces)
+        return ::testing::AssertionFailure() << path << ": the recording ends before piece " << next;
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(FaultTest, AFloodWithARecordingKeepsEveryByteAndMemoryFlat) {
+    const long lines = 2'056'000;
+    const std::string record = (dir_ / "run.cast").string();
+    const Outcome without = Tool({"-rows=5", kChild, "lines", std::to_string(lines), "0", out()}).wait(600s);
+    EXPECT_EQ(without.exitCode, 0);
+    const Outcome with =
+        Tool({"-rows=5", "-record=" + record, kChild, "lines", std::to_string(lines), "0", out()}).wait(600s);
+    EXPECT_EQ(with.signal, 0);
+    EXPECT_EQ(with.exitCode, 0);
+    // The terminal writes each line feed as CR LF.
+    EXPECT_TRUE(recordingHolds(record, [](long i) { return numberedLine(static_cast<int>(i)) + "\r\r\n"; }, lines));
+#if !defined(__SANITIZE_THREAD__)
+    EXPECT_LT(with.maxRssKb - without.maxRssKb, 8 * 1024)
+        << "peak RSS " << without.maxRssKb << " KB without the recording, " << with.maxRssKb << " KB with it";
+#endif
+    std::cout << "flood of " << lines << " lines: " << without.seconds << " s, peak RSS " << without.maxRssKb
+              << " KB; with -record " << with.seconds << " s, " << with.maxRssKb << " KB, "
+              << std::filesystem::file_size(record) << " bytes recorded\n";
+}
+
+// The recording reaches the size limit mid-run; once the limit is lifted, the
+// next tick writes what was refused, from where the file stopped.
+TEST_F(FaultTest, ARecordingThatCouldNotGrowIsCompletedWhenItCanAgain) {
+    const std::string record = (dir_ / "run.cast").string();
+    Tool tool({"-rows=5", "-record=" + record, kChild, "lines", "5000", "600", out()}, {.fileSizeLimit = kRoom});
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(record) && fs::file_size(record) == kRoom; }, 10s));
+    std::this_thread::sleep_for(600ms);  // a tick or two that fail
+    EXPECT_EQ(fs::file_size(record), kRoom);
+    const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+    ASSERT_EQ(prlimit(tool.pid(), RLIMIT_FSIZE, &unlimited, nullptr), 0);
+    const Outcome r = tool.wait();
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(recordingHolds(record, [](long i) { return numberedLine(static_cast<int>(i)) + "\r\r\n"; }, 5000));
+}
+
+// A recording that stays refused: what waits for the file is bounded, the
+// run ends with 1 and the file with a whole line.
+TEST_F(FaultTest, ARecordingRefusedToTheEndEndsWithAWholeLine) {
+    const std::string record = (dir_ / "run.cast").string();
+    // 20 MB of lines, far more than the 4 MB kept for a file that refuses them.
+    const std::vector<std::string> lines = {"-rows=5", kChild, "lines", "200000", "0", out()};
+    const Outcome without = Tool(lines).wait(120s);
+    std::vector<std::string> recorded = lines;
+    recorded.insert(recorded.begin(), "-record=" + record);
+    const Outcome r = Tool(recorded, {.fileSizeLimit = kRoom}).wait(120s);
+    EXPECT_EQ(r.exitCode, 1);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_LT(r.maxRssKb - without.maxRssKb, 8 * 1024)
+        << "peak RSS " << without.maxRssKb << " KB without the recording, " << r.maxRssKb << " KB with it";
+#endif
+    const std::string bytes = readFile(record);
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_LE(bytes.size(), static_cast<std::size_t>(kRoom));
+    EXPECT_EQ(bytes.back(), '\n');
 }
 
 // The log reaches the size limit mid-run; once the limit is lifted, the next

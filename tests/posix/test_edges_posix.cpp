@@ -84,7 +84,8 @@ struct Row {
 const std::string kScript = "printf '#!/bin/sh\\ntouch started\\necho ran\\n' > build.sh; chmod +x build.sh; ";
 const std::string kScriptBytes = "#!/bin/sh\ntouch started\necho ran\n";
 const std::string kStart = "touch started; seq 1 10";
-const std::string kHelpStart = "usage: vtsnap [-rows=N] [-color] [-log=FILE] [-html=FILE] program [arguments ...] outputfile\n";
+const std::string kHelpStart =
+    "usage: vtsnap [-rows=N] [-color] [-log=FILE] [-html=FILE] [-record=FILE] program [arguments ...] outputfile\n";
 
 // The last page of a 120 x 2 screen that was shown `bytes`.
 std::string finalPage(std::string_view bytes) {
@@ -114,6 +115,40 @@ const std::vector<Row>& rows() {
          .args = {"-log=/dev/null", "sh", "-c", kStart, "/dev/null"},
          .exit = 0, .files = {{"started", ""}}},
 
+        // The recording follows the same rules.
+        {.what = "output and recording the same name", .setup = "printf keep > same.txt",
+         .args = {"-record=./same.txt", "sh", "-c", kStart, "same.txt"},
+         .exit = 1, .files = {{"same.txt", "keep"}, {"started", {}}}},
+        {.what = "log and recording the same file", .setup = "printf keep > same.txt; ln -s same.txt link.txt",
+         .args = {"-log=same.txt", "-record=link.txt", "sh", "-c", kStart, "out.txt"},
+         .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", ""}, {"started", {}}}},
+        {.what = "the recording in a missing directory", .setup = "printf old > out.txt",
+         .args = {"-record=missing/run.cast", "sh", "-c", kStart, "out.txt"},
+         .exit = 1, .files = {{"out.txt", "old"}, {"started", {}}}},
+        {.what = "the program as recording", .setup = kScript + "printf old > out.txt",
+         .args = {"-record=build.sh", "./build.sh", "out.txt"},
+         .exit = 1, .files = {{"build.sh", kScriptBytes}, {"out.txt", "old"}, {"started", {}}}},
+        {.what = "the recording to a FIFO with no reader", .setup = "mkfifo ff; printf old > out.txt",
+         .args = {"-record=ff", "sh", "-c", kStart, "out.txt"},
+         .exit = 1, .files = {{"out.txt", "old"}, {"started", {}}}},
+        {.what = "the recording to a pipe",
+         .args = {"-rows=2", "-record=/dev/stdout", "seq", "1", "3", "o.txt"}, .reader = Reader::Stdout,
+         .exit = 0, .files = {{"o.txt", fileOf({"3"})}},
+         .printed = "{\"version\": 2, \"width\": 120, \"height\": 2, \"timestamp\": ", .printedPrefixOnly = true},
+        {.what = "the recording's reader takes 5 bytes and goes",
+         .args = {"-rows=3", "-record=/dev/stdout", "sh", "-c", "seq 1 100; sleep 1; echo end", "o.txt"},
+         .reader = Reader::StdoutFirst5,
+         .exit = 0, .files = {{"o.txt", fileOf({"100", "end"})}}, .printed = "{\"ver"},
+        {.what = "the null device as log, recording and output",
+         .args = {"-log=/dev/null", "-record=/dev/null", "sh", "-c", kStart, "/dev/null"},
+         .exit = 0, .files = {{"started", ""}}},
+        {.what = "the recording on /dev/full",
+         .args = {"-record=/dev/full", "seq", "1", "3", "out.txt"},
+         .exit = 1, .files = {{"out.txt", lines(1, 3)}}},
+        {.what = "the recording on /dev/full, the program ending with 5",
+         .args = {"-record=/dev/full", "sh", "-c", "seq 1 3; exit 5", "out.txt"},
+         .exit = 5, .files = {{"out.txt", lines(1, 3)}}},
+
         // The program's own file as output or log.
         {.what = "the program as output", .setup = kScript,
          .args = {"./build.sh", "./build.sh"},
@@ -134,6 +169,9 @@ const std::vector<Row>& rows() {
          .exit = 1, .files = {{"same.txt", "keep"}, {"started", {}}}},
         {.what = "log and page one file by two names", .setup = "printf keep > same.txt; ln same.txt hard.txt",
          .args = {"-log=same.txt", "-html=hard.txt", "sh", "-c", kStart, "out.txt"},
+         .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", ""}, {"started", {}}}},
+        {.what = "recording and page the same name", .setup = "printf keep > same.txt",
+         .args = {"-record=same.txt", "-html=./same.txt", "sh", "-c", kStart, "out.txt"},
          .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", ""}, {"started", {}}}},
         {.what = "the program as page", .setup = kScript,
          .args = {"-html=build.sh", "./build.sh", "out.txt"},
@@ -231,7 +269,8 @@ const std::vector<Row>& rows() {
          .exit = 0, .files = {{"out.txt", fileOf({"ran"})}}},
         {.what = "vtsnap-render --help", .tool = kRender, .args = {"--help"}, .reader = Reader::Stdout,
          .exit = 0,
-         .printed = "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] INPUT OUTPUT\n",
+         .printed = "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] "
+                    "[-at=SECONDS] INPUT OUTPUT\n",
          .printedPrefixOnly = true},
         {.what = "vtsnap-render --version", .tool = kRender, .args = {"--version"}, .reader = Reader::Stdout,
          .exit = 0, .printed = version("vtsnap-render")},

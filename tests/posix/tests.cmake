@@ -15,3 +15,8 @@ target_compile_definitions(vtsnap_posix_tests PRIVATE
   VTSNAP_TEST_CHILD="$<TARGET_FILE:vtsnap_posix_child>")
 add_dependencies(vtsnap_posix_tests vtsnap vtsnap-render vtsnap_posix_child vtsnap_version)
 gtest_discover_tests(vtsnap_posix_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+
+# Recordings against the real asciinema, both ways.
+add_test(NAME asciinema.round_trips
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/asciinema.sh $<TARGET_FILE:vtsnap> $<TARGET_FILE:vtsnap-render>)
+set_tests_properties(asciinema.round_trips PROPERTIES TIMEOUT 120)

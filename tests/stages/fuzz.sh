@@ -7,7 +7,7 @@ cd "$(dirname "$0")/../.."
 
 build=build-fuzz
 seconds=${FUZZ_SECONDS:-30}
-targets=(screen command_line)
+targets=(screen command_line asciicast)
 
 CC=clang CXX=clang++ cmake -G Ninja -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVTSNAP_BUILD_FUZZ=ON -DVTSNAP_BUILD_TESTS=OFF -DVTSNAP_BUILD_BENCH=OFF >/dev/null

@@ -362,6 +362,29 @@ TEST_F(VtsnapTest, ALogThatCannotBeCreatedStartsNoChild) {
     EXPECT_EQ(readFile(printed), "");
 }
 
+// -record: the pseudo console's output as asciicast, which vtsnap-render
+// replays to the screen file of the live run.
+TEST_F(VtsnapTest, TheRecordingReplaysToTheLiveScreen) {
+    const auto out = fresh(L"out.txt");
+    const auto cast = fresh(L"run.cast");
+    const auto replay = fresh(L"replay.txt");
+    ToolRun run(L"-rows=10 -Record=" + quoted(cast) + L" " + child(L"color 0x0C Red lines 3000 row") + L" " +
+                    quoted(out),
+                work);
+    EXPECT_EQ(run.exitCode(), 0u);
+    const std::string recording = readFile(cast);
+    const std::string header = R"({"version": 2, "width": 120, "height": 10, "timestamp": )";
+    EXPECT_EQ(recording.substr(0, header.size()), header) << recording.substr(0, 200);
+    EXPECT_NE(recording.find("\n[0."), std::string::npos) << "no output event";
+    EXPECT_EQ(recording.back(), '\n');
+    ToolRun render(quoted(cast) + L" " + quoted(replay), work, L"", binDirectory() + L"\\vtsnap-render.exe");
+    EXPECT_EQ(render.exitCode(), 0u);
+    std::string last(kBom);
+    for (int n = 2992; n <= 3000; ++n) last += "row " + std::to_string(n) + "\r\n";
+    EXPECT_EQ(readFile(out), last);
+    EXPECT_EQ(readFile(replay), last);
+}
+
 // The edges where the tool meets the user's files and mistakes, one command
 // line a row, with every file named checked byte for byte afterwards.
 TEST_F(VtsnapTest, EveryCommandLineOfTheTable) {
@@ -396,9 +419,17 @@ TEST_F(VtsnapTest, EveryCommandLineOfTheTable) {
          toolPath()},
         {"the program as log", L"-log=c2.exe c2.exe print x out.txt", 1, {{L"c2.exe", childBytes}}, "", false,
          toolPath()},
+        {"output and recording one file", L"-record=.\\same.txt " + child(L"print x") + L" same.txt", 1,
+         {{L"same.txt", "keep"}}, "", false, toolPath()},
+        {"log and recording one file", L"-log=same.txt -record=.\\same.txt " + child(L"print x") + L" out.txt", 1,
+         {{L"same.txt", "keep"}}, "", false, toolPath()},
+        {"the program as recording", L"-record=c2.exe c2.exe print x out.txt", 1, {{L"c2.exe", childBytes}}, "",
+         false, toolPath()},
         {"vtsnap --version", L"--version", 0, {}, "vtsnap" + version + "\r\n", false, toolPath()},
         {"vtsnap --help", L"--help", 0, {},
-         "usage: vtsnap [-rows=N] [-color] [-log=FILE] [-html=FILE] program [arguments ...] outputfile\r\n", true, toolPath()},
+         "usage: vtsnap [-rows=N] [-color] [-log=FILE] [-html=FILE] [-record=FILE] program [arguments ...] "
+         "outputfile\r\n",
+         true, toolPath()},
         {"vtsnap-render --version", L"--version", 0, {}, "vtsnap-render" + version + "\r\n", false, render},
     };
     for (const Row& row : rows) {

@@ -1,0 +1,61 @@
+// The asciicast v2 format, as asciinema and its players read it: a header
+// line (a JSON object) and then one JSON array per event, a line each.
+// Writing: a program's output becomes output events whose text is valid
+// UTF-8. Reading: a strict reader for exactly what those lines hold.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vtsnap {
+
+// `{"version": 2, "width": W, "height": H, "timestamp": T, "env": {"TERM": ...}}`
+// and its line end; `term` empty leaves TERM out.
+std::string asciicastHeader(std::int32_t width, std::int32_t height, std::int64_t unixSeconds,
+                            std::string_view term);
+
+// Turns blocks of output into output events. A UTF-8 character cut between
+// two blocks waits for the rest and goes with the next event; bytes that are
+// not UTF-8 become U+FFFD.
+class AsciicastEncoder {
+public:
+    // Appends `[seconds, "o", "text"]` and a line end for the block, read
+    // `microseconds` after the start. A block that holds only the start of a
+    // character adds no event.
+    void appendEvent(std::string& out, std::uint64_t microseconds, const std::uint8_t* bytes, std::size_t length);
+    // For the end: a character left cut becomes U+FFFD in an event of its own.
+    void appendEnd(std::string& out, std::uint64_t microseconds);
+
+private:
+    std::uint8_t carry_[4] = {};
+    std::size_t carried_ = 0;
+    std::string joined_;  // the carry and the block, kept for its room
+};
+
+// The JSON string of `bytes`, quotes included, appended to `out`: controls
+// (C0, DEL and C1) and the line and paragraph separators escaped, bytes that
+// are not UTF-8 as U+FFFD. Returns how many bytes it took: all of them
+// when `final`, otherwise all but the start of a character cut at the end.
+std::size_t appendJsonString(std::string& out, std::string_view bytes, bool final);
+
+struct AsciicastHeader {
+    std::int32_t width = 0;   // 0: not given
+    std::int32_t height = 0;
+};
+
+// The header, when `line` is a JSON object with "version": 2.
+std::optional<AsciicastHeader> readAsciicastHeader(std::string_view line);
+
+struct AsciicastEvent {
+    double seconds = 0;
+    std::string type;
+    std::string text;  // unescaped
+};
+
+// One event line, `[number, "type", "text"]`; false when it is anything else.
+bool readAsciicastEvent(std::string_view line, AsciicastEvent& event);
+
+}  // namespace vtsnap

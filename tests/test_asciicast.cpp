@@ -1,0 +1,207 @@
+// asciicast v2 lines: output bytes in, JSON out, cut at every place; and the
+// reader's lines in, text (or a refusal) out.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "snapshot/asciicast.hpp"
+
+namespace vtsnap {
+namespace {
+
+const std::string kFffd = "\xEF\xBF\xBD";
+
+struct EncodeCase {
+    const char* name;
+    std::string bytes;
+    std::string json;  // the event's text as a JSON string, quotes included
+};
+
+const EncodeCase kEncodeCases[] = {
+    {"plain", "plain text 123", R"("plain text 123")"},
+    {"quotes and backslashes", R"(say "hi" \ \\)", R"("say \"hi\" \\ \\\\")"},
+    {"short escapes", "\b\f\n\r\t", R"("\b\f\n\r\t")"},
+    {"other controls", std::string("\x00\x01\x1f\x7f", 4), R"("\u0000\u0001\u001f\u007f")"},
+    {"sequences", "\x1b[31mred\x1b[0m\x1b]0;title\x07\x1bP+q\x1b\\",
+     R"("\u001b[31mred\u001b[0m\u001b]0;title\u0007\u001bP+q\u001b\\")"},
+    {"two, three and four bytes", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xE6\x97\xA5",
+     "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xE6\x97\xA5\""},
+    // Controls and line ends no reader sees raw: C1, the line and paragraph separators.
+    {"C1 and separators", "\xC2\x80\xC2\x9B\xC2\x9F\xC2\xA0\xE2\x80\xA8\xE2\x80\xA9\xE2\x80\xAA",
+     R"("\u0080\u009b\u009f)" "\xC2\xA0" R"(\u2028\u2029)" "\xE2\x80\xAA\""},
+    {"a byte that is never UTF-8", "a\xFF" "b\xC0", "\"a" + kFffd + "b" + kFffd + "\""},
+    {"a lone continuation", "\x80x", "\"" + kFffd + "x\""},
+    {"overlong", "\xC0\xAF\xE0\x80\xAF", "\"" + kFffd + kFffd + kFffd + kFffd + kFffd + "\""},
+    {"surrogate", "\xED\xA0\x80", "\"" + kFffd + kFffd + kFffd + "\""},
+    {"beyond U+10FFFF", "\xF4\x90\x80\x80", "\"" + kFffd + kFffd + kFffd + kFffd + "\""},
+    // The start of a character that something else interrupts is one U+FFFD.
+    {"an interrupted character", "\xE2\x82x\xF0\x9F\x98\x1b[m", "\"" + kFffd + "x" + kFffd + R"(\u001b[m")"},
+};
+
+// The event texts of `blocks` encoded one after the other, then the end.
+std::vector<std::string> encode(const std::vector<std::string_view>& blocks) {
+    AsciicastEncoder encoder;
+    std::string out;
+    for (std::string_view block : blocks)
+        encoder.appendEvent(out, 0, reinterpret_cast<const std::uint8_t*>(block.data()), block.size());
+    encoder.appendEnd(out, 0);
+    std::vector<std::string> texts;
+    std::size_t start = 0;
+    for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = out.substr(start, end - start);
+        const std::string prefix = "[0.000000, \"o\", ";
+        EXPECT_EQ(line.substr(0, prefix.size()), prefix);
+        EXPECT_EQ(line.back(), ']');
+        texts.push_back(line.substr(prefix.size(), line.size() - prefix.size() - 1));
+    }
+    EXPECT_EQ(start, out.size()) << "the output ends with a whole line";
+    return texts;
+}
+
+std::string decodedText(const std::vector<std::string>& jsonTexts) {
+    std::string all;
+    for (const std::string& json : jsonTexts) {
+        AsciicastEvent event;
+        EXPECT_TRUE(readAsciicastEvent("[0, \"o\", " + json + "]", event)) << json;
+        all += event.text;
+    }
+    return all;
+}
+
+TEST(AsciicastEncoder, BytesBecomeOneJsonStringAndSplitsChangeNothing) {
+    for (const EncodeCase& c : kEncodeCases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<std::string> whole = encode({c.bytes});
+        ASSERT_EQ(whole.size(), 1u);
+        EXPECT_EQ(whole[0], c.json);
+        const std::string text = decodedText(whole);
+        // Cut in two at every place, and into single bytes: a character is
+        // joined again, and the text read back is the same.
+        for (std::size_t cut = 0; cut <= c.bytes.size(); ++cut) {
+            const std::string_view bytes(c.bytes);
+            EXPECT_EQ(decodedText(encode({bytes.substr(0, cut), bytes.substr(cut)})), text) << "cut at " << cut;
+        }
+        std::vector<std::string_view> single;
+        for (std::size_t i = 0; i < c.bytes.size(); ++i) single.push_back(std::string_view(c.bytes).substr(i, 1));
+        EXPECT_EQ(decodedText(encode(single)), text);
+    }
+}
+
+TEST(AsciicastEncoder, ACharacterCutBetweenBlocksGoesWholeWithTheNextEvent) {
+    EXPECT_EQ(encode({"a\xF0\x9F", "\x98\x80" "b"}), (std::vector<std::string>{"\"a\"", "\"\xF0\x9F\x98\x80" "b\""}));
+    // A block of nothing but a character's start makes no event.
+    EXPECT_EQ(encode({"\xE2", "\x82", "\xAC"}), (std::vector<std::string>{"\"\xE2\x82\xAC\""}));
+    EXPECT_EQ(encode({"", "x"}), (std::vector<std::string>{"\"x\""}));
+    // One left cut when the output ends becomes U+FFFD in a last event.
+    EXPECT_EQ(encode({"ok\xF0\x9F\x98"}), (std::vector<std::string>{"\"ok\"", "\"" + kFffd + "\""}));
+}
+
+TEST(AsciicastEncoder, EventsAndHeaderHaveAsciinemasLayout) {
+    AsciicastEncoder encoder;
+    std::string out;
+    encoder.appendEvent(out, 0, reinterpret_cast<const std::uint8_t*>("a"), 1);
+    encoder.appendEvent(out, 1'234'567, reinterpret_cast<const std::uint8_t*>("b\xC3"), 2);
+    encoder.appendEvent(out, 3'600'000'001, reinterpret_cast<const std::uint8_t*>("\xA9"), 1);
+    EXPECT_EQ(out, "[0.000000, \"o\", \"a\"]\n[1.234567, \"o\", \"b\"]\n[3600.000001, \"o\", \"\xC3\xA9\"]\n");
+    EXPECT_EQ(asciicastHeader(120, 40, 1700000000, "screen-256color"),
+              "{\"version\": 2, \"width\": 120, \"height\": 40, \"timestamp\": 1700000000, "
+              "\"env\": {\"TERM\": \"screen-256color\"}}\n");
+    EXPECT_EQ(asciicastHeader(120, 1, 5, ""), "{\"version\": 2, \"width\": 120, \"height\": 1, \"timestamp\": 5, \"env\": {}}\n");
+}
+
+TEST(AsciicastReader, Headers) {
+    const auto ours = readAsciicastHeader(asciicastHeader(120, 40, 1700000000, "xterm"));
+    ASSERT_TRUE(ours);
+    EXPECT_EQ(ours->width, 120);
+    EXPECT_EQ(ours->height, 40);
+    const auto theirs = readAsciicastHeader(
+        R"( {"version": 2, "width": 80, "height": 24, "timestamp": 1, "idle_time_limit": 2.5, "title": "t \"x\"",)"
+        R"( "env": {"SHELL": "/bin/bash", "TERM": null}, "theme": {"palette": ["#000", "#fff"]}, "x": [true, false]})"
+        "\r");
+    ASSERT_TRUE(theirs);
+    EXPECT_EQ(theirs->width, 80);
+    EXPECT_EQ(theirs->height, 24);
+    const auto noSize = readAsciicastHeader(R"({"version": 2, "width": 80.5, "height": -3})");
+    ASSERT_TRUE(noSize);
+    EXPECT_EQ(noSize->width, 0);
+    EXPECT_EQ(noSize->height, 0);
+    for (const char* line : {R"({"version": 1, "width": 80})", R"({"version": "2"})", R"({"width": 80})",
+                             R"({"version": 2} x)", R"({"version": 2)", R"({"version": 2,})", R"({version: 2})",
+                             "{\"version\": 2, \"t\": \"a\nb\"}", R"([0.5, "o", "x"])", "plain text", "",
+                             R"({"version": 2)"})
+        EXPECT_FALSE(readAsciicastHeader(line)) << line;
+    // Nesting is bounded, not followed to the end of the stack.
+    const std::string deep = R"({"version": 2, "x": )" + std::string(100000, '[') + std::string(100000, ']') + "}";
+    EXPECT_FALSE(readAsciicastHeader(deep));
+}
+
+struct EventCase {
+    const char* line;
+    bool valid;
+    double seconds = 0;
+    std::string type = {};
+    std::string text = {};
+};
+
+const EventCase kEventCases[] = {
+    {R"([0.5, "o", "a\u001b[1m"])", true, 0.5, "o", "a\x1b[1m"},
+    {R"(  [ 12 ,"i","x" ]  )", true, 12, "i", "x"},
+    {R"([1e2, "m", ""])", true, 100, "m", ""},
+    {R"([0, "o", "\"\\\/\b\f\n\r\t"])", true, 0, "o", "\"\\/\b\f\n\r\t"},
+    {R"([0, "o", "\u00e9\u20AC\ud83d\ude00"])", true, 0, "o", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+    {R"([0, "o", "\ud83dx\ude00\ud83d\u0041"])", true, 0, "o", kFffd + "x" + kFffd + kFffd + "A"},
+    {R"([0, "o", "\u0000"])", true, 0, "o", std::string(1, '\0')},
+    {"[0, \"o\", \"raw \xC3\xA9 \xFF\"]", true, 0, "o", "raw \xC3\xA9 \xFF"},
+    {R"([0.5, "o"])", false},
+    {R"([0.5, "o", "x", 1])", false},
+    {R"(["0.5", "o", "x"])", false},
+    {R"([-1, "o", "x"])", false},
+    {R"([01, "o", "x"])", false},
+    {R"([.5, "o", "x"])", false},
+    {R"([1., "o", "x"])", false},
+    {R"([0.5, "o", "x")", false},
+    {R"([0.5, "o", "x"] x)", false},
+    {R"([0.5, "o", "bad \q"])", false},
+    {R"([0.5, "o", "\u12"])", false},
+    {R"([0.5, "o", "\u12g4"])", false},
+    {"[0.5, \"o\", \"tab\tinside\"]", false},
+    {R"([0.5, "o", "unterminated)", false},
+    {R"([0.5, "o", "ends in \)", false},
+    {R"({"version": 2})", false},
+    {"", false},
+};
+
+TEST(AsciicastReader, EventLines) {
+    for (const EventCase& c : kEventCases) {
+        SCOPED_TRACE(c.line);
+        AsciicastEvent event;
+        ASSERT_EQ(readAsciicastEvent(c.line, event), c.valid);
+        if (!c.valid) continue;
+        EXPECT_EQ(event.seconds, c.seconds);
+        EXPECT_EQ(event.type, c.type);
+        EXPECT_EQ(event.text, c.text);
+    }
+}
+
+// Valid UTF-8 output, cut anywhere, comes back byte for byte.
+TEST(AsciicastReader, OutputComesBackFromItsEvents) {
+    std::mt19937 random(7);
+    const std::string pieces[] = {"a", "Z", " ", "\r\n", "\x1b[38;5;200m", "\x1b]0;t\x07", "\xC3\xA9", "\xE2\x82\xAC",
+                                  "\xF0\x9F\x98\x80", "\"", "\\", "\t", std::string(1, '\0'), "\x7f", "\xC2\x9b"};
+    std::string output;
+    while (output.size() < 20000) output += pieces[random() % std::size(pieces)];
+    std::vector<std::string_view> blocks;
+    for (std::size_t at = 0; at < output.size();) {
+        const std::size_t size = std::min<std::size_t>(random() % 40, output.size() - at);
+        blocks.push_back(std::string_view(output).substr(at, size));
+        at += size;
+    }
+    EXPECT_EQ(decodedText(encode(blocks)), output);
+}
+
+}  // namespace
+}  // namespace vtsnap
