@@ -207,17 +207,6 @@ void Grid::blankCells(std::int32_t row, std::int32_t from, std::int32_t to, Cell
     setAttrs(r, from, to - from + 1, fill);
 }
 
-// Marks rows first..last blank in `fill`, whatever they held.
-void Grid::markBlank(std::int32_t first, std::int32_t last, CellAttr fill) {
-    for (std::int32_t row = first; row <= last; ++row) {
-        Row& r = at(row);
-        r.generation = generation_;
-        r.blank = true;
-        r.fill = fill;
-    }
-    if (fill != wipeFill_ && first <= last) usedRows_ = std::max(usedRows_, last + 1);
-}
-
 void Grid::clearRow(std::int32_t row, CellAttr fill) {
     if (row < 0 || row >= rows_) return;
     markBlank(row, row, fill);
@@ -254,23 +243,11 @@ void Grid::reverse(std::int32_t first, std::int32_t last) {
     while (first < last) std::swap(at(first++), at(last--));
 }
 
-void Grid::moveRing(std::int32_t n) {
-    top_ += n;
-    if (top_ >= rows_) top_ -= rows_;
-    if (top_ < 0) top_ += rows_;
-}
-
-void Grid::scrollRowsUp(std::int32_t first, std::int32_t last, std::int32_t n, CellAttr fill) {
-    if (first == 0 && last == rows_ - 1) {
-        // The whole screen: the ring turns instead of every row moving.
-        moveRing(n);
-        usedRows_ = std::max(usedRows_ - n, 0);
-    } else {
-        // Three reversals rotate the rows in place, swapping containers.
-        reverse(first, first + n - 1);
-        reverse(first + n, last);
-        reverse(first, last);
-    }
+// Three reversals rotate the rows in place, swapping containers.
+void Grid::rotateRowsUp(std::int32_t first, std::int32_t last, std::int32_t n, CellAttr fill) {
+    reverse(first, first + n - 1);
+    reverse(first + n, last);
+    reverse(first, last);
     markBlank(last - n + 1, last, fill);
 }
 

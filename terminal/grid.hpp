@@ -161,6 +161,7 @@ private:
     void dropMarks(Row& r, std::int32_t from, std::int32_t to);
     void shiftMarks(Row& r, std::int32_t from, std::int32_t by);
     void markBlank(std::int32_t first, std::int32_t last, CellAttr fill);
+    void rotateRowsUp(std::int32_t first, std::int32_t last, std::int32_t n, CellAttr fill);
     void reverse(std::int32_t first, std::int32_t last);
     void moveRing(std::int32_t n);
 
@@ -285,6 +286,35 @@ inline void Grid::writeText(std::int32_t row, std::int32_t col, const Unit* text
     grid_detail::copyUnits(r.chars + col, text, count);
     if constexpr (sizeof(Unit) > 1) r.mayCut = true;
     setAttrs(r, col, count, attr);
+}
+
+// Marks rows first..last blank in `fill`, whatever they held.
+inline void Grid::markBlank(std::int32_t first, std::int32_t last, CellAttr fill) {
+    for (std::int32_t row = first; row <= last; ++row) {
+        Row& r = at(row);
+        r.generation = generation_;
+        r.blank = true;
+        r.fill = fill;
+    }
+    if (fill != wipeFill_ && first <= last) usedRows_ = std::max(usedRows_, last + 1);
+}
+
+inline void Grid::moveRing(std::int32_t n) {
+    top_ += n;
+    if (top_ >= rows_) top_ -= rows_;
+    if (top_ < 0) top_ += rows_;
+}
+
+// Inline: a line feed at the bottom of the screen ends here.
+inline void Grid::scrollRowsUp(std::int32_t first, std::int32_t last, std::int32_t n, CellAttr fill) {
+    if (first != 0 || last != rows_ - 1) [[unlikely]] {
+        rotateRowsUp(first, last, n, fill);
+        return;
+    }
+    // The whole screen: the ring turns instead of every row moving.
+    moveRing(n);
+    usedRows_ = std::max(usedRows_ - n, 0);
+    markBlank(last - n + 1, last, fill);
 }
 
 }  // namespace vtsnap
