@@ -24,6 +24,10 @@
 #include "terminal/csi_params.hpp"
 #include "terminal/widen.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vtsnap {
 
 enum class ParserState : std::uint8_t {
@@ -201,8 +205,22 @@ inline std::uint64_t printableStops(std::uint64_t word) {
     return ((word - kOnes * 0x20) | (word + kOnes) | word) & kHigh;
 }
 
-// The end of a run of printable ASCII starting at `p`, eight bytes at a time.
+// The end of a run of printable ASCII starting at `p`: sixteen bytes at a
+// time where SSE2 is (every x86-64), then eight.
 inline const std::uint8_t* asciiTextEnd(const std::uint8_t* p, const std::uint8_t* end) {
+#if defined(__SSE2__)
+    // Adding 0x60 takes 0x20-0x7E, and nothing else, to the signed bytes
+    // below -33.
+    const __m128i shift = _mm_set1_epi8(0x60);
+    const __m128i limit = _mm_set1_epi8(-33);
+    while (end - p >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i printable = _mm_cmplt_epi8(_mm_add_epi8(bytes, shift), limit);
+        if (const auto stops = static_cast<std::uint32_t>(~_mm_movemask_epi8(printable)) & 0xFFFFu; stops != 0)
+            return p + std::countr_zero(stops);
+        p += 16;
+    }
+#endif
     while (end - p >= 8) {
         std::uint64_t word;
         std::memcpy(&word, p, 8);
