@@ -157,5 +157,18 @@ TEST(Decoder, TextRunsDecodeAsByteAtATime) {
     }
 }
 
+// Runs of printable ASCII are found many bytes at a time: every byte value,
+// at every place in a run longer than one step, must end the run where
+// byte-at-a-time feeding ends it.
+TEST(Decoder, EveryByteEndsAnAsciiRunWhereItShould) {
+    for (int value = 0; value < 256; ++value) {
+        for (std::size_t at = 0; at < 40; ++at) {
+            std::string bytes(48, 'x');
+            bytes[at] = static_cast<char>(value);
+            ASSERT_EQ(decode(bytes, bytes.size()), decode(bytes, 1)) << "byte " << value << " at " << at;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vtsnap::test
