@@ -385,6 +385,30 @@ TEST_F(VtsnapTest, TheRecordingReplaysToTheLiveScreen) {
     EXPECT_EQ(readFile(replay), last);
 }
 
+// -html: the last page of the live run is the one vtsnap-render makes from
+// the run's recording, and has no refresh; its rows carry the program's colour.
+TEST_F(VtsnapTest, TheLastPageIsTheRecordingsPage) {
+    const auto out = fresh(L"out.txt");
+    const auto page = fresh(L"page.html");
+    const auto cast = fresh(L"run.cast");
+    const auto replay = fresh(L"replay.txt");
+    const auto replayPage = fresh(L"replay.html");
+    ToolRun run(L"-rows=10 -Html=" + quoted(page) + L" -record=" + quoted(cast) + L" " +
+                    child(L"lines 300 row color 0x0C Red") + L" " + quoted(out),
+                work);
+    EXPECT_EQ(run.exitCode(), 0u);
+    ToolRun render(L"-html=" + quoted(replayPage) + L" " + quoted(cast) + L" " + quoted(replay), work, L"",
+                   binDirectory() + L"\\vtsnap-render.exe");
+    EXPECT_EQ(render.exitCode(), 0u);
+    const std::string live = readFile(page);
+    EXPECT_EQ(live.rfind("<!DOCTYPE html>", 0), 0u) << live.substr(0, 200);
+    EXPECT_EQ(live.find("http-equiv=\"refresh\""), std::string::npos);
+    EXPECT_NE(live.find("row 300"), std::string::npos);
+    EXPECT_NE(live.find("class=\"f9\">Red<"), std::string::npos) << live;
+    EXPECT_EQ(live, readFile(replayPage));
+    EXPECT_EQ(readFile(out), readFile(replay));
+}
+
 // The edges where the tool meets the user's files and mistakes, one command
 // line a row, with every file named checked byte for byte afterwards.
 TEST_F(VtsnapTest, EveryCommandLineOfTheTable) {
