@@ -25,8 +25,9 @@
 // version on standard output.
 //
 // Exit codes: 0 done; 1 the input could not be read, a recording's line is
-// not asciicast, or the output or the log not written (the path and the
-// reason go to stderr); 2 usage error (unknown option, not exactly two
+// not asciicast, the output, the log or the page not written (the path and
+// the reason go to stderr), or two of INPUT, OUTPUT, the log and the page
+// are one file (nothing is then opened); 2 usage error (unknown option, not exactly two
 // operands, a bad -chunk= or -at=, -at= on a raw stream), with a one-line
 // usage on stderr.
 
@@ -37,6 +38,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <optional>
@@ -83,7 +85,8 @@ constexpr std::string_view kHelp =
     "  --help, --version  this text, or the version, when it is the only argument\n"
     "\n"
     "Exit code: 0 done; 1 the input could not be read or is not a recording past its\n"
-    "header, or the output, the log or the page not written; 2 a usage error.\n";
+    "header, the output, the log or the page not written, or two of INPUT, OUTPUT,\n"
+    "the log and the page one file; 2 a usage error.\n";
 
 struct Options {
     // Unset: the recording's size, or the default.
@@ -350,6 +353,45 @@ bool decodeRecording(Input& input, const std::string& shownInput, std::optional<
     return true;
 }
 
+// Whether two of the files named on the command line are one: by identity
+// where both exist (regular files only: a device or a pipe may be named any
+// number of times), by their absolute, normal names where one does not yet.
+bool sameFile(const std::string& a, const std::string& b) {
+    namespace fs = std::filesystem;
+    std::error_code errorA, errorB;
+    const fs::file_status statusA = fs::status(a, errorA);
+    const fs::file_status statusB = fs::status(b, errorB);
+    if (fs::exists(statusA) && fs::exists(statusB)) {
+        if (!fs::is_regular_file(statusA) || !fs::is_regular_file(statusB)) return false;
+        std::error_code error;
+        return fs::equivalent(a, b, error) && !error;
+    }
+    const fs::path normalA = fs::weakly_canonical(fs::absolute(a, errorA), errorA);
+    const fs::path normalB = fs::weakly_canonical(fs::absolute(b, errorB), errorB);
+    return !errorA && !errorB && normalA == normalB;
+}
+
+// The log is created before the input is read, and the output and the page
+// replace whatever they name: one file as two of them would lose the
+// recording or mix the results up. Nothing is opened then.
+bool namesOneFileTwice(const Options& options) {
+    std::vector<std::string> named;
+    if (options.input != "-") named.push_back(options.input);
+    if (options.output != "-") named.push_back(options.output);
+    if (options.log) named.push_back(*options.log);
+    if (options.html) named.push_back(*options.html);
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (sameFile(named[i], named[j])) {
+                std::fprintf(stderr, "vtsnap-render: %s and %s are the same file\n", named[j].c_str(),
+                             named[i].c_str());
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 int run(int argc, char** argv) {
     const std::vector<std::string_view> args(argv, argv + std::max(argc, 0));
     switch (aboutRequest(args)) {
@@ -363,6 +405,7 @@ int run(int argc, char** argv) {
         return 2;
     }
     useBinaryStdio();
+    if (namesOneFileTwice(options)) return 1;
 
     const File inputFile = openInput(options.input);
     if (!inputFile) return 1;

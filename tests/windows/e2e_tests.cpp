@@ -455,6 +455,10 @@ TEST_F(VtsnapTest, EveryCommandLineOfTheTable) {
          "outputfile\r\n",
          true, toolPath()},
         {"vtsnap-render --version", L"--version", 0, {}, "vtsnap-render" + version + "\r\n", false, render},
+        {"vtsnap-render's log on its input", L"-log=.\\same.txt same.txt out.txt", 1, {{L"same.txt", "keep"}},
+         "vtsnap-render: same.txt and .\\same.txt are the same file\r\n", false, render},
+        {"vtsnap-render's output on its input, in other case", L"same.txt SAME.TXT", 1, {{L"same.txt", "keep"}},
+         "vtsnap-render: same.txt and SAME.TXT are the same file\r\n", false, render},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
