@@ -16,11 +16,18 @@ unavailable() {
 
 command -v node >/dev/null || unavailable "node is not installed (tests/setup-debian.sh installs it)"
 lock=$source_dir/tests/differential/package-lock.json
-if [ ! -f "$modules/node_modules/@xterm/headless/package.json" ] || ! cmp -s "$lock" "$modules/package-lock.json"; then
+# Tests that run at once share the install: one installs while the others
+# wait, and the lock file is copied beside the modules only once they are
+# whole, so that it marks a finished install.
+mkdir -p "$modules"
+exec {install_lock}>"$modules/.installing"
+flock "$install_lock"
+if [ ! -f "$modules/node_modules/@xterm/headless/package.json" ] || ! cmp -s "$lock" "$modules/installed-lock.json"; then
   command -v npm >/dev/null || unavailable "npm is not installed (tests/setup-debian.sh installs it)"
-  mkdir -p "$modules"
-  rm -f "$modules/package-lock.json"
+  rm -f "$modules/installed-lock.json"
   cp "$source_dir/tests/differential/package.json" "$lock" "$modules/"
   npm ci --prefix "$modules" --no-audit --no-fund --silent >"$modules/npm.log" 2>&1 ||
-    { rm -f "$modules/package-lock.json"; unavailable "npm ci failed: $(tail -n 3 "$modules/npm.log")"; }
+    unavailable "npm ci failed: $(tail -n 3 "$modules/npm.log")"
+  cp "$lock" "$modules/installed-lock.json"
 fi
+flock -u "$install_lock"
