@@ -213,7 +213,8 @@ bool writeAll(const std::string& path, const std::string& bytes) {
 // lines for a recording.
 class Input {
 public:
-    explicit Input(std::FILE* file) : file_(file), buffer_(64 << 10) {}
+    // The stream's own buffer is switched off: this one takes the reads.
+    explicit Input(std::FILE* file) : file_(file), buffer_(64 << 10) { std::setvbuf(file_, nullptr, _IONBF, 0); }
 
     // The next byte, without taking it; -1 at the end.
     int peek() {
