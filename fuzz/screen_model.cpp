@@ -303,7 +303,7 @@ void Terminal::csiDispatch(std::uint8_t final) {
     switch (final) {
     case '@':
         wrapPending = false;
-        insertChars(n);
+        insertChars(n, eraseAttr());
         break;
     case 'P':
         wrapPending = false;
@@ -568,31 +568,32 @@ void Terminal::repeat(std::int32_t n) {
 }
 
 // Insert mode makes room for a character as ICH does, but a wide character
-// the cursor is inside is cut first, as a write there would cut it.
+// the cursor is inside is cut first, as a write there would cut it, and what
+// is blanked takes the character's colours.
 void Terminal::insertForText(std::int32_t n) {
     Row& row = grid[at(cursorRow)];
     if (row[at(cursorCol)].secondHalf) {
         row[at(cursorCol - 1)] = Cell{U' ', currentAttr};
         row[at(cursorCol)] = Cell{U' ', currentAttr};
     }
-    insertChars(n);
+    insertChars(n, currentAttr);
 }
 
 // ICH: the cells from the cursor move right by n, those pushed past the last
 // column are gone, and n blanks take their place. A wide character cut by
-// the cursor or by the end of the row is blanked; its second half, cut off
-// at the cursor, moves on as a blank of its own colours.
-void Terminal::insertChars(std::int32_t n) {
+// the cursor or by the end of the row is blanked in `fill`; its second half,
+// cut off at the cursor, moves on as a blank of its own colours.
+void Terminal::insertChars(std::int32_t n, CellAttr fill) {
     Row& row = grid[at(cursorRow)];
     const std::int32_t k = std::min(n, cols - cursorCol);
     if (row[at(cursorCol)].secondHalf) {
-        row[at(cursorCol - 1)] = Cell{U' ', eraseAttr()};
+        row[at(cursorCol - 1)] = Cell{U' ', fill};
         row[at(cursorCol)] = Cell{U' ', row[at(cursorCol)].attr};
     }
     for (std::int32_t c = cols - 1; c >= cursorCol + k; --c) row[at(c)] = row[at(c - k)];
-    for (std::int32_t c = cursorCol; c < cursorCol + k; ++c) row[at(c)] = Cell{U' ', eraseAttr()};
+    for (std::int32_t c = cursorCol; c < cursorCol + k; ++c) row[at(c)] = Cell{U' ', fill};
     if (charWidth(row[at(cols - 1)].ch) == 2 && !row[at(cols - 1)].secondHalf)
-        row[at(cols - 1)] = Cell{U' ', eraseAttr()};
+        row[at(cols - 1)] = Cell{U' ', fill};
 }
 
 // DCH: the cells from the cursor move left by n over the n deleted, and

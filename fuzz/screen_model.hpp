@@ -101,7 +101,7 @@ private:
     // half of a wide character, becomes a blank in `attr`.
     void overwrite(Row& row, std::int32_t col, Cell cell, CellAttr attr);
     void insertForText(std::int32_t n);
-    void insertChars(std::int32_t n);
+    void insertChars(std::int32_t n, CellAttr fill);
     void deleteChars(std::int32_t n);
     void repeat(std::int32_t n);
     void lineFeed();

@@ -43,9 +43,11 @@ void Screen::putNarrow(char32_t c) {
     }
     if (insertMode_) {
         // The wide character the cursor is inside is cut as by any write,
-        // before the cells move.
+        // before the cells move. What the shift cuts at the end of the row
+        // is blanked in the character's colours too, as xterm.js blanks it
+        // (CSI @ blanks it in the erase colours).
         grid_.cutWide(cursorRow_, cursorCol_, currentAttr_);
-        grid_.insertCells(cursorRow_, cursorCol_, 1, eraseAttr());
+        grid_.insertCells(cursorRow_, cursorCol_, 1, currentAttr_);
     }
     grid_.writeText(cursorRow_, cursorCol_, &c, 1, currentAttr_);
     joinRow_ = cursorRow_;
@@ -80,7 +82,7 @@ void Screen::putWide(char32_t c) {
     }
     if (insertMode_) {
         grid_.cutWide(cursorRow_, cursorCol_, currentAttr_);
-        grid_.insertCells(cursorRow_, cursorCol_, 2, eraseAttr());
+        grid_.insertCells(cursorRow_, cursorCol_, 2, currentAttr_);
     }
     const char32_t cells[2] = {c, kWideContinuation};
     grid_.writeText(cursorRow_, cursorCol_, cells, 2, currentAttr_);

@@ -61,7 +61,8 @@ private:
     CellAttr cellAttr(std::int32_t row, std::int32_t col) const { return grid_.cellAttr(row, col); }
 
     // The terminal's operations. Cells they blank take the current background
-    // with the default foreground.
+    // with the default foreground (text in insert mode blanks what it cuts in
+    // its own colours).
     void putChar(char32_t c);  // any character, as text from the program
     void lineFeed();
     void scrollUp(std::int32_t n);

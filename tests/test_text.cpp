@@ -77,6 +77,14 @@ const StreamCase kTextCases[] = {
     {"DeleteFromASecondHalf", NI HON "\r" CSI "2G" CSI "P", fileOf({" " HON})},
     {"DeleteAFirstHalf", NI HON "\r" CSI "3G" CSI "P", fileOf({NI})},
     {"InsertModeWide", "ab\r" CSI "4h" NI, fileOf({NI "ab"})},
+    // The half left at the end of the row is blanked in the text's colours
+    // by insert mode, in the erase colours by CSI @ (DCH brings it into view).
+    {"InsertModeTextPushesAWideCharacterOffTheEdge",
+     "ab" NI HON "\r" CSI "4h" CSI "31;42mx" CSI "4l" CSI "0m\r" CSI "P" CSI "6Gz",
+     fileOf({"ab" NI CSI "31m" CSI "42m " CSI "39m" CSI "49mz"}), {.cols = 6, .rows = 1, .color = true}},
+    {"InsertCharactersPushesAWideCharacterOffTheEdgeInTheEraseColours",
+     "ab" NI HON "\r" CSI "31;42m" CSI "@" CSI "0m" CSI "P" CSI "6Gz",
+     fileOf({"ab" NI CSI "42m " CSI "49mz"}), {.cols = 6, .rows = 1, .color = true}},
     {"RepeatedWide", NI CSI "2b", fileOf({NI NI NI})},
     // A wide character dropped for want of room: a mark after it has no
     // character printed just before it, and REP repeats only the dropped one.
