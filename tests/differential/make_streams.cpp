@@ -25,8 +25,12 @@
 //     where the column is known, and one that is dropped at the margin, or
 //     that fills the last two columns, is followed by a fence: xterm.js joins
 //     what comes next in the same run of text to the cell before the cursor,
-//     and leaves the wide character in the last two columns whole.
+//     and leaves the wide character in the last two columns whole;
+//   - ICH is followed by ECH over the cells it moved, in case it split a wide
+//     character: xterm.js moves the second half on as an empty cell that
+//     later text colours.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -445,8 +449,22 @@ void writeItem(const Item& item, State& s, std::string& out) {
     case Kind::Edit: {
         static constexpr char kFinals[] = {'@', 'P', 'X'};
         w.csi();
-        if (pick(1, 3)) w.num(pick(2, 3) ? 1 + pick(3, 8) : pick(3, 150));
-        w.put(kFinals[pick(0, 3)]);
+        int n = 1;
+        if (pick(1, 3)) {
+            n = pick(2, 3) ? 1 + pick(3, 8) : pick(3, 150);
+            w.num(n);
+        }
+        const char final = kFinals[pick(0, 3)];
+        w.put(final);
+        // ICH from the second half of a wide character: xterm.js moves that
+        // half on as an empty cell, which the next text to end just left of
+        // it colours; the screen blanks it. ECH over the moved cells clears it
+        // on both sides.
+        if (final == '@' && s.wide) {
+            w.csi();
+            w.num(std::max(n, 1) + 1);
+            w.put('X');
+        }
         break;
     }
     case Kind::Lines: {
@@ -705,11 +723,14 @@ void writeItem(const Item& item, State& s, std::string& out) {
         // pending, or one put where the cursor was. Stacked up to four.
         const int where = pick(0, 4);
         bool wideBase = pick(1, 3) == 0;
+        bool lastTwo = false;  // a wide base fills the last two columns
         if (where == 0 && s.joinable) {
             wideBase = false;
         } else {
             if (where == 1) {
-                w.toColumn(1 + pick(2, kCols - 1), r[3]);
+                const int column = 1 + pick(2, kCols - 1);
+                w.toColumn(column, r[3]);
+                lastTwo = column == kCols - 1;
             } else if (where == 2) {
                 w.toColumn(kCols, r[3]);
                 wideBase = false;  // it would wrap, or be dropped
@@ -724,6 +745,12 @@ void writeItem(const Item& item, State& s, std::string& out) {
         }
         const int marks = 1 + pick(5, 4);
         for (int i = 0; i < marks; ++i) w.utf8(joiningChar(r[6 + i]));
+        // Without auto-wrap, what comes next over the last column keeps a
+        // wide character there whole in xterm.js, as in the margin item.
+        if (wideBase && lastTwo && !s.autowrap) {
+            w.fence();
+            break;
+        }
         if (pick(10, 3) == 0) w.put(kPrintable[1 + r[11] % 94]);
         joinable = true;
         break;
@@ -741,7 +768,12 @@ void writeItem(const Item& item, State& s, std::string& out) {
         for (int i = 0; i < n; ++i) {
             const std::uint32_t v = r[4 + i];
             fenced = false;
-            if (v % 3 != 0) {
+            // Without auto-wrap, a wide character is dropped in the last
+            // column; xterm.js still blanks a wide character whose second
+            // half the cursor is on when its run of text starts there. The
+            // first character of the item may be on one.
+            const bool wide = v % 3 != 0 && (i > 0 || x < kCols - 1 || s.autowrap);
+            if (wide) {
                 w.utf8(wideChar(v >> 2));
                 if (x + 2 <= kCols) {
                     x += 2;
