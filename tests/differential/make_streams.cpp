@@ -330,7 +330,12 @@ void writeItem(const Item& item, State& s, std::string& out) {
         case 8: w.put('\0'); break;
         case 9: w.put('\x18'); break;
         case 10: w.put('\x1A'); break;
-        default: w.put('\x7F'); break;
+        default:
+            // DEL changes nothing on either side, so an invalid sequence
+            // before it still comes before a REP after it.
+            w.put('\x7F');
+            invalid = s.repBlocked;
+            break;
         }
         break;
     }
