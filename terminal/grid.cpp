@@ -77,22 +77,25 @@ Grid::Row& Grid::layDown(Row& r, std::int32_t row, std::int32_t from, std::int32
     return r;
 }
 
-Grid::Row& Grid::prepare(std::int32_t row, CellAttr attr) {
-    Row& r = blank(at(row)) ? layDown(at(row), row) : at(row);
+// The colour store of a row that never had one written is filled with the
+// defaults before the first colour that is not goes in.
+void Grid::takeColours(Row& r, CellAttr attr) {
     if (r.untouched && !isDefault(attr)) {
         fillCells(r.attrs, cols_, CellAttr{});
         r.untouched = false;
     }
+}
+
+Grid::Row& Grid::prepare(std::int32_t row, CellAttr attr) {
+    Row& r = blank(at(row)) ? layDown(at(row), row) : at(row);
+    takeColours(r, attr);
     return r;
 }
 
 Grid::Row& Grid::prepareWrite(Row& r, std::int32_t row, std::int32_t from, std::int32_t to, CellAttr attr) {
     const bool wasBlank = blank(r);
     if (wasBlank) layDown(r, row, from, to);
-    if (r.untouched && !isDefault(attr)) {
-        fillCells(r.attrs, cols_, CellAttr{});
-        r.untouched = false;
-    }
+    takeColours(r, attr);
     // Colours first: blanking a cut half writes one.
     if (!wasBlank && needsClearing(r, from, to)) clearCells(r, from, to, attr);
     return r;

@@ -146,6 +146,7 @@ private:
     // writeText's slow way: as prepare, then clearCells where a row that was
     // laid down already needs it, for cells `from` to `to` - 1.
     Row& prepareWrite(Row& r, std::int32_t row, std::int32_t from, std::int32_t to, CellAttr attr);
+    void takeColours(Row& r, CellAttr attr);
     void setAttrs(Row& r, std::int32_t col, std::int32_t count, CellAttr attr);
     // Before cells from..to-1 of a laid-down row are written over: true when
     // the write may cut a wide character or the row has marks, which
