@@ -124,6 +124,22 @@ elseif(CASE STREQUAL "chunk_sizes")
     expect_exit(0 -color -chunk=${chunk} "${WORK}/in.txt" "${WORK}/out${chunk}.txt")
     expect_hex("${WORK}/out${chunk}.txt" "${color_hex}")
   endforeach()
+  # An input several times the tool's read buffer, starting with a brace so
+  # that it is first read as a line and put back: blocks that straddle the
+  # buffer's refills, or are larger than it, lose and repeat no byte.
+  set(big "{0000 not a header${CR}\n")
+  foreach(i RANGE 1 4000)
+    string(APPEND big "line ${i} of the long stream${CR}\n")
+  endforeach()
+  file(WRITE "${WORK}/big.txt" "${big}")
+  file(READ "${WORK}/big.txt" big_hex HEX)
+  foreach(chunk 1000 4096 70000 1048576)
+    expect_exit(0 -rows=2 -chunk=${chunk} -log=${WORK}/big${chunk}.log "${WORK}/big.txt" "${WORK}/big${chunk}.txt")
+    file(READ "${WORK}/big${chunk}.log" log_hex HEX)
+    if(NOT log_hex STREQUAL "efbbbf${big_hex}")
+      message(FATAL_ERROR "-chunk=${chunk}: ${WORK}/big${chunk}.log is not ${WORK}/big.txt after a byte-order mark")
+    endif()
+  endforeach()
 
 elseif(CASE STREQUAL "dimensions")
   file(WRITE "${WORK}/lines.txt" "abcdefg${CR}\n2${CR}\n3")

@@ -42,6 +42,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -222,16 +223,24 @@ public:
         return static_cast<unsigned char>(buffer_[at_]);
     }
 
-    // Up to `size` bytes, fewer only at the end of the input.
-    std::size_t read(std::uint8_t* out, std::size_t size) {
+    // The next `size` bytes, fewer only at the end of the input: in place
+    // while the buffer holds them whole, else gathered into `scratch`.
+    std::span<const std::uint8_t> next(std::size_t size, std::vector<std::uint8_t>& scratch) {
+        if (at_ == end_ && !fill()) return {};
+        if (end_ - at_ >= size) {
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(buffer_.data()) + at_;
+            at_ += size;
+            return {bytes, size};
+        }
+        scratch.resize(size);
         std::size_t got = 0;
         while (got < size && (at_ != end_ || fill())) {
             const std::size_t part = std::min(size - got, end_ - at_);
-            std::memcpy(out + got, buffer_.data() + at_, part);
+            std::memcpy(scratch.data() + got, buffer_.data() + at_, part);
             at_ += part;
             got += part;
         }
-        return got;
+        return {scratch.data(), got};
     }
 
     enum class Line { None, Ended, Last, TooLong };
@@ -319,11 +328,11 @@ struct Target {
 // Feeds a raw stream a block at a time: every block but the last has exactly
 // `chunk` bytes, wherever the input comes from.
 bool decodeStream(Input& input, std::size_t chunk, Target& target) {
-    std::vector<std::uint8_t> block(chunk);
+    std::vector<std::uint8_t> scratch;
     for (;;) {
-        const std::size_t got = input.read(block.data(), block.size());
-        if (got > 0 && !target.feed(block.data(), got)) return false;
-        if (got < block.size()) return true;
+        const std::span<const std::uint8_t> block = input.next(chunk, scratch);
+        if (!block.empty() && !target.feed(block.data(), block.size())) return false;
+        if (block.size() < chunk) return true;
     }
 }
 
