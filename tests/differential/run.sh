@@ -11,6 +11,5 @@ set -uo pipefail
 source "$(dirname "$0")/xterm_modules.sh"
 
 render=$build/vtsnap-render
-[ -x "$render" ] || render=$build/tools/vtsnap-render
 NODE_PATH=$modules/node_modules exec node "$source_dir/tests/differential/differential.js" \
   --render "$render" --gen "$build/tests/vtsnap-diffgen" "$@"
