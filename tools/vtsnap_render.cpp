@@ -27,9 +27,9 @@
 // Exit codes: 0 done; 1 the input could not be read, a recording's line is
 // not asciicast, the output, the log or the page not written (the path and
 // the reason go to stderr), or two of INPUT, OUTPUT, the log and the page
-// are one file (nothing is then opened); 2 usage error (unknown option, not exactly two
-// operands, a bad -chunk= or -at=, -at= on a raw stream), with a one-line
-// usage on stderr.
+// are one file (nothing is then opened); 2 usage error (unknown option, not
+// exactly two operands, a bad -chunk= or -at=, -at= on a raw stream), with a
+// one-line usage on stderr.
 
 #include <algorithm>
 #include <cerrno>
