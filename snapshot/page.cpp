@@ -1,10 +1,10 @@
 #include "snapshot/page.hpp"
 
-#include <array>
 #include <cstddef>
 #include <span>
 #include <string_view>
 
+#include "snapshot/markup.hpp"
 #include "snapshot/render.hpp"
 #include "terminal/color.hpp"
 
@@ -15,75 +15,21 @@ namespace {
 // Rows keep their height and cells their width whatever the fonts: a
 // character outside ASCII sits in a box one or two columns wide (`ch` is the
 // width of one column of a monospace font), so that a glyph from a fallback
-// font cannot push the rest of its row out of line.
-constexpr std::string_view kStyle =
-    ":root{--fg:#000000;--bg:#ffffff}\n"
-    "@media (prefers-color-scheme:dark){:root{--fg:#e5e5e5;--bg:#000000}}\n"
-    "body{margin:0;padding:8px;color:var(--fg);background:var(--bg)}\n"
-    ".s{font-family:\"DejaVu Sans Mono\",\"Cascadia Mono\",Consolas,Menlo,\"Liberation Mono\",monospace;"
-    "font-size:14px;line-height:18px}\n"
-    ".r{height:18px;white-space:pre}\n"
-    ".r span{display:inline-block;vertical-align:top;height:18px}\n"
-    ".r .w{width:2ch;text-align:center}.r .n{width:1ch;text-align:center}\n";
-
-using Hex = std::array<char, 7>;
-
-constexpr Hex hexOf(Rgb c) {
-    constexpr char kDigits[] = "0123456789abcdef";
-    return {'#', kDigits[c.r >> 4], kDigits[c.r & 15], kDigits[c.g >> 4],
-            kDigits[c.g & 15], kDigits[c.b >> 4], kDigits[c.b & 15]};
-}
-
-constexpr std::array<Hex, 256> kPaletteHex = [] {
-    std::array<Hex, 256> table{};
-    for (std::size_t i = 0; i < 256; ++i) table[i] = hexOf(kPalette[i]);
-    return table;
-}();
-
-void appendHex(std::string& out, ColorValue v) {
-    const Hex hex = isDirectColor(v) ? hexOf(rgbOf(v)) : kPaletteHex[v & 0xFF];
-    out.append(hex.data(), hex.size());
-}
-
-// The basic and bright colours as classes, the common case kept short.
-const std::string& paletteRules() {
-    static const std::string rules = [] {
-        std::string css;
-        for (std::uint32_t i = 0; i < 16; ++i) {
-            css += ".f";
-            appendDecimal(css, i);
-            css += "{color:";
-            appendHex(css, i);
-            css += "}.b";
-            appendDecimal(css, i);
-            css += "{background:";
-            appendHex(css, i);
-            css += "}\n";
-        }
-        return css;
+// font cannot push the rest of its row out of line. The basic and bright
+// colours are classes, the common case kept short.
+const std::string& style() {
+    static const std::string css = [] {
+        std::string rules;
+        ((((rules += ":root{--fg:") += kLightForeground) += ";--bg:") += kLightBackground) += "}\n";
+        (((((rules += kDarkScheme) += "{:root{--fg:") += kDarkForeground) += ";--bg:") += kDarkBackground) += "}}\n";
+        rules += "body{margin:0;padding:8px;color:var(--fg);background:var(--bg)}\n";
+        ((rules += ".s{") += kFontFamily) += "font-size:14px;line-height:18px}\n";
+        rules += ".r{height:18px;white-space:pre}\n"
+                 ".r span{display:inline-block;vertical-align:top;height:18px}\n"
+                 ".r .w{width:2ch;text-align:center}.r .n{width:1ch;text-align:center}\n";
+        return rules + paletteRules("color", "background");
     }();
-    return rules;
-}
-
-// Characters that a page must not carry as they are: controls, the line and
-// paragraph separators, surrogates, noncharacters and the byte-order mark.
-// The emulator never puts them in a cell; the page does not rely on it.
-char32_t shown(char32_t v) {
-    const bool control = v < 0x20 || (v >= 0x7F && v < 0xA0);
-    const bool unsafe = v == 0x2028 || v == 0x2029 || v == 0xFEFF || (v >= 0xD800 && v < 0xE000) ||
-                        (v >= 0xFDD0 && v <= 0xFDEF) || (v & 0xFFFE) == 0xFFFE || v > 0x10FFFF;
-    return control || unsafe ? U'\uFFFD' : v;
-}
-
-void appendText(std::string& out, char32_t v) {
-    switch (v) {
-    case U'<': out += "&lt;"; return;
-    case U'>': out += "&gt;"; return;
-    case U'&': out += "&amp;"; return;
-    case U'"': out += "&quot;"; return;
-    case U'\'': out += "&#39;"; return;
-    default: appendUtf8(out, shown(v));
-    }
+    return css;
 }
 
 // A span in colours `a`; `columns` > 0 gives it that width (a run of blanks
@@ -152,17 +98,17 @@ void renderPageRow(std::string& out, const char32_t* chars, const CellAttr* attr
         for (std::int32_t i = c; i < runEnd; ++i) {
             const char32_t cell = chars[i];
             if (cell == kWideContinuation) continue;
-            const char32_t v = shown(cell & kCodePointMask);
+            const char32_t v = markupSafe(cell & kCodePointMask);
             const bool hasMarks = (cell & kHasMarks) != 0;
             if (v < 0x80 && !hasMarks) {
-                appendText(out, v);
+                appendMarkupText(out, v);
                 continue;
             }
             const bool wide = i + 1 < cols && chars[i + 1] == kWideContinuation;
             out += wide ? "<span class=\"w\">" : "<span class=\"n\">";
-            appendText(out, v);
+            appendMarkupText(out, v);
             if (hasMarks && nextMarks != marksEnd) {
-                for (char32_t mark : nextMarks->marks) appendText(out, mark);
+                for (char32_t mark : nextMarks->marks) appendMarkupText(out, mark);
                 ++nextMarks;
             }
             out += "</span>";
@@ -185,8 +131,7 @@ void renderPage(std::string& out, const Screen& screen, bool live) {
     out += "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n";
     if (live) out += "<meta http-equiv=\"refresh\" content=\"1\">\n";
     out += "<meta name=\"color-scheme\" content=\"light dark\">\n<title>vtsnap</title>\n<style>\n";
-    out += kStyle;
-    out += paletteRules();
+    out += style();
     out += "</style></head><body><div class=\"s\">\n";
     const auto [first, last] = occupiedRows(screen);
     const std::int32_t cols = screen.cols();
