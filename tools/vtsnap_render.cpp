@@ -53,6 +53,7 @@
 #include "snapshot/captured_screen.hpp"
 #include "snapshot/page.hpp"
 #include "snapshot/render.hpp"
+#include "snapshot/svg.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
 #include "terminal/screen_size.hpp"
@@ -98,6 +99,7 @@ struct Options {
     std::size_t chunk = kDefaultChunk;
     std::optional<std::string> log;
     std::optional<std::string> html;
+    std::optional<std::string> svg;
     std::string input;
     std::string output;
 };
@@ -158,6 +160,8 @@ bool parseArguments(int argc, char** argv, Options& options) {
             options.log = std::string(arg.substr(5));
         } else if (startsWithName(arg, "-html=")) {
             options.html = std::string(arg.substr(6));
+        } else if (startsWithName(arg, "-svg=")) {
+            options.svg = std::string(arg.substr(5));
         } else {
             return false;
         }
@@ -390,6 +394,7 @@ bool namesOneFileTwice(const Options& options) {
     if (options.output != "-") named.push_back(options.output);
     if (options.log) named.push_back(*options.log);
     if (options.html) named.push_back(*options.html);
+    if (options.svg) named.push_back(*options.svg);
     for (std::size_t i = 0; i < named.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {
             if (sameFile(named[i], named[j])) {
@@ -467,6 +472,11 @@ int run(int argc, char** argv) {
             std::string page;
             renderPage(page, screen, false);
             if (!writeAll(*options.html, page)) return 1;
+        }
+        if (options.svg) {
+            std::string picture;
+            renderSvg(picture, screen);
+            if (!writeAll(*options.svg, picture)) return 1;
         }
         if (transcript && !transcript->finish(screen)) {
             reportFailure(*options.log, transcript->error() != 0 ? transcript->error() : EIO);
