@@ -12,6 +12,7 @@
 #include "bench/streams.hpp"
 #include "snapshot/asciicast.hpp"
 #include "snapshot/page.hpp"
+#include "snapshot/svg.hpp"
 #include "snapshot/render.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
@@ -170,6 +171,23 @@ void BM_RenderPage(benchmark::State& state) {
     state.SetLabel(kind == Filled::Ascii ? "plain" : kind == Filled::Colored ? "color" : "utf8");
 }
 BENCHMARK(BM_RenderPage)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(3)->ReportAggregatesOnly(true);
+
+// The same full screen as the picture, as -svg writes it at every tick.
+void BM_RenderSvg(benchmark::State& state) {
+    const auto kind = static_cast<Filled>(state.range(0));
+    auto screen = fullScreen(kind);
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        std::string out;
+        vtsnap::renderSvg(out, *screen);
+        bytes = out.size();
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+    state.counters["MB"] = static_cast<double>(bytes) / 1e6;
+    state.SetLabel(kind == Filled::Ascii ? "plain" : kind == Filled::Colored ? "color" : "utf8");
+}
+BENCHMARK(BM_RenderSvg)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(3)->ReportAggregatesOnly(true);
 
 }  // namespace
 

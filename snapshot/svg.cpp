@@ -1,7 +1,9 @@
 #include "snapshot/svg.hpp"
 
+#include <cstddef>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "snapshot/markup.hpp"
 #include "snapshot/render.hpp"
@@ -51,10 +53,50 @@ void appendColour(std::string& out, char prefix, ColorValue v, bool centred) {
     }
 }
 
+// The x of every column, "0 9 18 ...", laid out once per picture: the list
+// of a run of columns is a piece of it, and the width of n cells the x of
+// column n.
+class ColumnXs {
+public:
+    explicit ColumnXs(std::int32_t cols) : starts_(static_cast<std::size_t>(cols) + 2) {
+        for (std::int32_t c = 0; c <= cols; ++c) {
+            starts_[static_cast<std::size_t>(c)] = list_.size();
+            appendDecimal(list_, static_cast<std::uint32_t>(c * kSvgCellWidth));
+            list_ += ' ';
+        }
+        starts_[static_cast<std::size_t>(cols) + 1] = list_.size();
+    }
+
+    // The x of columns `from` to `to` - 1, space-separated.
+    void append(std::string& out, std::int32_t from, std::int32_t to) const {
+        const std::size_t start = starts_[static_cast<std::size_t>(from)];
+        out.append(list_, start, starts_[static_cast<std::size_t>(to)] - 1 - start);
+    }
+    void append(std::string& out, std::int32_t col) const { append(out, col, col + 1); }
+
+private:
+    std::string list_;
+    std::vector<std::size_t> starts_;
+};
+
 // `pixels` / 2, which is a whole or a half.
 void appendHalf(std::string& out, std::int32_t pixels) {
     appendDecimal(out, static_cast<std::uint32_t>(pixels / 2));
     if (pixels % 2 != 0) out += ".5";
+}
+
+// Printable ASCII characters as text, as appendMarkupText writes them.
+void appendAsciiText(std::string& out, const char32_t* chars, std::int32_t count) {
+    for (std::int32_t k = 0; k < count;) {
+        std::int32_t end = k;
+        while (end < count && chars[end] != U'<' && chars[end] != U'>' && chars[end] != U'&' && chars[end] != U'"' &&
+               chars[end] != U'\'')
+            ++end;
+        const std::size_t start = out.size();
+        out.resize(start + static_cast<std::size_t>(end - k));
+        for (char* to = out.data() + start; k < end; ++k) *to++ = static_cast<char>(chars[k]);
+        if (k < count) appendMarkupText(out, chars[k++]);
+    }
 }
 
 // A wide character's second cell shows its first cell's colours.
@@ -64,8 +106,8 @@ CellAttr shownAttr(const char32_t* chars, const CellAttr* attrs, std::int32_t c)
 
 // The row's coloured backgrounds, a rectangle for each run of cells in one
 // colour, at `y` within the screen.
-void appendBackgrounds(std::string& out, std::int32_t y, const char32_t* chars, const CellAttr* attrs,
-                       std::int32_t cols) {
+void appendBackgrounds(std::string& out, const ColumnXs& xs, std::string_view y, const char32_t* chars,
+                       const CellAttr* attrs, std::int32_t cols) {
     for (std::int32_t c = 0; c < cols;) {
         const ColorValue bg = shownAttr(chars, attrs, c).bg;
         std::int32_t runEnd = c + 1;
@@ -74,14 +116,11 @@ void appendBackgrounds(std::string& out, std::int32_t y, const char32_t* chars, 
             out += "<rect";
             appendColour(out, 'b', bg, false);
             out += " x=\"";
-            appendDecimal(out, static_cast<std::uint32_t>(c * kSvgCellWidth));
-            out += "\" y=\"";
-            appendDecimal(out, static_cast<std::uint32_t>(y));
-            out += "\" width=\"";
-            appendDecimal(out, static_cast<std::uint32_t>((runEnd - c) * kSvgCellWidth));
-            out += "\" height=\"";
-            appendDecimal(out, static_cast<std::uint32_t>(kSvgCellHeight));
-            out += "\"/>";
+            xs.append(out, c);
+            ((out += "\" y=\"") += y) += "\" width=\"";
+            xs.append(out, runEnd - c);
+            static_assert(kSvgCellHeight == 18);
+            out += "\" height=\"18\"/>";
         }
         c = runEnd;
     }
@@ -93,16 +132,14 @@ void appendBackgrounds(std::string& out, std::int32_t y, const char32_t* chars, 
 // (with its marks) is an element of its own with one x, since readers count
 // the characters of such a list differently (UTF-16 units, code points,
 // clusters).
-void appendText(std::string& out, std::int32_t y, const char32_t* chars, const CellAttr* attrs,
-                std::span<const CellMarks> marks, std::int32_t cols) {
+void appendText(std::string& out, const ColumnXs& xs, std::string_view y, const char32_t* chars,
+                const CellAttr* attrs, std::span<const CellMarks> marks, std::int32_t cols) {
     const std::int32_t textEnd = trimmedCells(chars, cols);
     if (textEnd == 0) return;
     const CellMarks* nextMarks = marks.data();
     const CellMarks* const marksEnd = marks.data() + marks.size();
-    const auto plain = [&](std::int32_t c) {
-        const char32_t cell = chars[c];
-        return (cell & kHasMarks) == 0 && markupSafe(cell) < 0x80;
-    };
+    // Printable ASCII without marks (kHasMarks is a high bit).
+    const auto plain = [&](std::int32_t c) { return chars[c] - 0x20u < 0x5Fu; };
     // The cells that one element holds: ASCII characters, or one other
     // character and its wide character's second cell.
     const auto pieceEnd = [&](std::int32_t c, std::int32_t runEnd) {
@@ -113,9 +150,7 @@ void appendText(std::string& out, std::int32_t y, const char32_t* chars, const C
             while (end < runEnd && chars[end] == kWideContinuation) ++end;
         return end;
     };
-    out += "<text y=\"";
-    appendDecimal(out, static_cast<std::uint32_t>(y));
-    out += "\">";
+    ((out += "<text y=\"") += y) += "\">";
     for (std::int32_t c = 0; c < textEnd;) {
         const ColorValue fg = attrs[c].fg;
         std::int32_t runEnd = c + 1;
@@ -141,12 +176,9 @@ void appendText(std::string& out, std::int32_t y, const char32_t* chars, const C
             appendColour(out, 'f', pieceColour, !plain(i));
             out += " x=\"";
             if (plain(i)) {
-                for (std::int32_t k = i; k < end; ++k) {
-                    if (k != i) out += ' ';
-                    appendDecimal(out, static_cast<std::uint32_t>(k * kSvgCellWidth));
-                }
+                xs.append(out, i, end);
                 out += "\">";
-                for (std::int32_t k = i; k < end; ++k) appendMarkupText(out, chars[k]);
+                appendAsciiText(out, chars + i, end - i);
             } else {
                 appendHalf(out, (i + end) * kSvgCellWidth);
                 out += "\">";
@@ -188,9 +220,16 @@ void renderSvg(std::string& out, const Screen& screen) {
     out += ' ';
     appendDecimal(out, kSvgMargin);
     out += ")\">\n";
+    const ColumnXs xs(cols);
+    std::string y;
+    const auto rowY = [&](std::int32_t r) -> std::string_view {
+        y.clear();
+        appendDecimal(y, static_cast<std::uint32_t>((r - first) * kSvgCellHeight));
+        return y;
+    };
     for (std::int32_t r = first; r <= last; ++r) {
         const std::size_t before = out.size();
-        appendBackgrounds(out, (r - first) * kSvgCellHeight, screen.rowChars(r), screen.rowAttrs(r), cols);
+        appendBackgrounds(out, xs, rowY(r), screen.rowChars(r), screen.rowAttrs(r), cols);
         if (out.size() != before) out += '\n';
     }
     out += "</g>\n<g transform=\"translate(";
@@ -199,8 +238,7 @@ void renderSvg(std::string& out, const Screen& screen) {
     appendDecimal(out, kSvgMargin + kBaseline);
     out += ")\">\n";
     for (std::int32_t r = first; r <= last; ++r)
-        appendText(out, (r - first) * kSvgCellHeight, screen.rowChars(r), screen.rowAttrs(r), screen.rowMarks(r),
-                   cols);
+        appendText(out, xs, rowY(r), screen.rowChars(r), screen.rowAttrs(r), screen.rowMarks(r), cols);
     out += "</g>\n</svg>\n";
 }
 
