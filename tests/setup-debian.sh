@@ -19,6 +19,8 @@ packages=(
   # The page's browser test: headless Chromium, a monospace font, and fonts for wide characters whose glyphs are
   # not two columns wide, as on users' machines.
   chromium fonts-dejavu-core fonts-wqy-microhei fonts-noto-color-emoji
+  # The picture's second renderer.
+  librsvg2-bin
 )
 # Node.js for the differential test: Debian's, unless the machine has its own
 # (a NodeSource nodejs brings npm and conflicts with Debian's npm package).
