@@ -63,7 +63,11 @@ void appendMarkupText(std::string& out, char32_t v) {
     case U'&': out += "&amp;"; return;
     case U'"': out += "&quot;"; return;
     case U'\'': out += "&#39;"; return;
-    default: appendUtf8(out, markupSafe(v));
+    default:
+        if (v >= 0x20 && v < 0x7F)
+            out += static_cast<char>(v);  // most of a page, without the general encoder
+        else
+            appendUtf8(out, markupSafe(v));
     }
 }
 

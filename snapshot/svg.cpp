@@ -1,20 +1,20 @@
 #include "snapshot/svg.hpp"
 
 #include <cstddef>
-#include <span>
 #include <string_view>
 #include <vector>
 
 #include "snapshot/markup.hpp"
 #include "snapshot/render.hpp"
 #include "terminal/color.hpp"
+#include "terminal/row_view.hpp"
 
 namespace vtsnap {
 
 namespace {
 
-// The font's size for a cell 9 pixels wide (DejaVu Sans Mono's advance is
-// 0.602 em), and the baseline within the cell's 18 pixels.
+// The baseline within a cell's 18 pixels, for a 15-pixel font: a cell 9
+// pixels wide is DejaVu Sans Mono's advance (0.602 em) at that size.
 constexpr std::int32_t kBaseline = 13;
 
 // Every character sits at its cell's x, given in the file, so that columns
@@ -99,100 +99,101 @@ void appendAsciiText(std::string& out, const char32_t* chars, std::int32_t count
     }
 }
 
-// A wide character's second cell shows its first cell's colours.
-CellAttr shownAttr(const char32_t* chars, const CellAttr* attrs, std::int32_t c) {
-    return c > 0 && chars[c] == kWideContinuation ? attrs[c - 1] : attrs[c];
-}
-
-// The row's coloured backgrounds, a rectangle for each run of cells in one
-// colour, at `y` within the screen.
-void appendBackgrounds(std::string& out, const ColumnXs& xs, std::string_view y, const char32_t* chars,
-                       const CellAttr* attrs, std::int32_t cols) {
-    for (std::int32_t c = 0; c < cols;) {
-        const ColorValue bg = shownAttr(chars, attrs, c).bg;
-        std::int32_t runEnd = c + 1;
-        while (runEnd < cols && shownAttr(chars, attrs, runEnd).bg == bg) ++runEnd;
-        if (bg != kDefaultColor) {
-            out += "<rect";
-            appendColour(out, 'b', bg, false);
-            out += " x=\"";
-            xs.append(out, c);
-            ((out += "\" y=\"") += y) += "\" width=\"";
-            xs.append(out, runEnd - c);
-            static_assert(kSvgCellHeight == 18);
-            out += "\" height=\"18\"/>";
-        }
-        c = runEnd;
+// The row's coloured backgrounds at `y` within the screen, a rectangle for
+// each run of cells in one background.
+void appendBackgrounds(std::string& out, const ColumnXs& xs, std::string_view y, const RowView& row) {
+    const auto runs = row.runs(0, row.paintEnd());
+    for (auto run = runs.begin(); run != runs.end();) {
+        const ColorValue bg = run->attr.bg;
+        const std::int32_t from = run->col;
+        std::int32_t to = from + run->width;
+        for (++run; run != runs.end() && run->attr.bg == bg; ++run) to = run->col + run->width;
+        if (bg == kDefaultColor) continue;
+        out += "<rect";
+        appendColour(out, 'b', bg, false);
+        out += " x=\"";
+        xs.append(out, from);
+        ((out += "\" y=\"") += y) += "\" width=\"";
+        xs.append(out, to - from);
+        static_assert(kSvgCellHeight == 18);
+        out += "\" height=\"18\"/>";
     }
 }
 
-// The row's text at `y`, up to where the file's line ends: each run of cells
-// in one foreground colour is one element, whose characters each have their
-// own x. ASCII characters take the element's list of x; each other character
-// (with its marks) is an element of its own with one x, since readers count
-// the characters of such a list differently (UTF-16 units, code points,
-// clusters).
-void appendText(std::string& out, const ColumnXs& xs, std::string_view y, const char32_t* chars,
-                const CellAttr* attrs, std::span<const CellMarks> marks, std::int32_t cols) {
-    const std::int32_t textEnd = trimmedCells(chars, cols);
+// What one text element holds: ASCII characters (from `col` to `end`), or one
+// other character with its marks.
+struct Piece {
+    std::int32_t col;
+    std::int32_t end;
+    bool ascii;
+    CellText text;
+};
+
+// Cells `from` to `to`, in foreground `fg`, as one element: each character
+// has its own x. ASCII characters take an element's list of x; each other
+// character is an element of its own with one x, since readers count the
+// characters of such a list differently (UTF-16 units, code points,
+// clusters). A run of one piece carries its colour itself; a longer one
+// holds its pieces.
+void appendRun(std::string& out, const ColumnXs& xs, const RowView& row, std::int32_t from, std::int32_t to,
+               ColorValue fg, std::vector<Piece>& pieces) {
+    // Printable ASCII without marks (kHasMarks is a high bit): the cells as
+    // they are, the common case.
+    const char32_t* chars = row.chars();
+    const auto ascii = [chars](std::int32_t c) { return chars[c] - 0x20u < 0x5Fu; };
+    pieces.clear();
+    for (std::int32_t c = from; c < to;) {
+        if (ascii(c)) {
+            std::int32_t end = c + 1;
+            while (end < to && ascii(end)) ++end;
+            pieces.push_back({c, end, true, {}});
+            c = end;
+            continue;
+        }
+        const CellText t = row.cell(c);
+        if (t.width != 0) pieces.push_back({c, c + t.width, false, t});  // the second half of nothing shows nothing
+        c += t.width != 0 ? t.width : 1;
+    }
+    const bool holds = pieces.size() > 1 && fg != kDefaultColor;
+    if (holds) {
+        out += "<tspan";
+        appendColour(out, 'f', fg, false);
+        out += '>';
+    }
+    const ColorValue pieceColour = pieces.size() == 1 ? fg : kDefaultColor;
+    for (const Piece& piece : pieces) {
+        out += "<tspan";
+        appendColour(out, 'f', pieceColour, !piece.ascii);
+        out += " x=\"";
+        if (piece.ascii) {
+            xs.append(out, piece.col, piece.end);
+            out += "\">";
+            appendAsciiText(out, chars + piece.col, piece.end - piece.col);
+        } else {
+            appendHalf(out, (piece.col + piece.end) * kSvgCellWidth);
+            out += "\">";
+            appendMarkupText(out, piece.text.ch);
+            for (char32_t mark : piece.text.marks) appendMarkupText(out, mark);
+        }
+        out += "</tspan>";
+    }
+    if (holds) out += "</tspan>";
+}
+
+// The row's text at `y`, up to where the file's line ends, a run of cells in
+// one foreground at a time.
+void appendText(std::string& out, const ColumnXs& xs, std::string_view y, const RowView& row,
+                std::vector<Piece>& pieces) {
+    const std::int32_t textEnd = row.textEnd();
     if (textEnd == 0) return;
-    const CellMarks* nextMarks = marks.data();
-    const CellMarks* const marksEnd = marks.data() + marks.size();
-    // Printable ASCII without marks (kHasMarks is a high bit).
-    const auto plain = [&](std::int32_t c) { return chars[c] - 0x20u < 0x5Fu; };
-    // The cells that one element holds: ASCII characters, or one other
-    // character and its wide character's second cell.
-    const auto pieceEnd = [&](std::int32_t c, std::int32_t runEnd) {
-        std::int32_t end = c + 1;
-        if (plain(c))
-            while (end < runEnd && plain(end)) ++end;
-        else
-            while (end < runEnd && chars[end] == kWideContinuation) ++end;
-        return end;
-    };
     ((out += "<text y=\"") += y) += "\">";
-    for (std::int32_t c = 0; c < textEnd;) {
-        const ColorValue fg = attrs[c].fg;
-        std::int32_t runEnd = c + 1;
-        while (runEnd < textEnd && (chars[runEnd] == kWideContinuation || attrs[runEnd].fg == fg)) ++runEnd;
-        // A run of one piece carries its colour itself; a longer one holds
-        // its pieces.
-        const bool onePiece = pieceEnd(c, runEnd) == runEnd;
-        const bool holds = !onePiece && fg != kDefaultColor;
-        const ColorValue pieceColour = onePiece ? fg : kDefaultColor;
-        if (holds) {
-            out += "<tspan";
-            appendColour(out, 'f', fg, false);
-            out += '>';
-        }
-        for (std::int32_t i = c; i < runEnd;) {
-            const std::int32_t end = pieceEnd(i, runEnd);
-            const char32_t cell = chars[i];
-            if (cell == kWideContinuation) {  // the second half of nothing shows nothing
-                i = end;
-                continue;
-            }
-            out += "<tspan";
-            appendColour(out, 'f', pieceColour, !plain(i));
-            out += " x=\"";
-            if (plain(i)) {
-                xs.append(out, i, end);
-                out += "\">";
-                appendAsciiText(out, chars + i, end - i);
-            } else {
-                appendHalf(out, (i + end) * kSvgCellWidth);
-                out += "\">";
-                appendMarkupText(out, cell & kCodePointMask);
-                if ((cell & kHasMarks) != 0 && nextMarks != marksEnd) {
-                    for (char32_t mark : nextMarks->marks) appendMarkupText(out, mark);
-                    ++nextMarks;
-                }
-            }
-            out += "</tspan>";
-            i = end;
-        }
-        if (holds) out += "</tspan>";
-        c = runEnd;
+    const auto runs = row.runs(0, textEnd);
+    for (auto run = runs.begin(); run != runs.end();) {
+        const ColorValue fg = run->attr.fg;
+        const std::int32_t from = run->col;
+        std::int32_t to = from + run->width;
+        for (++run; run != runs.end() && run->attr.fg == fg; ++run) to = run->col + run->width;
+        appendRun(out, xs, row, from, to, fg, pieces);
     }
     out += "</text>\n";
 }
@@ -229,7 +230,7 @@ void renderSvg(std::string& out, const Screen& screen) {
     };
     for (std::int32_t r = first; r <= last; ++r) {
         const std::size_t before = out.size();
-        appendBackgrounds(out, xs, rowY(r), screen.rowChars(r), screen.rowAttrs(r), cols);
+        appendBackgrounds(out, xs, rowY(r), screen.row(r));
         if (out.size() != before) out += '\n';
     }
     out += "</g>\n<g transform=\"translate(";
@@ -237,8 +238,8 @@ void renderSvg(std::string& out, const Screen& screen) {
     out += ' ';
     appendDecimal(out, kSvgMargin + kBaseline);
     out += ")\">\n";
-    for (std::int32_t r = first; r <= last; ++r)
-        appendText(out, xs, rowY(r), screen.rowChars(r), screen.rowAttrs(r), screen.rowMarks(r), cols);
+    std::vector<Piece> pieces;
+    for (std::int32_t r = first; r <= last; ++r) appendText(out, xs, rowY(r), screen.row(r), pieces);
     out += "</g>\n</svg>\n";
 }
 
