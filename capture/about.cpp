@@ -20,8 +20,8 @@ std::string versionText(std::string_view tool) {
 }
 
 std::string_view captureHelp() {
-    return "usage: vtsnap [-rows=N] [-color] [-log=FILE] [-html=FILE] [-record=FILE] program [arguments ...] "
-           "outputfile\n"
+    return "usage: vtsnap [-rows=N] [-color] [-log=FILE] [-html=FILE] [-svg=FILE] [-record=FILE] program "
+           "[arguments ...] outputfile\n"
            "\n"
            "Runs program on a terminal of its own, 120 columns wide, and keeps outputfile\n"
            "holding what its screen shows, as UTF-8 text: rewritten every 500 ms and once\n"
@@ -34,6 +34,8 @@ std::string_view captureHelp() {
            "  -html=FILE     also keep FILE holding the screen as a web page, in colour,\n"
            "                 rewritten with outputfile; it reloads itself while the\n"
            "                 program runs\n"
+           "  -svg=FILE      also keep FILE holding the screen as an SVG picture, in\n"
+           "                 colour, rewritten with outputfile\n"
            "  -record=FILE   also record the run into FILE as asciicast v2, with its\n"
            "                 timing, for asciinema and its players (bytes that are not\n"
            "                 UTF-8 become U+FFFD)\n"
@@ -42,10 +44,10 @@ std::string_view captureHelp() {
            "\n"
            "Exit code: the program's. 1 when the run cannot be set up (a command line\n"
            "without program or output file, a file that cannot be opened or is the\n"
-           "program's own, one file named twice, an output or page that cannot be\n"
-           "rewritten in place), or when the program ended with 0 but the last screen,\n"
-           "the last page, or the end of the log or the recording could not be written\n"
-           "whole.\n";
+           "program's own, one file named twice, an output, page or picture that cannot\n"
+           "be rewritten in place), or when the program ended with 0 but the last\n"
+           "screen, page or picture, or the end of the log or the recording could not be\n"
+           "written whole.\n";
 }
 
 int printToStandardOutput(std::string_view text) {

@@ -69,7 +69,7 @@ if(CASE STREQUAL "usage")
                         "-chunk=1048577;in;out" "-chunk=abc;in;out" "-chunk=;in;out" "-chunk=-5;in;out"
                         "in;out;-color")
     expect_exit(2 ${args})
-    expect_stderr("usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] [-at=SECONDS] INPUT OUTPUT")
+    expect_stderr("usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] [-svg=FILE] [-at=SECONDS] INPUT OUTPUT")
   endforeach()
 
 elseif(CASE STREQUAL "missing_input")

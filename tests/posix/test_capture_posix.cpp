@@ -214,15 +214,15 @@ TEST_F(CaptureTest, ExitCodeIsTheChilds) {
     EXPECT_EQ(run({"sh", "-c", "kill -TERM $$", out()}).exitCode, 128 + SIGTERM);
 }
 
-TEST_F(CaptureTest, AProgramThatCannotStartLeavesAnEmptyFile) {
+// Known before any file is opened: the output is left as it was.
+TEST_F(CaptureTest, AProgramThatCannotStartLeavesTheFileAlone) {
     fs::create_directory(dir_ / "sub");
     std::ofstream(dir_ / "plain.txt") << "not a program\n";
     for (const char* program : {"no-such-program-vtsnap", "./no-such-program", "./plain.txt", "sub/", "/"}) {
         std::ofstream(out()) << "old content";
         const Result r = run({program, "arg", out()});
         EXPECT_EQ(r.exitCode, 1) << program;
-        EXPECT_TRUE(fs::exists(out())) << program;
-        EXPECT_EQ(output(), "") << program;
+        EXPECT_EQ(output(), "old content") << program;
     }
 }
 
@@ -462,6 +462,22 @@ TEST_F(CaptureTest, ThePageRefreshesOnlyWhileTheChildRuns) {
     const std::string last = readFile(page);
     EXPECT_FALSE(contains(last, kRefresh));
     EXPECT_TRUE(contains(last, "<div class=\"r\">&lt;first&gt;</div>\n<div class=\"r\">second</div>\n</div>"));
+}
+
+// The picture is rewritten with the output file while the program runs, and
+// once more at its end.
+TEST_F(CaptureTest, ThePictureFollowsTheRun) {
+    const std::string picture = (dir_ / "screen.svg").string();
+    Tool tool({"-svg=" + picture, "sh", "-c", "echo '<first>'; sleep 2; echo second", out()}, setup_);
+    bool seen = false;
+    while (!seen && tool.running()) {
+        const std::string live = readFile(picture);
+        seen = contains(live, "&lt;first&gt;</tspan></text>\n</g>\n</svg>\n") && !contains(live, "second");
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(tool.wait().exitCode, 0);
+    EXPECT_TRUE(contains(readFile(picture), ">second</tspan></text>\n</g>\n</svg>\n"));
 }
 
 TEST_F(CaptureTest, ALogThatCannotBeCreatedStartsNoChild) {

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "snapshot/page.hpp"
+#include "snapshot/svg.hpp"
 #include "tests/file_bytes.hpp"
 #include "vtsnap_version.hpp"
 
@@ -73,6 +74,7 @@ struct Row {
     std::string tool = kTool;
     std::vector<std::string> args{}; // {dir}, {tty} and {socket} are put in
     std::string environment{};       // NAME=value for the tool, {dir} put in
+    std::string input{};             // a file of the work directory as standard input (default /dev/null)
     rlim_t fileLimit = RLIM_INFINITY;
     Reader reader = Reader::None;
     int exit = 0;
@@ -85,7 +87,8 @@ const std::string kScript = "printf '#!/bin/sh\\ntouch started\\necho ran\\n' > 
 const std::string kScriptBytes = "#!/bin/sh\ntouch started\necho ran\n";
 const std::string kStart = "touch started; seq 1 10";
 const std::string kHelpStart =
-    "usage: vtsnap [-rows=N] [-color] [-log=FILE] [-html=FILE] [-record=FILE] program [arguments ...] outputfile\n";
+    "usage: vtsnap [-rows=N] [-color] [-log=FILE] [-html=FILE] [-svg=FILE] [-record=FILE] program [arguments ...] "
+    "outputfile\n";
 
 // The last page of a 120 x 2 screen that was shown `bytes`.
 std::string finalPage(std::string_view bytes) {
@@ -96,9 +99,19 @@ std::string finalPage(std::string_view bytes) {
     return page;
 }
 
+// The picture of a 120 x 2 screen that was shown `bytes`.
+std::string finalPicture(std::string_view bytes) {
+    vtsnap::Screen screen(120, 2);
+    screen.feedBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    std::string picture;
+    vtsnap::renderSvg(picture, screen);
+    return picture;
+}
+
 const std::vector<Row>& rows() {
     static const std::vector<Row> table = {
-        // One file as output and log: nothing emptied, nothing started.
+        // One file as output and log: nothing emptied, nothing started, and no
+        // file left that the run created.
         {.what = "output and log the same name", .setup = "printf keep > same.txt",
          .args = {"-rows=3", "-log=same.txt", "sh", "-c", kStart, "same.txt"},
          .exit = 1, .files = {{"same.txt", "keep"}, {"started", {}}}},
@@ -110,7 +123,7 @@ const std::vector<Row>& rows() {
          .exit = 1, .files = {{"same.txt", "keep"}, {"started", {}}}},
         {.what = "one new file by two names",
          .args = {"-log=new.txt", "sh", "-c", kStart, "./new.txt"},
-         .exit = 1, .files = {{"new.txt", ""}, {"started", {}}}},
+         .exit = 1, .files = {{"new.txt", {}}, {"started", {}}}},
         {.what = "the null device as both",
          .args = {"-log=/dev/null", "sh", "-c", kStart, "/dev/null"},
          .exit = 0, .files = {{"started", ""}}},
@@ -121,7 +134,7 @@ const std::vector<Row>& rows() {
          .exit = 1, .files = {{"same.txt", "keep"}, {"started", {}}}},
         {.what = "log and recording the same file", .setup = "printf keep > same.txt; ln -s same.txt link.txt",
          .args = {"-log=same.txt", "-record=link.txt", "sh", "-c", kStart, "out.txt"},
-         .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", ""}, {"started", {}}}},
+         .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", {}}, {"started", {}}}},
         {.what = "the recording in a missing directory", .setup = "printf old > out.txt",
          .args = {"-record=missing/run.cast", "sh", "-c", kStart, "out.txt"},
          .exit = 1, .files = {{"out.txt", "old"}, {"started", {}}}},
@@ -169,13 +182,13 @@ const std::vector<Row>& rows() {
          .exit = 1, .files = {{"same.txt", "keep"}, {"started", {}}}},
         {.what = "log and page one file by two names", .setup = "printf keep > same.txt; ln same.txt hard.txt",
          .args = {"-log=same.txt", "-html=hard.txt", "sh", "-c", kStart, "out.txt"},
-         .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", ""}, {"started", {}}}},
+         .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", {}}, {"started", {}}}},
         {.what = "recording and page the same name", .setup = "printf keep > same.txt",
          .args = {"-record=same.txt", "-html=./same.txt", "sh", "-c", kStart, "out.txt"},
-         .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", ""}, {"started", {}}}},
+         .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", {}}, {"started", {}}}},
         {.what = "the program as page", .setup = kScript,
          .args = {"-html=build.sh", "./build.sh", "out.txt"},
-         .exit = 1, .files = {{"build.sh", kScriptBytes}, {"out.txt", ""}, {"started", {}}}},
+         .exit = 1, .files = {{"build.sh", kScriptBytes}, {"out.txt", {}}, {"started", {}}}},
         {.what = "the page in a missing directory", .setup = "printf old > out.txt",
          .args = {"-html=no/p.html", "sh", "-c", kStart, "out.txt"},
          .exit = 1, .files = {{"out.txt", "old"}, {"started", {}}}},
@@ -194,8 +207,38 @@ const std::vector<Row>& rows() {
         {.what = "the page beyond the file size limit",
          .args = {"-rows=300", "-html=p.html", "seq", "1", "10", "out.txt"}, .fileLimit = 1024,
          .exit = 1, .files = {{"out.txt", lines(1, 10)}}},
+        // The picture is one more file rewritten in place, under the same rules.
+        {.what = "output and picture the same name", .setup = "printf keep > same.txt",
+         .args = {"-svg=./same.txt", "sh", "-c", kStart, "same.txt"},
+         .exit = 1, .files = {{"same.txt", "keep"}, {"started", {}}}},
+        {.what = "page and picture one file by two names", .setup = "printf keep > same.txt; ln same.txt hard.txt",
+         .args = {"-html=same.txt", "-svg=hard.txt", "sh", "-c", kStart, "out.txt"},
+         .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", {}}, {"started", {}}}},
+        {.what = "the program as picture", .setup = kScript,
+         .args = {"-svg=build.sh", "./build.sh", "out.txt"},
+         .exit = 1, .files = {{"build.sh", kScriptBytes}, {"out.txt", {}}, {"started", {}}}},
+        {.what = "the picture a FIFO with a reader", .setup = "mkfifo ff; printf old > out.txt",
+         .args = {"-svg=ff", "sh", "-c", kStart, "out.txt"}, .reader = Reader::Fifo,
+         .exit = 1, .files = {{"out.txt", "old"}, {"started", {}}}},
+        {.what = "the picture emptied, then the last screen", .setup = "printf 'a longer old picture' > p.svg",
+         .args = {"-rows=2", "-svg=p.svg", "sh", "-c", "printf '1\\n\\033[41m<2>&'", "o.txt"},
+         .exit = 0, .files = {{"o.txt", fileOf({"1", "<2>&"})}, {"p.svg", finalPicture("1\r\n\x1b[41m<2>&")}}},
+        {.what = "the picture and the output on /dev/null",
+         .args = {"-svg=/dev/null", "seq", "1", "3", "/dev/null"},
+         .exit = 0},
+        {.what = "the picture beyond the file size limit",
+         .args = {"-rows=300", "-svg=p.svg", "seq", "1", "10", "out.txt"}, .fileLimit = 1024,
+         .exit = 1, .files = {{"out.txt", lines(1, 10)}}},
+        {.what = "vtsnap-render's picture at a moment of a recording",
+         .setup = "printf '{\"version\": 2, \"width\": 120, \"height\": 2}\\n[0.5, \"o\", \"first\"]\\n"
+                  "[1.5, \"o\", \"\\\\r\\\\nsecond\"]\\n' > in.cast",
+         .tool = kRender, .args = {"-svg=p.svg", "-at=1", "in.cast", "o.txt"},
+         .exit = 0, .files = {{"o.txt", fileOf({"first"})}, {"p.svg", finalPicture("first")}}},
+        {.what = "vtsnap-render's picture and output one new file", .setup = "printf ab > in.txt", .tool = kRender,
+         .args = {"-svg=o.txt", "in.txt", "./o.txt"},
+         .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}},
         // vtsnap-render: one file as two of the input, the output, the log and
-        // the page is refused before anything is opened.
+        // the page is refused before anything is emptied.
         {.what = "vtsnap-render's log on its input", .setup = "printf 'a\\nb' > in.txt", .tool = kRender,
          .args = {"-log=./in.txt", "in.txt", "o.txt"},
          .exit = 1, .files = {{"in.txt", "a\nb"}, {"o.txt", {}}}},
@@ -205,6 +248,71 @@ const std::vector<Row>& rows() {
         {.what = "vtsnap-render's page and output one new file", .setup = "printf ab > in.txt", .tool = kRender,
          .args = {"-html=o.txt", "in.txt", "./o.txt"},
          .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}},
+        // Standard input, FIFOs and /dev/stdin are files like any other, and
+        // new names are compared once they exist: refused, every file as it was.
+        {.what = "vtsnap-render's log on its standard input", .setup = "printf 'a\\nb' > in.txt", .tool = kRender,
+         .args = {"-log=in.txt", "-", "o.txt"}, .input = "in.txt",
+         .exit = 1, .files = {{"in.txt", "a\nb"}, {"o.txt", {}}}},
+        {.what = "vtsnap-render's output on its standard input", .setup = "printf ab > in.txt", .tool = kRender,
+         .args = {"-", "in.txt"}, .input = "in.txt",
+         .exit = 1, .files = {{"in.txt", "ab"}}},
+        {.what = "vtsnap-render's page on its standard input", .setup = "printf ab > in.txt", .tool = kRender,
+         .args = {"-html=in.txt", "-", "o.txt"}, .input = "in.txt",
+         .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}},
+        {.what = "vtsnap-render's log on /dev/stdin", .setup = "printf ab > in.txt", .tool = kRender,
+         .args = {"-log=/dev/stdin", "-", "o.txt"}, .input = "in.txt",
+         .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}},
+        {.what = "vtsnap-render's log and its output through a dangling link",
+         .setup = "printf ab > in.txt; ln -s target.txt link.txt", .tool = kRender,
+         .args = {"-log=target.txt", "in.txt", "link.txt"},
+         .exit = 1, .files = {{"in.txt", "ab"}, {"target.txt", {}}}},
+        {.what = "vtsnap-render's output through a dangling link and its log",
+         .setup = "printf ab > in.txt; ln -s target.txt link.txt", .tool = kRender,
+         .args = {"-log=link.txt", "in.txt", "target.txt"},
+         .exit = 1, .files = {{"in.txt", "ab"}, {"target.txt", {}}}},
+        {.what = "vtsnap-render's log on its input, a FIFO",
+         .setup = "printf ab > in.txt; mkfifo p; (cat < in.txt > p &)", .tool = kRender,
+         .args = {"-log=p", "p", "o.txt"},
+         .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}},
+        // `-` is standard input or output only as vtsnap-render's operands.
+        {.what = "vtsnap-render's page to -", .setup = "printf ab > in.txt", .tool = kRender,
+         .args = {"-html=-", "in.txt", "o.txt"}, .reader = Reader::Stdout,
+         .exit = 1, .files = {{"o.txt", {}}}},
+        {.what = "vtsnap-render's log to -", .setup = "printf ab > in.txt", .tool = kRender,
+         .args = {"-log=-", "in.txt", "o.txt"}, .reader = Reader::Stdout,
+         .exit = 1, .files = {{"-", {}}, {"o.txt", {}}}},
+        {.what = "vtsnap-render's page and output to -", .setup = "printf ab > in.txt", .tool = kRender,
+         .args = {"-html=-", "in.txt", "-"}, .reader = Reader::Stdout,
+         .exit = 1},
+        {.what = "vtsnap-render's output to -", .setup = "printf ab > in.txt", .tool = kRender,
+         .args = {"-cols=120", "-rows=2", "in.txt", "-"}, .reader = Reader::Stdout,
+         .exit = 0, .printed = fileOf({"ab"})},
+        {.what = "vtsnap's log to -", .args = {"-log=-", "seq", "1", "3", "o.txt"}, .reader = Reader::Stdout,
+         .exit = 1, .files = {{"-", {}}, {"o.txt", {}}}},
+        {.what = "vtsnap's output to -", .args = {"seq", "1", "3", "-"}, .reader = Reader::Stdout,
+         .exit = 1, .files = {{"-", {}}}},
+        // A refused run leaves none of the files it created.
+        {.what = "vtsnap's new files, the program as output", .setup = kScript,
+         .args = {"-html=new1.html", "-record=new.cast", "-log=new.log", "./build.sh", "./build.sh"},
+         .exit = 1,
+         .files = {{"build.sh", kScriptBytes}, {"new1.html", {}}, {"new.cast", {}}, {"new.log", {}}, {"started", {}}}},
+        {.what = "vtsnap-render's new output and page, a bad recording",
+         .setup = "printf '{\"version\": 2, \"width\": 9, \"height\": 2}\\nnot json\\n' > in.cast",
+         .tool = kRender, .args = {"-html=p.html", "in.cast", "o.txt"},
+         .exit = 1, .files = {{"o.txt", {}}, {"p.html", {}}}},
+        {.what = "vtsnap-render's output and page as they were, a bad recording",
+         .setup = "printf '{\"version\": 2, \"width\": 9, \"height\": 2}\\nnot json\\n' > in.cast; "
+                  "printf old > o.txt; printf page > p.html",
+         .tool = kRender, .args = {"-html=p.html", "in.cast", "o.txt"},
+         .exit = 1, .files = {{"o.txt", "old"}, {"p.html", "page"}}},
+        // A program that cannot be started, a mistyped option above all, leaves the output as it was.
+        {.what = "a mistyped option taken for the program", .setup = "printf keep > o.txt",
+         .args = {"-row=5", "ls", "o.txt"}, .exit = 1, .files = {{"o.txt", "keep"}}},
+        {.what = "a mistyped long option taken for the program", .setup = "printf keep > o.txt",
+         .args = {"--rows=5", "-color=yes", "ls", "o.txt"}, .exit = 1, .files = {{"o.txt", "keep"}}},
+        {.what = "a program not found, a new output", .args = {"no-such-program-vtsnap", "o.txt"},
+         .exit = 1, .files = {{"o.txt", {}}}},
+
         {.what = "vtsnap-render's log and output on /dev/null", .setup = "printf ab > in.txt", .tool = kRender,
          .args = {"-log=/dev/null", "in.txt", "/dev/null"},
          .exit = 0, .files = {{"in.txt", "ab"}}},
@@ -284,7 +392,7 @@ const std::vector<Row>& rows() {
         {.what = "vtsnap-render --help", .tool = kRender, .args = {"--help"}, .reader = Reader::Stdout,
          .exit = 0,
          .printed = "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] "
-                    "[-at=SECONDS] INPUT OUTPUT\n",
+                    "[-svg=FILE] [-at=SECONDS] INPUT OUTPUT\n",
          .printedPrefixOnly = true},
         {.what = "vtsnap-render --version", .tool = kRender, .args = {"--version"}, .reader = Reader::Stdout,
          .exit = 0, .printed = version("vtsnap-render")},
@@ -374,7 +482,7 @@ public:
             // As a shell starts a command: a reader that goes ends a writer that does not see to it.
             signal(SIGPIPE, SIG_DFL);
             const int null = open("/dev/null", O_RDWR);
-            dup2(null, 0);
+            dup2(row_.input.empty() ? null : open(row_.input.c_str(), O_RDONLY), 0);
             dup2(out >= 0 ? out : null, 1);
             if (!environment.empty()) putenv(environment.data());
             rlimit limit{};
