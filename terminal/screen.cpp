@@ -246,74 +246,6 @@ void Screen::repeatLast(std::int32_t n) {
     }
 }
 
-// ---- Controls --------------------------------------------------------------
-
-void Screen::execute(std::uint8_t control) {
-    endText();
-    switch (control) {
-    case 0x08:  // BS
-        if (cursorCol_ > 0) --cursorCol_;
-        wrapPending_ = false;
-        break;
-    case '\t':
-        // A pending wrap stays pending: the cursor is past the last stop.
-        if (!wrapPending_) cursorCol_ = std::min(cols() - 1, (cursorCol_ / 8) * 8 + 8);
-        break;
-    case '\n':
-    case 0x0B:  // VT and FF move down like LF, as on every terminal
-    case 0x0C:
-        lineFeed();
-        break;
-    case '\r':
-        cursorCol_ = 0;
-        wrapPending_ = false;
-        break;
-    case 0x0E:  // SO
-        invoked_ = 1;
-        break;
-    case 0x0F:  // SI
-        invoked_ = 0;
-        break;
-    default:
-        break;  // NUL, BEL and the rest change nothing
-    }
-}
-
-void Screen::escDispatch(std::uint32_t intermediates, std::uint8_t final) {
-    endText();
-    if (intermediates == '(' || intermediates == ')') {
-        // Designations of G0 and G1; other sets are not known here.
-        Charset& set = intermediates == '(' ? g0_ : g1_;
-        if (final == '0') set = Charset::DecGraphics;
-        if (final == 'B') set = Charset::Ascii;
-        return;
-    }
-    if (intermediates != 0) return;
-    switch (final) {
-    case '7':
-        saveCursor();
-        break;
-    case '8':
-        restoreCursor();
-        break;
-    case 'D':
-        lineFeed();
-        break;
-    case 'E':
-        lineFeed();
-        cursorCol_ = 0;
-        break;
-    case 'M':
-        reverseIndex();
-        break;
-    case 'c':
-        reset();
-        break;
-    default:
-        break;
-    }
-}
-
 // ---- Lines and scrolling -----------------------------------------------------
 
 // The region scrolls when the cursor is on its bottom row. Elsewhere, below
@@ -435,6 +367,73 @@ void Screen::eraseChars(std::int32_t n) {
     blankChars(cursorRow_, cursorCol_, cursorCol_ + n - 1);
 }
 
+// ---- Cursor motion -------------------------------------------------------------
+
+// Rows count from the top of the screen, or of the scroll region in origin
+// mode, which also keeps the cursor inside the region.
+void Screen::moveTo(std::int32_t row, std::int32_t col) {
+    if (originMode_)
+        cursorRow_ = std::clamp(scrollTop_ + row, scrollTop_, scrollBottom_);
+    else
+        cursorRow_ = std::clamp(row, 0, rows() - 1);
+    cursorCol_ = std::clamp(col, 0, cols() - 1);
+    wrapPending_ = false;
+}
+
+void Screen::home() {
+    cursorRow_ = originMode_ ? scrollTop_ : 0;
+    cursorCol_ = 0;
+    wrapPending_ = false;
+}
+
+// Up and down stop at the region's edge when the cursor starts inside the
+// region or beyond that edge; from the other side they stop at the screen's.
+void Screen::cursorUp(std::int32_t n) {
+    cursorRow_ = std::max(cursorRow_ - n, cursorRow_ >= scrollTop_ ? scrollTop_ : 0);
+    wrapPending_ = false;
+}
+
+void Screen::cursorDown(std::int32_t n) {
+    cursorRow_ = std::min(cursorRow_ + n, cursorRow_ <= scrollBottom_ ? scrollBottom_ : rows() - 1);
+    wrapPending_ = false;
+}
+
+void Screen::cursorForward(std::int32_t n) {
+    cursorCol_ = std::min(cursorCol_ + n, cols() - 1);
+    wrapPending_ = false;
+}
+
+// From a pending wrap too: BS there lands on the column before the last.
+void Screen::cursorBackward(std::int32_t n) {
+    cursorCol_ = std::max(cursorCol_ - n, 0);
+    wrapPending_ = false;
+}
+
+void Screen::setColumn(std::int32_t col) {
+    cursorCol_ = std::clamp(col, 0, cols() - 1);
+    wrapPending_ = false;
+}
+
+void Screen::carriageReturn() {
+    cursorCol_ = 0;
+    wrapPending_ = false;
+}
+
+void Screen::nextLine() {
+    lineFeed();
+    cursorCol_ = 0;
+}
+
+// HT, CHT and CBT: tab stops every 8 columns. A pending wrap stays pending:
+// the cursor is past the last stop.
+void Screen::tabForward(std::int32_t n) {
+    if (!wrapPending_) cursorCol_ = std::min(cols() - 1, (cursorCol_ / 8 + std::min(n, cols())) * 8);
+}
+
+void Screen::tabBackward(std::int32_t n) {
+    if (!wrapPending_) cursorCol_ = std::max(0, ((cursorCol_ + 7) / 8 - std::min(n, cols())) * 8);
+}
+
 // ---- Cursor state ----------------------------------------------------------------
 
 void Screen::saveCursor() {
@@ -452,11 +451,6 @@ void Screen::restoreCursor() {
     wrapPending_ = false;
 }
 
-void Screen::home() {
-    cursorRow_ = originMode_ ? scrollTop_ : 0;
-    cursorCol_ = 0;
-    wrapPending_ = false;
-}
 
 void Screen::reset() {
     grid_.clearAll(CellAttr{});

@@ -79,8 +79,21 @@ private:
     void saveCursor();
     void restoreCursor();
     void reset();
-    void dispatchCsi(const CsiSequence& sequence);
     void selectGraphicRendition(const CsiParams& params);
+
+    // Cursor motion. Each ends a pending wrap, but for the tab moves: the
+    // cursor is past the last stop already.
+    void moveTo(std::int32_t row, std::int32_t col);
+    void cursorUp(std::int32_t n);
+    void cursorDown(std::int32_t n);
+    void cursorForward(std::int32_t n);
+    void cursorBackward(std::int32_t n);
+    void setColumn(std::int32_t col);
+    void carriageReturn();
+    void nextLine();
+    void home();
+    void tabForward(std::int32_t n);
+    void tabBackward(std::int32_t n);
 
     // What the cursor save keeps.
     struct SavedState {
@@ -93,7 +106,7 @@ private:
         bool originMode = false;
     };
 
-    // The decoder's handler.
+    // The decoder's handler: text here, the rest in dispatch.cpp.
     void printAscii(const std::uint8_t* text, std::size_t count);
     void printCells(const char32_t* cells, std::size_t count);
     void print(char32_t c);
@@ -104,9 +117,11 @@ private:
         if (sequence.final == 'm' && (sequence.marker | sequence.intermediates) == 0)
             selectGraphicRendition(sequence.params);
         else
-            dispatchCsi(sequence);
+            otherControlSequence(sequence);
         endText();  // REP included: a second REP repeats nothing
     }
+    // Every control sequence but SGR.
+    void otherControlSequence(const CsiSequence& sequence);
     void noAction() { endText(); }
     // Anything but text: REP has nothing to repeat, and a mark that comes next
     // has no character printed just before it.
@@ -126,13 +141,9 @@ private:
     bool joinTarget(std::int32_t& row, std::int32_t& col) const;
     void joinMark(char32_t mark);
     void wrapToNextLine();
-    void moveTo(std::int32_t row, std::int32_t col);
-    void cursorUp(std::int32_t n);
-    void cursorDown(std::int32_t n);
     void reportRowsLeaving(std::int32_t n);
     void setModes(const CsiSequence& sequence, bool on);
     void repeatLast(std::int32_t n);
-    void home();
     void setScrollRegion(const CsiParams& params);
     bool cursorInRegion() const;
 
