@@ -60,6 +60,9 @@ void Screen::escDispatch(std::uint32_t intermediates, std::uint8_t final) {
     case 'E':
         nextLine();
         break;
+    case 'H':
+        setTabStop();
+        break;
     case 'M':
         reverseIndex();
         break;
@@ -145,6 +148,7 @@ void Screen::otherControlSequence(const CsiSequence& sequence) {
     case 'H':
     case 'f': moveTo(n - 1, m() - 1); break;
     case 'd': moveTo(n - 1, cursorCol_); break;
+    case 'g': clearTabStops(first); break;
     case 'J': eraseInDisplay(first); break;
     case 'K': eraseInLine(first); break;
     case 'L': insertLines(n); break;

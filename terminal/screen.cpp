@@ -19,7 +19,8 @@ constexpr char16_t kDecGraphics[31] = {
 
 }  // namespace
 
-Screen::Screen(std::int32_t cols, std::int32_t rows) : grid_(cols, rows), scrollBottom_(grid_.rows() - 1) {}
+Screen::Screen(std::int32_t cols, std::int32_t rows)
+    : grid_(cols, rows), scrollBottom_(grid_.rows() - 1), tabStops_(grid_.cols()) {}
 
 void Screen::feedBytes(const std::uint8_t* bytes, std::uint64_t length) {
     decoder_.feed(bytes, bytes + length, *this);
@@ -424,14 +425,27 @@ void Screen::nextLine() {
     cursorCol_ = 0;
 }
 
-// HT, CHT and CBT: tab stops every 8 columns. A pending wrap stays pending:
-// the cursor is past the last stop.
+// HT and CHT stop at the last column, CBT at the first, when no stop is
+// left. A pending wrap stays pending: the cursor is past the last stop.
 void Screen::tabForward(std::int32_t n) {
-    if (!wrapPending_) cursorCol_ = std::min(cols() - 1, (cursorCol_ / 8 + std::min(n, cols())) * 8);
+    if (wrapPending_) return;
+    for (; n > 0 && cursorCol_ < cols() - 1; --n) cursorCol_ = tabStops_.next(cursorCol_);
 }
 
 void Screen::tabBackward(std::int32_t n) {
-    if (!wrapPending_) cursorCol_ = std::max(0, ((cursorCol_ + 7) / 8 - std::min(n, cols())) * 8);
+    if (wrapPending_) return;
+    for (; n > 0 && cursorCol_ > 0; --n) cursorCol_ = tabStops_.previous(cursorCol_);
+}
+
+// HTS sets a stop at the cursor's column; TBC 0 clears it, TBC 3 clears
+// every stop, other values nothing.
+void Screen::setTabStop() { tabStops_.set(cursorCol_); }
+
+void Screen::clearTabStops(std::int32_t mode) {
+    if (mode == 0)
+        tabStops_.clear(cursorCol_);
+    else if (mode == 3)
+        tabStops_.clearAll();
 }
 
 // ---- Cursor state ----------------------------------------------------------------
@@ -458,6 +472,7 @@ void Screen::reset() {
     cursorRow_ = cursorCol_ = 0;
     scrollTop_ = 0;
     scrollBottom_ = rows() - 1;
+    tabStops_.reset();
     wrapPending_ = false;
     autoWrap_ = true;
     insertMode_ = false;

@@ -10,6 +10,7 @@
 #include "terminal/csi_params.hpp"
 #include "terminal/decoder.hpp"
 #include "terminal/grid.hpp"
+#include "terminal/tab_stops.hpp"
 
 namespace vtsnap {
 
@@ -94,6 +95,8 @@ private:
     void home();
     void tabForward(std::int32_t n);
     void tabBackward(std::int32_t n);
+    void setTabStop();
+    void clearTabStops(std::int32_t mode);
 
     // What the cursor save keeps.
     struct SavedState {
@@ -155,6 +158,7 @@ private:
     std::int32_t cursorCol_ = 0;
     std::int32_t scrollTop_ = 0;
     std::int32_t scrollBottom_ = 0;
+    TabStops tabStops_;
     bool wrapPending_ = false;
     bool autoWrap_ = true;
     bool insertMode_ = false;
