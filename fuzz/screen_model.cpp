@@ -291,7 +291,11 @@ void Terminal::csiDispatch(std::uint8_t final) {
                     originMode = final == 'h';
                     home();
                 }
-                if (p.value == 7) autoWrap = final == 'h';
+                if (p.value == 7) {
+                    // Past the margin without autowrap is no wrap after it either.
+                    if (final == 'h' && !autoWrap) wrapPending = false;
+                    autoWrap = final == 'h';
+                }
             }
         return;
     }
@@ -507,20 +511,29 @@ void Terminal::printNarrow(char32_t c) {
     joinedCol = cursorCol;
     if (cursorCol < cols - 1)
         ++cursorCol;
-    else if (autoWrap)
-        wrapPending = true;
+    else
+        wrapPending = true;  // without autowrap: past the margin, where tabs stay
 }
 
 // A wide character never goes into the last column: with autowrap it leaves
 // that column blank and starts the next line, without it is dropped. A screen
 // one column wide has no room for one anywhere, though a pending wrap happens
-// first as for any character. A mark after a dropped character has nothing
-// printed just before it to join.
+// first as for any character. A dropped one cuts a wide character whose
+// second half the cursor is on, unless the cursor was past the margin: the
+// first half becomes a blank in the current colours, the second a blank in
+// its own. A mark after a dropped character has nothing printed just before
+// it to join.
 void Terminal::printWide(char32_t c) {
     lastGraphic = c;
     lastMarks.clear();
+    const bool pastMargin = wrapPending && !autoWrap;
     wrapIfPending();
     if (cols < 2 || (cursorCol == cols - 1 && !autoWrap)) {
+        Row& row = grid[at(cursorRow)];
+        if (!pastMargin && row[at(cursorCol)].secondHalf) {
+            row[at(cursorCol - 1)] = Cell{U' ', currentAttr};
+            row[at(cursorCol)] = Cell{U' ', row[at(cursorCol)].attr};
+        }
         joined = false;
         return;
     }
@@ -539,7 +552,7 @@ void Terminal::printWide(char32_t c) {
     cursorCol += 2;
     if (cursorCol == cols) {
         cursorCol = cols - 1;
-        wrapPending = autoWrap;
+        wrapPending = true;
     }
 }
 

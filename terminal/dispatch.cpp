@@ -85,6 +85,9 @@ void Screen::setModes(const CsiSequence& sequence, bool on) {
             originMode_ = on;
             home();
         } else if (mode == 7) {
+            // The cursor left past the margin without autowrap takes the
+            // last column again after it too.
+            if (on && !autoWrap_) wrapPending_ = false;
             autoWrap_ = on;
         } else if (mode == 2026) {
             if (on && !updateOpen_) ++updateNumber_;

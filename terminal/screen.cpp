@@ -34,7 +34,10 @@ void Screen::wrapToNextLine() {
     lineFeed();
 }
 
-// One narrow character in the invoked set, with the modes' effects.
+// One narrow character in the invoked set, with the modes' effects. In the
+// last column it leaves a wrap pending; without autowrap that only keeps the
+// cursor past the margin, where the next character takes the last column
+// again and tabs do not move it.
 void Screen::putNarrow(char32_t c) {
     if (wrapPending_) {
         if (autoWrap_)
@@ -55,17 +58,20 @@ void Screen::putNarrow(char32_t c) {
     joinCol_ = cursorCol_;
     if (cursorCol_ < cols() - 1)
         ++cursorCol_;
-    else if (autoWrap_)
+    else
         wrapPending_ = true;
 }
 
 // One wide character, with the modes' effects. One that does not fit in the
 // last column wraps first and leaves that column blank, or without autowrap
 // is dropped; a screen of one column has no room for one anywhere (a pending
-// wrap still happens first, as for any character). A mark that comes after a
-// dropped one has no character printed just before it.
+// wrap still happens first, as for any character). A dropped one blanks the
+// first half of a wide character whose second half the cursor is on, as
+// xterm.js does (from past the margin the cursor is on none). A mark that
+// comes after it has no character printed just before it.
 void Screen::putWide(char32_t c) {
     const std::int32_t cols = this->cols();
+    const bool pastMargin = wrapPending_ && !autoWrap_;
     if (wrapPending_) {
         if (autoWrap_)
             wrapToNextLine();
@@ -73,6 +79,7 @@ void Screen::putWide(char32_t c) {
             wrapPending_ = false;
     }
     if (cols < 2 || (cursorCol_ == cols - 1 && !autoWrap_)) {
+        if (!pastMargin) grid_.splitWide(cursorRow_, cursorCol_, currentAttr_);
         joinCol_ = kDropped;
         return;
     }
@@ -92,7 +99,7 @@ void Screen::putWide(char32_t c) {
     cursorCol_ += 2;
     if (cursorCol_ == cols) {
         cursorCol_ = cols - 1;
-        wrapPending_ = autoWrap_;
+        wrapPending_ = true;
     }
 }
 

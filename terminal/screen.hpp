@@ -159,6 +159,8 @@ private:
     std::int32_t scrollTop_ = 0;
     std::int32_t scrollBottom_ = 0;
     TabStops tabStops_;
+    // A character went into the last column, and the cursor is past it: the
+    // next one wraps, or without autowrap takes the last column again.
     bool wrapPending_ = false;
     bool autoWrap_ = true;
     bool insertMode_ = false;

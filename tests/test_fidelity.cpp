@@ -12,6 +12,7 @@ const std::string kA120(120, 'a');
 const StreamOptions kColor{.color = true};
 const StreamOptions kSmall{.cols = 5, .rows = 3, .color = true};
 const StreamOptions kTwenty{.cols = 20, .rows = 3};
+const StreamOptions kThree{.cols = 3, .rows = 2};
 
 // DEC Special Graphics for ` a b ... ~ in UTF-8.
 const std::string kDecGraphics =
@@ -58,6 +59,17 @@ const StreamCase kFidelityCases[] = {
     // Auto-wrap off: the last column is overwritten; insert mode shifts.
     {"AutoWrapOff", CSI "?7l" + kA120 + "XY" CSI "?7h" "Z" + kA120, fileOf({std::string(119, 'a') + "Z", kA120})},
     {"InsertMode", "abc" CSI "1G" CSI "4hX" CSI "4lY", fileOf({"XYbc"})},
+    // Without it, the cursor stays past the last column after writing there,
+    // where tabs leave it; a wide character is dropped in the last column and
+    // blanks the one whose second half the cursor is on, unless the cursor was
+    // past it; a mark after it joins the character left of the cursor.
+    {"TabsStayPastMargin", CSI "?7lHMi" CSI "Zy\tz", fileOf({"HMz"}), kThree},
+    {"DroppedWideCutsWideUnderCursor", "a" CSI "1;19H" "\xF0\xA0\x81\xA5" CSI "?7l" CSI "1;20H" "\xE6\xB3\x89",
+     fileOf({"a"}), kTwenty},
+    {"DroppedWidePastMarginKeepsWide", CSI "?7l" CSI "1;19H" "\xE4\xB8\xAD\xE4\xB8\xAD",
+     fileOf({std::string(18, ' ') + "\xE4\xB8\xAD"}), kTwenty},
+    {"MarkAfterDroppedWide", CSI "?7l" CSI "1;18Hab" "\xE4\xB8\xAD" "\xCC\x81",
+     fileOf({std::string(17, ' ') + "ab\xCC\x81"}), kTwenty},
 
     // The cursor save keeps colours, character sets and origin mode.
     {"RestoreBringsColoursBack", CSI "31m" ESC "7" CSI "0m" "a" ESC "8b", fileOf({CSI "31mb" CSI "0m"}), kColor},
