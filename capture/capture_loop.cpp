@@ -12,14 +12,9 @@ namespace vtsnap {
 
 CaptureLoop::CaptureLoop(std::int32_t rows, std::optional<SnapshotFile> output, std::optional<SnapshotFile> log,
                          std::optional<SnapshotFile> page, bool useColor)
-    : captured_(kColumns, rows, log, useColor), output_(output), page_(page), useColor_(useColor) {}
-
-namespace {
-
-// How programs end a synchronized update, nearly always.
-constexpr std::string_view kUpdateEnd = "\x1b[?2026l";
-
-}  // namespace
+    : captured_(kColumns, rows, log, useColor), output_(output), page_(page), useColor_(useColor) {
+    screen_.setUpdateObserver(this);
+}
 
 void CaptureLoop::record(const SnapshotFile& file, std::string_view term) {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
@@ -36,22 +31,14 @@ std::uint64_t CaptureLoop::microsecondsSinceStart() const {
 void CaptureLoop::feed(const std::uint8_t* bytes, std::size_t length) {
     std::lock_guard<std::mutex> guard(lock_);
     if (recording_) recording_->add(microsecondsSinceStart(), bytes, length);
-    if (holdWanted_) [[unlikely]] {
-        // The block is decoded up to each end of an update, so that the frame
-        // is caught whole even when the next one begins in the same block.
-        std::string_view block(reinterpret_cast<const char*>(bytes), length);
-        for (std::size_t at = block.find(kUpdateEnd); holdWanted_ && at != std::string_view::npos;
-             at = block.find(kUpdateEnd)) {
-            const std::size_t upTo = at + kUpdateEnd.size();
-            decode(bytes, upTo);
-            bytes += upTo;
-            length -= upTo;
-            block.remove_prefix(upTo);
-            if (!screen_.updateOpen()) holdFrame();
-        }
-    }
     decode(bytes, length);
-    if (holdWanted_ && !screen_.updateOpen()) holdFrame();
+}
+
+// From inside the decoding of a block, with the lock held: the frame is
+// caught whole even when the next one begins in the same block.
+void CaptureLoop::updateEnded() {
+    if (holdWanted_) [[unlikely]]
+        holdFrame();
 }
 
 void CaptureLoop::decode(const std::uint8_t* bytes, std::size_t length) {

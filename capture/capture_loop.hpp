@@ -51,7 +51,7 @@ protected:
     ~ChildWatch() = default;
 };
 
-class CaptureLoop {
+class CaptureLoop : private UpdateObserver {
 public:
     // `output` is the screen file, none when no screen is wanted (the output
     // is the null device); `log` the transcript file and `page` the web page
@@ -88,6 +88,7 @@ private:
     void decode(const std::uint8_t* bytes, std::size_t length);
     void render(std::string& text, std::string& page, bool live) const;
     void holdFrame();
+    void updateEnded() override;
 
     std::mutex lock_;  // held for each block decoded, each render and each hand-over to the log
     CapturedScreen captured_;

@@ -76,6 +76,7 @@ void Screen::escDispatch(std::uint32_t intermediates, std::uint8_t final) {
 
 void Screen::setModes(const CsiSequence& sequence, bool on) {
     const CsiParams& params = sequence.params;
+    bool updateEnded = false;
     for (std::size_t i = 0; i < params.size(); ++i) {
         if (params.isSub(i)) continue;
         const std::int32_t mode = params[i];
@@ -91,9 +92,11 @@ void Screen::setModes(const CsiSequence& sequence, bool on) {
             autoWrap_ = on;
         } else if (mode == 2026) {
             if (on && !updateOpen_) ++updateNumber_;
+            updateEnded = updateOpen_ && !on;
             updateOpen_ = on;
         }
     }
+    if (updateEnded && updateObserver_ != nullptr) updateObserver_->updateEnded();
 }
 
 // DECSTBM: a missing or zero bottom, or one past the screen, is the last row.

@@ -484,11 +484,14 @@ void Screen::reset() {
     autoWrap_ = true;
     insertMode_ = false;
     originMode_ = false;
-    updateOpen_ = false;
     g0_ = g1_ = Charset::Ascii;
     invoked_ = 0;
     saved_ = SavedState{};
     endText();
+    if (updateOpen_) {
+        updateOpen_ = false;
+        if (updateObserver_ != nullptr) updateObserver_->updateEnded();
+    }
 }
 
 }  // namespace vtsnap

@@ -26,6 +26,17 @@ protected:
     ~RowSink() = default;
 };
 
+// Told when a synchronized update ends, as the sequence that ends it is
+// carried out: a frame can be taken whole before the rest of the block, which
+// may begin the next one, is decoded.
+class UpdateObserver {
+public:
+    virtual void updateEnded() = 0;
+
+protected:
+    ~UpdateObserver() = default;
+};
+
 enum class Charset : std::uint8_t { Ascii, DecGraphics };
 
 namespace test {
@@ -40,6 +51,7 @@ public:
     void feedBytes(const std::uint8_t* bytes, std::uint64_t length);
 
     void setRowSink(RowSink* sink) { rowSink_ = sink; }  // nullptr: none (the default)
+    void setUpdateObserver(UpdateObserver* observer) { updateObserver_ = observer; }  // nullptr: none
 
     // Reading, for the renderer and the capture.
     std::int32_t rows() const { return grid_.rows(); }
@@ -153,6 +165,7 @@ private:
     Grid grid_;
     Decoder decoder_;
     RowSink* rowSink_ = nullptr;
+    UpdateObserver* updateObserver_ = nullptr;
     CellAttr currentAttr_;
     std::int32_t cursorRow_ = 0;
     std::int32_t cursorCol_ = 0;
