@@ -434,10 +434,6 @@ void Screen::nextLine() {
 
 // HT and CHT stop at the last column, CBT at the first, when no stop is
 // left. A pending wrap stays pending: the cursor is past the last stop.
-void Screen::tabForward(std::int32_t n) {
-    if (wrapPending_) return;
-    for (; n > 0 && cursorCol_ < cols() - 1; --n) cursorCol_ = tabStops_.next(cursorCol_);
-}
 
 void Screen::tabBackward(std::int32_t n) {
     if (wrapPending_) return;

@@ -208,4 +208,12 @@ private:
     std::int32_t joinCol_ = kLeftOfCursor;
 };
 
+// HT (n = 1, inline in the dispatch) and CHT stop at the last column when no
+// stop is left. A pending wrap stays pending: the cursor is past the last stop.
+inline void Screen::tabForward(std::int32_t n) {
+    if (wrapPending_) return;
+    do cursorCol_ = tabStops_.next(cursorCol_);
+    while (--n > 0 && cursorCol_ < cols() - 1);
+}
+
 }  // namespace vtsnap

@@ -23,12 +23,14 @@ public:
     }
 
     // The first stop right of `col`, or the last column when there is none.
+    // (Unsigned, so that the word and the bit take a shift and a mask.)
     std::int32_t next(std::int32_t col) const {
-        std::int32_t from = col + 1;
-        while (from < cols_) {
-            const std::uint64_t ahead = bits_[static_cast<std::size_t>(from) / 64] >> (from % 64);
-            if (ahead != 0) return std::min(from + std::countr_zero(ahead), cols_ - 1);
-            from = (from / 64 + 1) * 64;
+        auto from = static_cast<std::uint32_t>(col + 1);
+        const auto last = static_cast<std::uint32_t>(cols_ - 1);
+        while (from <= last) {
+            const std::uint64_t ahead = bits_[from / 64] >> (from % 64);
+            if (ahead != 0) return static_cast<std::int32_t>(std::min(from + std::countr_zero(ahead), last));
+            from = (from | 63) + 1;
         }
         return cols_ - 1;
     }

@@ -23,9 +23,9 @@
 //     character (after a control or a sequence terminals disagree);
 //   - with auto-wrap off, a wide character that may not fit is printed only
 //     where the column is known; one that is dropped at the margin is
-//     followed by a fence, after marks only where it blanked nothing (xterm.js
-//     blanks a wide character under the cursor only where a run of text
-//     starts, and leaves a mark alone in the cell it blanked); one that fills
+//     followed by a fence (xterm.js blanks a wide character under the cursor
+//     only where a run of text starts, and loses a character that a mark
+//     after the dropped one joined when ICH moves it on); one that fills
 //     the last two columns is fenced before a narrow character (xterm.js
 //     writes it over the second half and keeps the first);
 //   - ICH is followed by ECH over the cells it moved, in case it split a wide
@@ -108,7 +108,6 @@ struct State {
     int savedEpoch = -1;
     bool repBlocked = false;  // the last item was an invalid sequence
     bool autowrap = true;
-    bool insert = false;      // insert mode
     bool joinable = false;    // the last item ended with a printed character
     bool fullRegion() const { return top == 0 && bottom == rows - 1; }
 };
@@ -625,10 +624,7 @@ void writeItem(const Item& item, State& s, std::string& out) {
             w.put(s.autowrap ? "\x1b[?7h" : "\x1b[?7l");
             w.fence();
             break;
-        case 4:
-            s.insert = pick(1, 2);
-            w.put(s.insert ? "\x1b[4h" : "\x1b[4l");
-            break;
+        case 4: w.put(pick(1, 2) ? "\x1b[4h" : "\x1b[4l"); break;
         default:
             // Modes without a visible effect, alone and among others. Not 47,
             // 1047, 1049 (alternate screen) nor 20 (xterm.js knows newline mode).
@@ -766,10 +762,7 @@ void writeItem(const Item& item, State& s, std::string& out) {
         // last column wraps and leaves it blank; with it off, it is dropped,
         // and a fence follows. The column is followed here for that: x ==
         // kCols is the cursor past the last column after writing there.
-        if (pick(0, 3) == 0) {
-            w.put("\x1b[4h");
-            s.insert = true;
-        }
+        if (pick(0, 3) == 0) w.put("\x1b[4h");
         int x = kCols - 1 - pick(1, 5);  // 0-based
         // Without auto-wrap, sometimes from the last column itself, which may
         // hold the second half of a wide character: a wide one dropped there
@@ -779,7 +772,6 @@ void writeItem(const Item& item, State& s, std::string& out) {
         const int n = 1 + pick(3, 5);
         bool fenced = false;
         bool wideAtEnd = false;  // a wide character fills the last two columns
-        int written = -1;        // where the item's last character went
         for (int i = 0; i < n; ++i) {
             const std::uint32_t v = r[4 + i];
             fenced = false;
@@ -790,22 +782,14 @@ void writeItem(const Item& item, State& s, std::string& out) {
                 w.utf8(wideChar(v >> 2));
                 wideAtEnd = false;
                 if (x + 2 <= kCols) {
-                    written = x;
                     x += 2;
                     wideAtEnd = !s.autowrap && x == kCols;
                 } else if (s.autowrap) {
-                    written = 0;
                     x = 2;
                 } else {
-                    // Dropped. Marks that come next join the character left
-                    // of the cursor, where the item wrote one (before a
-                    // drop that blanks nothing: the first character of the
-                    // item may blank half of a wide one, and xterm.js then
-                    // leaves the mark in a cell without a character). Not
-                    // in insert mode, where xterm.js loses the character
-                    // with its marks.
-                    if (written == kCols - 2 && !s.insert && (v & 128))
-                        for (int k = 0; k <= static_cast<int>(v >> 8) % 2; ++k) w.utf8(joiningChar(r[18 + (i + k) % 6]));
+                    // Dropped. A mark that comes next joins the character
+                    // left of the cursor on both sides, but xterm.js then
+                    // loses that character when ICH moves it on.
                     w.fence();
                     x = kCols - 2;
                     fenced = true;
@@ -822,7 +806,6 @@ void writeItem(const Item& item, State& s, std::string& out) {
                 if ((v >> 2) % 2) w.utf8(narrowChar(v >> 3));
                 else w.put(kPrintable[(v >> 3) % 95]);
                 x = x < kCols ? x + 1 : s.autowrap ? 1 : kCols;
-                written = x - 1;
             }
         }
         // The same for what the next item writes.
@@ -830,12 +813,8 @@ void writeItem(const Item& item, State& s, std::string& out) {
             w.fence();
             fenced = true;
         }
-        if (pick(10, 3) == 0) {
-            w.put("\x1b[4l");
-            s.insert = false;
-        } else {
-            joinable = !fenced;
-        }
+        if (pick(10, 3) == 0) w.put("\x1b[4l");
+        else joinable = !fenced;
         break;
     }
     case Kind::TabStops: {
