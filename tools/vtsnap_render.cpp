@@ -3,10 +3,12 @@
 //
 //   vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] [-at=SECONDS] INPUT OUTPUT
 //
-// INPUT is the raw stream, or an asciicast v2 recording (its first line a
-// JSON object with "version": 2), whose output events are fed in order, each
-// as one block, up to the moment -at= names; the recording's width and height
-// are the screen's unless -cols= or -rows= say otherwise.
+// INPUT is the raw stream, or an asciicast recording of version 2 or 3 (its
+// first line, after any byte-order mark, a JSON object with "version": 2 or
+// 3), whose output events are fed in order, each as one block, up to the
+// moment -at= names; the recording's width and height are the screen's unless
+// -cols= or -rows= say otherwise, and may not pass kMaxRecordingCells. Any
+// other version is an error.
 //
 // INPUT and OUTPUT may be `-` for standard input and standard output; no other
 // file may be `-`. Options
@@ -76,12 +78,12 @@ constexpr const char* kUsage =
     "OUTPUT\n";
 constexpr std::string_view kHelp =
     "\n"
-    "Replays a recorded output stream, raw or an asciicast v2 recording, into the\n"
-    "file vtsnap would write for it. INPUT and OUTPUT may be - for standard input\n"
-    "and output.\n"
+    "Replays a recorded output stream, raw or an asciicast recording (version 2 or\n"
+    "3), into the file vtsnap would write for it. INPUT and OUTPUT may be - for\n"
+    "standard input and output; no other file may be -.\n"
     "\n"
     "  -rows=N, -cols=N   the screen's size, 1 to 32767 (default: a recording's, or\n"
-    "                     100 x 120)\n"
+    "                     100 x 120); a recording may ask for 8388608 cells at most\n"
     "  -color             keep colours, as SGR sequences\n"
     "  -chunk=N           feed a raw stream in blocks of N bytes, 1 to 1048576\n"
     "                     (default 4096); a recording's events are its blocks\n"
@@ -90,9 +92,10 @@ constexpr std::string_view kHelp =
     "  -at=SECONDS        stop a recording at that moment: the screen as it was then\n"
     "  --help, --version  this text, or the version, when it is the only argument\n"
     "\n"
-    "Exit code: 0 done; 1 the input could not be read or is not a recording past its\n"
-    "header, the output, the log or the page not written, or two of INPUT, OUTPUT,\n"
-    "the log and the page one file; 2 a usage error.\n";
+    "Exit code: 0 done; 1 the input could not be read, is a recording of another\n"
+    "version or too large a screen, or is not a recording past its header, the\n"
+    "output, the log or the page not written, or two of INPUT, OUTPUT, the log and\n"
+    "the page one file; 2 a usage error.\n";
 
 struct Options {
     // Unset: the recording's size, or the default.
