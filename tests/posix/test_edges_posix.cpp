@@ -29,6 +29,7 @@
 
 #include "snapshot/page.hpp"
 #include "tests/file_bytes.hpp"
+#include "tests/posix/whole_file.hpp"
 #include "vtsnap_version.hpp"
 
 namespace {
@@ -472,6 +473,92 @@ TEST(EdgeTest, EveryCommandLineOfTheTable) {
             row.printedPrefixOnly ? outcome.printed.substr(0, row.printed.size()) : outcome.printed;
         EXPECT_EQ(printed, row.printed);
         for (const auto& [name, bytes] : row.files) EXPECT_EQ(readFile(run.dir() / name), bytes) << name;
+    }
+}
+
+
+// A log or a recording whose reader lags far behind: a FIFO that is read only
+// once the program is done. The program goes at its own pace, each line it
+// prints reaches the screen file within a second, and the reader still gets
+// every byte at the end.
+struct LaggingReaderRow {
+    const char* what;
+    std::string option;  // names the FIFO ./ff
+};
+
+TEST(EdgeTest, AReaderThatLagsHoldsNeitherTheProgramNorTheScreenBack) {
+    constexpr int kTicks = 6;
+    const std::string script = "seq 1 100000; for i in 1 2 3 4 5 6; do echo tick $i; date +%s.%N > t$i; sleep 0.5; done";
+    std::string allLines = std::string(kBom);
+    for (int i = 1; i <= 100000; ++i) allLines += std::to_string(i) + "\r\n";
+    for (int i = 1; i <= kTicks; ++i) allLines += "tick " + std::to_string(i) + "\r\n";
+    const std::vector<LaggingReaderRow> table = {
+        {"the log", "-log=ff"},
+        {"the recording", "-record=ff"},
+    };
+    for (const LaggingReaderRow& row : table) {
+        SCOPED_TRACE(row.what);
+        Row none;
+        EdgeRun place(none);
+        const fs::path& dir = place.dir();
+        ASSERT_EQ(mkfifo((dir / "ff").c_str(), 0600), 0);
+        const int reader = open((dir / "ff").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(dir.c_str()) != 0) _exit(120);
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            execl(kTool.c_str(), kTool.c_str(), "-rows=3", row.option.c_str(), "sh", "-c", script.c_str(), "st.txt",
+                  static_cast<char*>(nullptr));
+            _exit(122);
+        }
+        // The FIFO is not read while the ticks come.
+        std::vector<std::optional<std::chrono::system_clock::time_point>> seen(kTicks + 1);
+        const auto limit = Clock::now() + kHangLimit;
+        while (!seen[kTicks] && Clock::now() < limit) {
+            const std::string screen = vtsnap::test::readWhole((dir / "st.txt").string());
+            for (int i = 1; i <= kTicks; ++i)
+                if (!seen[i] && screen.find("tick " + std::to_string(i) + "\r\n") != screen.npos)
+                    seen[i] = std::chrono::system_clock::now();
+            std::this_thread::sleep_for(10ms);
+        }
+        std::string got;
+        int status = 0;
+        for (bool open = true; open;) {
+            pollfd ready{reader, POLLIN, 0};
+            poll(&ready, 1, 10);
+            open = readAvailable(reader, got) || waitpid(pid, &status, WNOHANG) == 0;
+            if (Clock::now() > limit) {
+                kill(pid, SIGKILL);
+                break;
+            }
+        }
+        waitpid(pid, &status, 0);
+        close(reader);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        for (int i = 1; i <= kTicks; ++i) {
+            SCOPED_TRACE("tick " + std::to_string(i));
+            const std::optional<std::string> printed = readFile(dir / ("t" + std::to_string(i)));
+            ASSERT_TRUE(printed && seen[i]);
+            const std::chrono::duration<double> at(std::atof(printed->c_str()));
+            const double late =
+                std::chrono::duration<double>(seen[i]->time_since_epoch()).count() - at.count();
+            EXPECT_LT(late, 1.0) << "seconds from the program's print to the screen file";
+        }
+        EXPECT_EQ(readFile(dir / "st.txt"), fileOf({"tick 5", "tick 6"}));
+        if (row.option.starts_with("-log")) {
+            EXPECT_TRUE(got == allLines) << got.size() << " bytes, expected " << allLines.size();
+        } else {
+            // Every byte is there when the recording replays to the same screen.
+            std::ofstream(dir / "rec.cast", std::ios::binary) << got;
+            const std::string replay = "'" + kRender + "' -rows=3 '" + (dir / "rec.cast").string() + "' '" +
+                                       (dir / "replay.txt").string() + "'";
+            EXPECT_EQ(std::system(replay.c_str()), 0);
+            EXPECT_EQ(readFile(dir / "replay.txt"), fileOf({"tick 5", "tick 6"}));
+            EXPECT_TRUE(got.starts_with("{\"version\": 2, \"width\": 120, \"height\": 3,"));
+        }
     }
 }
 
