@@ -1,7 +1,6 @@
 #include "snapshot/append_writer.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <new>
 #include <utility>
 
@@ -17,7 +16,7 @@ constexpr std::size_t kWriteAtMost = 256 << 10;
 
 }  // namespace
 
-AppendWriter::AppendWriter(const SnapshotFile& file, Observer* observer) : file_(file), observer_(observer) {}
+AppendWriter::AppendWriter(const OutputFile& file, Observer* observer) : file_(file), observer_(observer) {}
 
 AppendWriter::~AppendWriter() { thread_.stop(mutex_, stop_, wake_); }
 
@@ -145,18 +144,14 @@ std::size_t AppendWriter::writeNow(const char* data, std::size_t length) {
     while (done < length) {
         // One write call takes a 32-bit length.
         const auto part = static_cast<std::uint32_t>(std::min<std::size_t>(length - done, 1u << 30));
-        std::uint32_t count = 0;
-        errno = 0;
-        const bool ok = file_.write(data + done, part, count);
-        if (!ok) {
-            error_ = errno;
-            if (SnapshotFile::readerGone()) readerGone_ = true;
-        }
-        count = std::min(count, part);
+        const WriteResult wrote = file_.write(data + done, part);
+        if (!wrote.ok) error_ = wrote.error;
+        if (wrote.readerGone) readerGone_ = true;
         // Whatever the file took is in it, even from a write that failed.
+        const std::uint32_t count = std::min(wrote.written, part);
         if (count != 0 && observer_ != nullptr) observer_->took(data + done, count);
         done += count;
-        if (!ok || count == 0) {
+        if (!wrote.ok || count == 0) {
             failing_ = true;
             return done;
         }

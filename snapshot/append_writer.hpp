@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "snapshot/snapshot_file.hpp"
+#include "snapshot/output_file.hpp"
 #include "snapshot/writer_thread.hpp"
 
 namespace vtsnap {
@@ -39,7 +39,7 @@ public:
     };
 
     // `file` is empty; the caller owns it and keeps it open while the writer exists.
-    explicit AppendWriter(const SnapshotFile& file, Observer* observer = nullptr);
+    explicit AppendWriter(const OutputFile& file, Observer* observer = nullptr);
     AppendWriter(const AppendWriter&) = delete;
     AppendWriter& operator=(const AppendWriter&) = delete;
     // Stops the thread; what finish() did not write is lost.
@@ -77,7 +77,7 @@ private:
     void threadLoop();
     void writeOut(bool tryAgain, bool flush);
 
-    SnapshotFile file_;
+    OutputFile file_;
     Observer* observer_;
 
     alignas(64) std::mutex mutex_;

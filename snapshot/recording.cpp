@@ -5,7 +5,7 @@
 
 namespace vtsnap {
 
-Recording::Recording(const SnapshotFile& file, std::string header)
+Recording::Recording(const OutputFile& file, std::string header)
     : file_(file), filling_(std::move(header)), writer_(file, this) {}
 
 void Recording::add(std::uint64_t microseconds, const std::uint8_t* bytes, std::size_t length) {

@@ -16,7 +16,7 @@
 
 #include "snapshot/append_writer.hpp"
 #include "snapshot/asciicast.hpp"
-#include "snapshot/snapshot_file.hpp"
+#include "snapshot/output_file.hpp"
 
 namespace vtsnap {
 
@@ -29,7 +29,7 @@ public:
 
     // `file` is empty; the caller owns it and keeps it open until finish()
     // has returned or the recording is gone. `header` is its first line.
-    Recording(const SnapshotFile& file, std::string header);
+    Recording(const OutputFile& file, std::string header);
     Recording(const Recording&) = delete;
     Recording& operator=(const Recording&) = delete;
 
@@ -55,7 +55,7 @@ private:
     void handOver();
     void took(const char* data, std::size_t length) override;
 
-    SnapshotFile file_;
+    OutputFile file_;
     AsciicastEncoder encoder_;
     std::string filling_;   // the adding thread's
     bool dropped_ = false;  // events were dropped

@@ -1,7 +1,6 @@
 #include "snapshot/transcript.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -21,7 +20,7 @@ std::string lostRowsNote(std::uint64_t rows) {
 
 }  // namespace
 
-Transcript::Transcript(const SnapshotFile& file, std::int32_t cols, bool useColor)
+Transcript::Transcript(const OutputFile& file, std::int32_t cols, bool useColor)
     : file_(file),
       cols_(static_cast<std::size_t>(std::max(cols, 1))),
       batchRows_(std::max<std::size_t>(kBatchCells / cols_, 1)),
