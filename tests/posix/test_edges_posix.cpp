@@ -477,6 +477,37 @@ TEST(EdgeTest, EveryCommandLineOfTheTable) {
 }
 
 
+// Recorded live and replayed by vtsnap-render: the same screen file, byte for
+// byte, whatever the program wrote. (printf formats, in octal.)
+TEST(EdgeTest, ARecordingReplaysToTheLiveScreenFile) {
+    struct Case {
+        const char* what;
+        std::string printf;
+        std::optional<std::string> live;  // the screen file, where the case says what it is
+    };
+    const std::vector<Case> table = {
+        {"Latin-1", "caf\\351 au lait\\n", fileOf({"caf au lait"})},
+        {"UTF-8", "caf\\303\\251 \\342\\202\\254 \\360\\237\\230\\200\\n", fileOf({"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"})},
+        {"never UTF-8, and cut characters", "a\\377b\\300\\257c\\342\\202d\\355\\240\\200e\\n", fileOf({"abcde"})},
+        {"within escape sequences", "\\033[3\\3511mred\\033[m \\033\\3517x\\033]0;t\\351\\007ok\\n", {}},
+        {"a character cut at the end", "end \\360\\237\\230", fileOf({"end"})},
+    };
+    for (const Case& c : table) {
+        SCOPED_TRACE(c.what);
+        Row none;
+        EdgeRun place(none);
+        const fs::path& dir = place.dir();
+        const std::string live = "cd '" + dir.string() + "' && '" + kTool + "' -rows=3 -color -record=r.cast sh -c \"printf '" +
+                                 c.printf + "'\" live.txt && '" + kRender + "' -color r.cast replay.txt";
+        EXPECT_EQ(std::system(live.c_str()), 0);
+        const std::optional<std::string> screen = readFile(dir / "live.txt");
+        if (c.live) {
+            EXPECT_EQ(screen, c.live);
+        }
+        EXPECT_EQ(readFile(dir / "replay.txt"), screen);
+    }
+}
+
 // A log or a recording whose reader lags far behind: a FIFO that is read only
 // once the program is done. The program goes at its own pace, each line it
 // prints reaches the screen file within a second, and the reader still gets
