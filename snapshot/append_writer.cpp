@@ -13,6 +13,7 @@ constexpr std::size_t kWakeAt = 64 << 10;
 // One write call at most: small enough that a waiting producer hears of the
 // room a pipe's reader makes before the whole hold has gone through.
 constexpr std::size_t kWriteAtMost = 256 << 10;
+constexpr std::size_t kLetGoAbove = 1 << 20;
 
 }  // namespace
 
@@ -100,29 +101,24 @@ void AppendWriter::threadLoop() {
     }
 }
 
-// Takes what is queued and writes what the file has not got yet. After a
+// Writes what the file has not got yet, then what is queued. After a
 // failure, only `tryAgain` (a tick, the end) writes again.
 void AppendWriter::writeOut(bool tryAgain, bool flush) {
     {
         std::lock_guard<std::mutex> guard(mutex_);
         if (readerGone_ || (failing_ && !tryAgain)) return;
-        try {
-            if (done_ == writing_.size()) {
-                writing_.clear();
-                done_ = 0;
-                std::swap(writing_, queued_);
-            } else if (!queued_.empty()) {
-                writing_.erase(0, done_);
-                done_ = 0;
-                writing_ += queued_;
-                queued_.clear();
-            }
-        } catch (const std::bad_alloc&) {
-            // What was written before is written first; the rest waits.
-        }
     }
-    bool ok = true;
-    while (ok && done_ < writing_.size()) {
+    for (bool ok = true; ok;) {
+        if (done_ == writing_.size()) {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (queued_.empty()) break;
+            writing_.clear();
+            done_ = 0;
+            std::swap(writing_, queued_);
+            // A buffer that grew while the file lagged goes once written, so
+            // that memory holds one bound's worth of bytes, not two.
+            if (queued_.capacity() > kLetGoAbove) std::string().swap(queued_);
+        }
         const std::size_t part = writeNow(writing_.data() + done_, std::min(writing_.size() - done_, kWriteAtMost));
         done_ += part;
         ok = part != 0 && !failing_;

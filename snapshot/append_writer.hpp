@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "snapshot/output_file.hpp"
 #include "snapshot/writer_thread.hpp"
@@ -60,8 +61,10 @@ public:
     // flushes. True when the file took everything.
     bool finish();
 
-    // After finish(): what the file did not take.
-    std::string_view unwritten() const { return std::string_view(writing_).substr(done_); }
+    // After finish(): what the file did not take, in two parts.
+    std::pair<std::string_view, std::string_view> unwritten() const {
+        return {std::string_view(writing_).substr(done_), queued_};
+    }
     // After finish(): writes on this thread; returns how much the file took.
     std::size_t writeNow(const char* data, std::size_t length);
 
@@ -83,7 +86,7 @@ private:
     alignas(64) std::mutex mutex_;
     std::condition_variable wake_;  // the thread: bytes, a tick or the end
     std::condition_variable room_;  // a producer: fewer bytes wait
-    std::string queued_;            // taken, not yet the thread's
+    std::string queued_;            // taken, not yet being written
     std::size_t held_ = 0;          // bytes taken and not in the file
     bool tickWanted_ = false;
     bool stop_ = false;

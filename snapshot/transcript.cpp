@@ -168,9 +168,10 @@ bool Transcript::finish(const Screen& screen) {
     const bool written = writer_.finish() && took == last.size();
     if (!written && !readerGone()) {
         try {
-            const std::string_view unwritten = writer_.unwritten();
-            const std::uint64_t missing =
-                rowsIn(unwritten, written_) + rowsIn(std::string_view(last).substr(took), appended_ + took);
+            const auto [unwritten, queued] = writer_.unwritten();
+            const std::uint64_t missing = rowsIn(unwritten, written_) +
+                                          rowsIn(queued, written_ + unwritten.size()) +
+                                          rowsIn(std::string_view(last).substr(took), appended_ + took);
             noteLostEnd(missing);
         } catch (const std::bad_alloc&) {
         }
