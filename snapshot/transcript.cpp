@@ -98,7 +98,7 @@ bool Transcript::handOver(bool mayWait) {
         return true;
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    if (free_.empty() && batches_.size() < kMostBatches) {
+    if (free_.empty() && flowControlled_ && batches_.size() < kMostBatches) {
         try {
             free_.push_back(newBatch());
         } catch (const std::bad_alloc&) {
@@ -123,6 +123,7 @@ bool Transcript::handOver(bool mayWait) {
 
 void Transcript::waitForRoom() {
     std::unique_lock<std::mutex> lock(mutex_);
+    flowControlled_ = true;
     idle_.wait(lock, [this] { return queued_ + 1 < kBatches || stop_; });
 }
 

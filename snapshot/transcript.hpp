@@ -36,10 +36,12 @@ public:
     static constexpr std::size_t kBatches = 4;
     static constexpr std::size_t kBatchCells = 64 << 10;
     static_assert(kBatches >= 3, "the renderer is woken for two batches while a third fills");
-    // While the file lags, batches beyond kBatches are made, up to this many,
-    // so that a block of output is decoded whole without waiting; the decoding
-    // thread waits for room before the next block (waitForRoom). Only a block
-    // that pushes more rows out than these hold waits in the middle.
+    // For a decoding thread that waits for room before each block
+    // (waitForRoom), batches beyond kBatches are made while the file lags, up
+    // to this many, so that a block is decoded whole without waiting: only a
+    // block that pushes more rows out than these hold waits in the middle.
+    // Any other waits for the renderer when the kBatches are taken, and keeps
+    // to their memory.
     static constexpr std::size_t kMostBatches = 16;
     // Rendered rows that wait for the file: see AppendWriter. Past it, while
     // the file refuses them, rows are counted as lost, and a line in the file
@@ -67,7 +69,8 @@ public:
     void tick();
 
     // Before the next block is decoded, at a point where waiting holds nobody
-    // up: waits while the file lags so far behind that no batch is free.
+    // up: waits while the file lags so far behind that no batch is free. From
+    // the first call on, a block never waits in the middle (kMostBatches).
     void waitForRoom();
 
     // For the end, when nothing is decoded any more: writes what is left and
@@ -134,6 +137,7 @@ private:
     bool tickWanted_ = false;
     bool stop_ = false;
     bool noRenderer_ = false;       // no thread could start: the decoding thread renders
+    bool flowControlled_ = false;   // waitForRoom() is called before each block
     std::atomic<bool> abandoned_{false};  // going without finish(): nothing more is rendered
     std::vector<LineEnd> notes_;    // lines of lost rows not yet wholly written, in order
 
