@@ -9,6 +9,11 @@ namespace vtsnap {
 
 namespace {
 
+// What a byte sequence that is not UTF-8 becomes: U+FFFF, a noncharacter.
+// The emulator drops it as it drops the bytes, leaving no trace on the screen,
+// and its first byte ends an escape sequence as theirs does, so that a
+// recording replays to the screen the run showed live.
+constexpr std::string_view kNotUtf8 = "\\uffff";
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 // The UTF-8 character at `p`, `left` bytes on: its length when valid; the
@@ -132,7 +137,7 @@ std::size_t appendJsonString(std::string& out, std::string_view bytes, bool fina
                 out += "\\u";
                 for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(code >> shift) & 15];
             } else {
-                out += kReplacement;
+                out += kNotUtf8;
             }
         }
         // A cut character at the very end counts as one bad sequence.

@@ -20,15 +20,16 @@ std::string asciicastHeader(std::int32_t width, std::int32_t height, std::int64_
                             std::string_view term);
 
 // Turns blocks of output into output events. A UTF-8 character cut between
-// two blocks waits for the rest and goes with the next event; bytes that are
-// not UTF-8 become U+FFFD.
+// two blocks waits for the rest and goes with the next event; each run of
+// bytes that are not UTF-8 (the longest start of a character they are, or
+// one byte) becomes U+FFFF, which the emulator drops as it drops them.
 class AsciicastEncoder {
 public:
     // Appends `[seconds, "o", "text"]` and a line end for the block, read
     // `microseconds` after the start. A block that holds only the start of a
     // character adds no event.
     void appendEvent(std::string& out, std::uint64_t microseconds, const std::uint8_t* bytes, std::size_t length);
-    // For the end: a character left cut becomes U+FFFD in an event of its own.
+    // For the end: a character left cut becomes U+FFFF in an event of its own.
     void appendEnd(std::string& out, std::uint64_t microseconds);
 
 private:
@@ -39,7 +40,7 @@ private:
 
 // The JSON string of `bytes`, quotes included, appended to `out`: controls
 // (C0, DEL and C1) and the line and paragraph separators escaped, bytes that
-// are not UTF-8 as U+FFFD. Returns how many bytes it took: all of them
+// are not UTF-8 as U+FFFF (`\uffff`). Returns how many bytes it took: all of them
 // when `final`, otherwise all but the start of a character cut at the end.
 std::size_t appendJsonString(std::string& out, std::string_view bytes, bool final);
 

@@ -15,10 +15,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <optional>
 #include <string_view>
@@ -29,6 +31,7 @@
 
 #include "snapshot/page.hpp"
 #include "tests/file_bytes.hpp"
+#include "tests/posix/whole_file.hpp"
 #include "vtsnap_version.hpp"
 
 namespace {
@@ -555,6 +558,126 @@ TEST(EdgeTest, EveryCommandLineOfTheTable) {
         const std::string errors = readFile(run.dir() / ".stderr").value_or("");
         if (!row.message.empty()) {
             EXPECT_NE(errors.find(row.message), std::string::npos) << errors;
+        }
+    }
+}
+
+
+// Recorded live and replayed by vtsnap-render: the same screen file, byte for
+// byte, whatever the program wrote. (printf formats, in octal.)
+TEST(EdgeTest, ARecordingReplaysToTheLiveScreenFile) {
+    struct Case {
+        const char* what;
+        std::string printf;
+        std::optional<std::string> live;  // the screen file, where the case says what it is
+    };
+    const std::vector<Case> table = {
+        {"Latin-1", "caf\\351 au lait\\n", fileOf({"caf au lait"})},
+        {"UTF-8", "caf\\303\\251 \\342\\202\\254 \\360\\237\\230\\200\\n", fileOf({"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"})},
+        {"never UTF-8, and cut characters", "a\\377b\\300\\257c\\342\\202d\\355\\240\\200e\\n", fileOf({"abcde"})},
+        {"within escape sequences", "\\033[3\\3511mred\\033[m \\033\\3517x\\033]0;t\\351\\007ok\\n", {}},
+        {"a character cut at the end", "end \\360\\237\\230", fileOf({"end"})},
+    };
+    for (const Case& c : table) {
+        SCOPED_TRACE(c.what);
+        Row none;
+        EdgeRun place(none);
+        const fs::path& dir = place.dir();
+        const std::string live = "cd '" + dir.string() + "' && '" + kTool + "' -rows=3 -color -record=r.cast sh -c \"printf '" +
+                                 c.printf + "'\" live.txt && '" + kRender + "' -color r.cast replay.txt";
+        EXPECT_EQ(std::system(live.c_str()), 0);
+        const std::optional<std::string> screen = readFile(dir / "live.txt");
+        if (c.live) {
+            EXPECT_EQ(screen, c.live);
+        }
+        EXPECT_EQ(readFile(dir / "replay.txt"), screen);
+    }
+}
+
+// A log or a recording whose reader lags far behind: a FIFO that is read only
+// once the program is done. The program goes at its own pace, each line it
+// prints reaches the screen file within a second, and the reader still gets
+// every byte at the end.
+struct LaggingReaderRow {
+    const char* what;
+    std::string option;  // names the FIFO ./ff
+};
+
+TEST(EdgeTest, AReaderThatLagsHoldsNeitherTheProgramNorTheScreenBack) {
+    constexpr int kTicks = 6;
+    const std::string script = "seq 1 100000; for i in 1 2 3 4 5 6; do echo tick $i; date +%s.%N > t$i; sleep 0.5; done";
+    std::string allLines = std::string(kBom);
+    for (int i = 1; i <= 100000; ++i) allLines += std::to_string(i) + "\r\n";
+    for (int i = 1; i <= kTicks; ++i) allLines += "tick " + std::to_string(i) + "\r\n";
+    const std::vector<LaggingReaderRow> table = {
+        {"the log", "-log=ff"},
+        {"the recording", "-record=ff"},
+    };
+    for (const LaggingReaderRow& row : table) {
+        SCOPED_TRACE(row.what);
+        Row none;
+        EdgeRun place(none);
+        const fs::path& dir = place.dir();
+        ASSERT_EQ(mkfifo((dir / "ff").c_str(), 0600), 0);
+        const int reader = open((dir / "ff").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(dir.c_str()) != 0) _exit(120);
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            execl(kTool.c_str(), kTool.c_str(), "-rows=3", row.option.c_str(), "sh", "-c", script.c_str(), "st.txt",
+                  static_cast<char*>(nullptr));
+            _exit(122);
+        }
+        // The FIFO is not read while the ticks come.
+        std::vector<std::optional<std::chrono::system_clock::time_point>> seen(kTicks + 1);
+        const auto limit = Clock::now() + kHangLimit;
+        while (!seen[kTicks] && Clock::now() < limit) {
+            const std::string screen = vtsnap::test::readWhole((dir / "st.txt").string());
+            for (int i = 1; i <= kTicks; ++i)
+                if (!seen[i] && screen.find("tick " + std::to_string(i) + "\r\n") != screen.npos)
+                    seen[i] = std::chrono::system_clock::now();
+            std::this_thread::sleep_for(10ms);
+        }
+        std::string got;
+        int status = 0;
+        for (bool open = true; open;) {
+            pollfd ready{reader, POLLIN, 0};
+            poll(&ready, 1, 10);
+            open = readAvailable(reader, got) || waitpid(pid, &status, WNOHANG) == 0;
+            if (Clock::now() > limit) {
+                kill(pid, SIGKILL);
+                break;
+            }
+        }
+        waitpid(pid, &status, 0);
+        close(reader);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        double latest = 0;
+        for (int i = 1; i <= kTicks; ++i) {
+            SCOPED_TRACE("tick " + std::to_string(i));
+            const std::optional<std::string> printed = readFile(dir / ("t" + std::to_string(i)));
+            ASSERT_TRUE(printed && seen[i]);
+            const std::chrono::duration<double> at(std::atof(printed->c_str()));
+            const double late =
+                std::chrono::duration<double>(seen[i]->time_since_epoch()).count() - at.count();
+            EXPECT_LT(late, 1.0) << "seconds from the program's print to the screen file";
+            latest = std::max(latest, late);
+        }
+        std::cout << row.what << " lagging: each tick in the screen file within " << latest << " s\n";
+        EXPECT_EQ(readFile(dir / "st.txt"), fileOf({"tick 5", "tick 6"}));
+        if (row.option.starts_with("-log")) {
+            EXPECT_TRUE(got == allLines) << got.size() << " bytes, expected " << allLines.size();
+        } else {
+            // Every byte is there when the recording replays to the same screen.
+            std::ofstream(dir / "rec.cast", std::ios::binary) << got;
+            const std::string replay = "'" + kRender + "' -rows=3 '" + (dir / "rec.cast").string() + "' '" +
+                                       (dir / "replay.txt").string() + "'";
+            EXPECT_EQ(std::system(replay.c_str()), 0);
+            EXPECT_EQ(readFile(dir / "replay.txt"), fileOf({"tick 5", "tick 6"}));
+            EXPECT_TRUE(got.starts_with("{\"version\": 2, \"width\": 120, \"height\": 3,"));
         }
     }
 }
