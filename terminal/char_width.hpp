@@ -37,22 +37,17 @@ constexpr int tableWidth(char32_t c) {
     return static_cast<int>((packed >> ((cp & 3) * 2)) & 3) - 1;
 }
 
-// A byte a code point: 76 KB, of which running text touches a few lines.
-constexpr std::array<std::int8_t, kFlatCodePoints> makeFlatWidths() {
-    std::array<std::int8_t, kFlatCodePoints> flat{};
-    for (std::uint32_t i = 0; i < kFlatCodePoints; ++i)
-        flat[i] = static_cast<std::int8_t>(tableWidth(i < kFlatPlaneEnd ? i : i - kFlatPlaneEnd + kFlatHighStart));
-    return flat;
-}
-
-inline constexpr std::array<std::int8_t, kFlatCodePoints> kFlatWidths = makeFlatWidths();
+// A byte a code point (width), for the code points above in order: 76 KB, of
+// which running text touches a few lines. Made at compile time in
+// char_width.cpp, so that only that file pays for making it.
+extern const std::array<std::int8_t, kFlatCodePoints> kFlatWidths;
 
 }  // namespace char_width_detail
 
 // Whether the BMP or the range above comes next is random in mixed text, so
 // the index is found by arithmetic (a conditional would become a branch); the
 // branch to the two-step table is taken only by the rarer planes.
-constexpr int charWidth(char32_t c) {
+inline int charWidth(char32_t c) {
     using namespace char_width_detail;
     if ((c - kFlatPlaneEnd < kFlatHighStart - kFlatPlaneEnd) | (c >= kFlatHighEnd)) [[unlikely]]
         return tableWidth(c);
