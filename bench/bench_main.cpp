@@ -73,7 +73,7 @@ void BM_FeedWithLog(benchmark::State& state) {
     const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
     auto screen = std::make_unique<Screen>(120, 100);
     {
-        vtsnap::Transcript transcript(vtsnap::SnapshotFile(devNull), 120, color);
+        vtsnap::Transcript transcript(vtsnap::OutputFile(devNull), 120, color);
         screen->setRowSink(&transcript);
         feedAll(*screen, bytes);
         for (auto _ : state) feedAll(*screen, bytes);

@@ -30,7 +30,7 @@
 #include "bench/streams.hpp"
 #include "capture/capture_loop.hpp"
 #include "snapshot/render.hpp"
-#include "snapshot/snapshot_file.hpp"
+#include "snapshot/output_file.hpp"
 
 namespace {
 
@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
     std::vector<double> renders;
     std::vector<double> calls;
     {
-        vtsnap::CaptureLoop loop(rows, vtsnap::SnapshotFile(fd), std::nullopt, std::nullopt, true);
+        vtsnap::CaptureLoop loop(rows, vtsnap::OutputFile(fd), std::nullopt, std::nullopt, true);
         TimedRun run(loop, seconds);
         loop.run(run);
         calls = std::move(run.calls);

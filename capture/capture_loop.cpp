@@ -10,8 +10,8 @@
 
 namespace vtsnap {
 
-CaptureLoop::CaptureLoop(std::int32_t rows, std::optional<SnapshotFile> output, std::optional<SnapshotFile> log,
-                         std::optional<SnapshotFile> page, bool useColor)
+CaptureLoop::CaptureLoop(std::int32_t rows, std::optional<OutputFile> output, std::optional<OutputFile> log,
+                         std::optional<OutputFile> page, bool useColor)
     : captured_(kColumns, rows, log, useColor), output_(output), page_(page), useColor_(useColor) {}
 
 namespace {
@@ -21,7 +21,7 @@ constexpr std::string_view kUpdateEnd = "\x1b[?2026l";
 
 }  // namespace
 
-void CaptureLoop::record(const SnapshotFile& file, std::string_view term) {
+void CaptureLoop::record(const OutputFile& file, std::string_view term) {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     const auto unixSeconds = std::chrono::duration_cast<std::chrono::seconds>(now).count();
     recording_ = std::make_unique<Recording>(file, asciicastHeader(kColumns, screen_.rows(), unixSeconds, term));

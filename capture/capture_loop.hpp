@@ -24,7 +24,7 @@
 
 #include "snapshot/captured_screen.hpp"
 #include "snapshot/recording.hpp"
-#include "snapshot/snapshot_file.hpp"
+#include "snapshot/output_file.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
 #include "terminal/screen_size.hpp"
@@ -56,15 +56,15 @@ public:
     // `output` is the screen file, none when no screen is wanted (the output
     // is the null device); `log` the transcript file and `page` the web page
     // if there are. All are opened, and later closed, by the caller.
-    CaptureLoop(std::int32_t rows, std::optional<SnapshotFile> output, std::optional<SnapshotFile> log,
-                std::optional<SnapshotFile> page, bool useColor);
+    CaptureLoop(std::int32_t rows, std::optional<OutputFile> output, std::optional<OutputFile> log,
+                std::optional<OutputFile> page, bool useColor);
     CaptureLoop(const CaptureLoop&) = delete;
     CaptureLoop& operator=(const CaptureLoop&) = delete;
 
     // Records the run into `file` (opened, and later closed, by the caller)
     // from now on, for a child that sees `term` as TERM (empty: none). Called
     // before the child starts.
-    void record(const SnapshotFile& file, std::string_view term);
+    void record(const OutputFile& file, std::string_view term);
 
     // Decodes one block of the child's output; any thread.
     void feed(const std::uint8_t* bytes, std::size_t length);
@@ -93,8 +93,8 @@ private:
     CapturedScreen captured_;
     Screen& screen_ = captured_.screen();
     Transcript* const transcript_ = captured_.transcript();  // nullptr without a log
-    std::optional<SnapshotFile> output_;
-    std::optional<SnapshotFile> page_;
+    std::optional<OutputFile> output_;
+    std::optional<OutputFile> page_;
     std::string rendered_;  // the main thread's: the snapshot being written
     std::string renderedPage_;
     bool useColor_;

@@ -24,7 +24,7 @@
 #include "capture/about.hpp"
 #include "capture/capture_loop.hpp"
 #include "capture/command_line.hpp"
-#include "snapshot/snapshot_file.hpp"
+#include "snapshot/output_file.hpp"
 
 namespace vtsnap {
 
@@ -410,14 +410,14 @@ int runCapture(int argc, char** argv) {
         !makePipe(stopRead, stopWrite, 0))
         return 1;
 
-    std::optional<SnapshotFile> outputFile;
+    std::optional<OutputFile> outputFile;
     if (!outputIsNull) outputFile.emplace(output.get());
-    std::optional<SnapshotFile> logFile;
+    std::optional<OutputFile> logFile;
     if (log) logFile.emplace(log.get());
-    std::optional<SnapshotFile> pageFile;
+    std::optional<OutputFile> pageFile;
     if (!pageIsNull) pageFile.emplace(page.get());
     CaptureLoop loop(line->rowCount, outputFile, logFile, pageFile, line->useColor);
-    if (record) loop.record(SnapshotFile(record.get()), kTerminalType);
+    if (record) loop.record(OutputFile(record.get()), kTerminalType);
     if (setenv("TERM", kTerminalType, 1) != 0) return 1;
 
     // The tool may have inherited SIGCHLD ignored (no child left to wait for)

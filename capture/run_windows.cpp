@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "capture/command_line_windows.hpp"
-#include "snapshot/snapshot_file.hpp"
+#include "snapshot/output_file.hpp"
 
 namespace vtsnap {
 namespace {
@@ -374,16 +374,16 @@ int runCapture() {
 
     // Built before the child starts, so that running out of memory ends the
     // tool before any child exists, never in the middle of a child's run.
-    std::optional<SnapshotFile> outputView;
+    std::optional<OutputFile> outputView;
     if (!outputIsNull) outputView.emplace(reinterpret_cast<std::intptr_t>(outputFile.get()));
-    std::optional<SnapshotFile> logView;
+    std::optional<OutputFile> logView;
     if (logFile) logView.emplace(reinterpret_cast<std::intptr_t>(logFile.get()));
-    std::optional<SnapshotFile> pageView;
+    std::optional<OutputFile> pageView;
     if (!pageIsNull) pageView.emplace(reinterpret_cast<std::intptr_t>(pageFile.get()));
     CaptureLoop loop(options.rowCount, outputView, logView, pageView, options.useColor);
     // The child inherits the tool's environment, TERM included when it is set.
     const char* term = std::getenv("TERM");
-    if (recordFile) loop.record(SnapshotFile(reinterpret_cast<std::intptr_t>(recordFile.get())), term ? term : "");
+    if (recordFile) loop.record(OutputFile(reinterpret_cast<std::intptr_t>(recordFile.get())), term ? term : "");
 
     PROCESS_INFORMATION processInfo{};
     const BOOL created = CreateProcessW(

@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-#include "snapshot/snapshot_file.hpp"
+#include "snapshot/output_file.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
 
@@ -16,7 +16,7 @@ namespace vtsnap {
 class CapturedScreen {
 public:
     // `log`: the transcript's file, opened (and later closed) by the caller.
-    CapturedScreen(std::int32_t cols, std::int32_t rows, const std::optional<SnapshotFile>& log, bool useColor)
+    CapturedScreen(std::int32_t cols, std::int32_t rows, const std::optional<OutputFile>& log, bool useColor)
         : screen_(cols, rows) {
         if (log) {
             transcript_ = std::make_unique<Transcript>(*log, screen_.cols(), useColor);

@@ -82,7 +82,11 @@ void appendText(std::string& out, char32_t v) {
     case U'&': out += "&amp;"; return;
     case U'"': out += "&quot;"; return;
     case U'\'': out += "&#39;"; return;
-    default: appendUtf8(out, shown(v));
+    default:
+        if (v >= 0x20 && v < 0x7F)
+            out += static_cast<char>(v);  // most of a page, without the general encoder
+        else
+            appendUtf8(out, shown(v));
     }
 }
 
@@ -133,42 +137,33 @@ void openSpan(std::string& out, CellAttr a, std::int32_t columns) {
 
 void renderPageRow(std::string& out, const char32_t* chars, const CellAttr* attrs, std::span<const CellMarks> marks,
                    std::int32_t cols) {
+    renderPageRow(out, RowView(chars, attrs, marks, cols));
+}
+
+void renderPageRow(std::string& out, const RowView& row) {
     // The text ends where the file's line does; coloured blanks go on to the
     // last cell with a background of its own.
-    const std::int32_t textEnd = trimmedCells(chars, cols);
-    std::int32_t end = cols;
-    while (end > textEnd && attrs[end - 1].bg == kDefaultColor) --end;
+    const std::int32_t textEnd = row.textEnd();
+    const std::int32_t end = row.paintEnd();
+    const CellAttr* attrs = row.attrs();
 
-    const CellMarks* nextMarks = marks.data();
-    const CellMarks* const marksEnd = marks.data() + marks.size();
     out += "<div class=\"r\">";
-    for (std::int32_t c = 0; c < textEnd;) {
-        // A wide character is one piece in the colours of its first cell.
-        const CellAttr a = attrs[c];
-        std::int32_t runEnd = c + 1;
-        while (runEnd < textEnd && (chars[runEnd] == kWideContinuation || attrs[runEnd] == a)) ++runEnd;
-        const bool coloured = a != CellAttr{};
-        if (coloured) openSpan(out, a, 0);
-        for (std::int32_t i = c; i < runEnd; ++i) {
-            const char32_t cell = chars[i];
-            if (cell == kWideContinuation) continue;
-            const char32_t v = shown(cell & kCodePointMask);
-            const bool hasMarks = (cell & kHasMarks) != 0;
-            if (v < 0x80 && !hasMarks) {
+    for (const CellRun& run : row.runs(0, textEnd)) {
+        const bool coloured = run.attr != CellAttr{};
+        if (coloured) openSpan(out, run.attr, 0);
+        for (const CellText& t : row.characters(run.col, run.col + run.width)) {
+            const char32_t v = shown(t.ch);
+            if (v < 0x80 && t.marks.empty()) {
                 appendText(out, v);
                 continue;
             }
-            const bool wide = i + 1 < cols && chars[i + 1] == kWideContinuation;
-            out += wide ? "<span class=\"w\">" : "<span class=\"n\">";
+            // Outside ASCII, a character sits in a box of its own width.
+            out += t.width == 2 ? "<span class=\"w\">" : "<span class=\"n\">";
             appendText(out, v);
-            if (hasMarks && nextMarks != marksEnd) {
-                for (char32_t mark : nextMarks->marks) appendText(out, mark);
-                ++nextMarks;
-            }
+            for (char32_t mark : t.marks) appendText(out, mark);
             out += "</span>";
         }
         if (coloured) out += "</span>";
-        c = runEnd;
     }
     for (std::int32_t c = textEnd; c < end;) {
         const ColorValue bg = attrs[c].bg;
@@ -189,9 +184,7 @@ void renderPage(std::string& out, const Screen& screen, bool live) {
     out += paletteRules();
     out += "</style></head><body><div class=\"s\">\n";
     const auto [first, last] = occupiedRows(screen);
-    const std::int32_t cols = screen.cols();
-    for (std::int32_t r = first; r <= last; ++r)
-        renderPageRow(out, screen.rowChars(r), screen.rowAttrs(r), screen.rowMarks(r), cols);
+    for (std::int32_t r = first; r <= last; ++r) renderPageRow(out, screen.row(r));
     out += "</div></body></html>\n";
 }
 

@@ -17,8 +17,9 @@ namespace vtsnap {
 // the caller keeps the screen still (nothing decoded) for the call.
 void renderPage(std::string& out, const Screen& screen, bool live);
 
-// One row of `cols` cells as the page's element for it, appended to `out`
-// (cells and marks as renderRow takes them).
+// One row as the page's element for it, appended to `out`; the second form
+// takes the row as a row sink hands it over.
+void renderPageRow(std::string& out, const RowView& row);
 void renderPageRow(std::string& out, const char32_t* chars, const CellAttr* attrs, std::span<const CellMarks> marks,
                    std::int32_t cols);
 

@@ -1,7 +1,6 @@
 #include "snapshot/recording.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <string_view>
 #include <utility>
 
@@ -14,7 +13,7 @@ constexpr std::size_t kLargestWrite = 1u << 30;
 
 }  // namespace
 
-Recording::Recording(const SnapshotFile& file, std::string header) : file_(file), filling_(std::move(header)) {}
+Recording::Recording(const OutputFile& file, std::string header) : file_(file), filling_(std::move(header)) {}
 
 Recording::~Recording() { writer_.stop(mutex_, stop_, wake_); }
 
@@ -89,12 +88,11 @@ void Recording::writeOut(bool tryAgain, bool flush) {
     bool gone = false;
     while (done_ < unwritten_.size()) {
         const auto part = static_cast<std::uint32_t>(std::min(unwritten_.size() - done_, kLargestWrite));
-        std::uint32_t count = 0;
-        errno = 0;
-        const bool ok = file_.write(unwritten_.data() + done_, part, count);
-        if (!ok) gone = SnapshotFile::readerGone();
+        const WriteResult wrote = file_.write(unwritten_.data() + done_, part);
+        const bool ok = wrote.ok;
+        if (!ok) gone = wrote.readerGone;
         // Whatever the file took is in it, even from a write that failed.
-        count = std::min(count, part);
+        const std::uint32_t count = std::min(wrote.written, part);
         const std::size_t lastLineEnd = std::string_view(unwritten_.data() + done_, count).rfind('\n');
         if (lastLineEnd != std::string_view::npos) lineEnd_ = written_ + lastLineEnd + 1;
         written_ += count;

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "snapshot/asciicast.hpp"
-#include "snapshot/snapshot_file.hpp"
+#include "snapshot/output_file.hpp"
 #include "snapshot/writer_thread.hpp"
 
 namespace vtsnap {
@@ -30,7 +30,7 @@ public:
 
     // `file` is empty; the caller owns it and keeps it open until finish()
     // has returned or the recording is gone. `header` is its first line.
-    Recording(const SnapshotFile& file, std::string header);
+    Recording(const OutputFile& file, std::string header);
     Recording(const Recording&) = delete;
     Recording& operator=(const Recording&) = delete;
     ~Recording();
@@ -55,7 +55,7 @@ private:
     void writerLoop();
     void writeOut(bool tryAgain, bool flush);
 
-    SnapshotFile file_;
+    OutputFile file_;
     AsciicastEncoder encoder_;
     std::string filling_;  // the adding thread's
 

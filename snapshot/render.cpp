@@ -132,37 +132,29 @@ std::size_t marksRoom(std::span<const CellMarks> marks) {
     return room;
 }
 
-// The marks of a row's cells, taken in column order as the cells that have
-// them are written. A copy of a row that lost its marks writes none.
-struct MarksCursor {
-    const CellMarks* next;
-    const CellMarks* end;
-};
-
-// Writes cells as UTF-8 at out, which has room for four bytes a cell and the
-// marks, and returns the end.
-char* putUtf8(char* out, const char32_t* cells, std::size_t count, MarksCursor& marks) {
+// Writes cells col to col + count - 1 of the row as UTF-8 at out, which has
+// room for four bytes a cell and the marks, and returns the end.
+char* putUtf8(char* out, const char32_t* cells, std::int32_t col, std::int32_t count, MarksCursor& marks) {
     auto* p = reinterpret_cast<unsigned char*>(out);
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::int32_t i = col; i < col + count; ++i) {
         p = putChar(p, cells[i]);
-        if ((cells[i] & kHasMarks) && marks.next != marks.end) [[unlikely]] {
-            for (char32_t mark : marks.next->marks) p = putChar(p, mark);
-            ++marks.next;
-        }
+        if (cells[i] & kHasMarks) [[unlikely]]
+            for (char32_t mark : marks.take(i)) p = putChar(p, mark);
     }
     return reinterpret_cast<char*>(p);
 }
 
 // A run of one colour, most often plain ASCII: narrowed in one pass that also
 // tells, and written again as UTF-8 otherwise.
-char* putRun(char* out, const char32_t* cells, std::size_t count, MarksCursor& marks) {
+char* putRun(char* out, const char32_t* cells, CellRun run, MarksCursor& marks) {
     // A continuation cell (0) wraps round to fail the test, like non-ASCII.
+    const char32_t* first = cells + run.col;
     char32_t any = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        any |= cells[i] - 1;
-        out[i] = static_cast<char>(cells[i]);
+    for (std::int32_t i = 0; i < run.width; ++i) {
+        any |= first[i] - 1;
+        out[i] = static_cast<char>(first[i]);
     }
-    return any < 0x7F ? out + count : putUtf8(out, cells, count, marks);
+    return any < 0x7F ? out + run.width : putUtf8(out, cells, run.col, run.width, marks);
 }
 
 }  // namespace
@@ -221,19 +213,25 @@ bool appendAsciiRow(std::string& out, const char32_t* text, std::int32_t cols) {
 
 }  // namespace
 
-void renderRow(std::string& out, const char32_t* text, const CellAttr* attr, std::span<const CellMarks> marks,
+void renderRow(std::string& out, const char32_t* chars, const CellAttr* attrs, std::span<const CellMarks> marks,
                std::int32_t cols, bool useColor) {
-    if (!useColor && appendAsciiRow(out, text, cols)) return;
+    renderRow(out, RowView(chars, attrs, marks, cols), useColor);
+}
+
+void renderRow(std::string& out, const RowView& row, bool useColor) {
+    const char32_t* text = row.chars();
+    if (!useColor && appendAsciiRow(out, text, row.cols())) return;
 
     // Trailing spaces and TABs go, whatever their colours.
-    const std::int32_t end = trimmedCells(text, cols);
+    const std::int32_t end = row.textEnd();
 
     const auto length = static_cast<std::size_t>(end);
     const std::size_t start = out.size();
-    MarksCursor nextMarks{marks.data(), marks.data() + marks.size()};
+    const std::span<const CellMarks> marks = row.marks();
+    MarksCursor nextMarks(marks);
     if (!useColor) {
         out.resize(start + 4 * length + marksRoom(marks) + 2);
-        char* p = putUtf8(out.data() + start, text, length, nextMarks);
+        char* p = putUtf8(out.data() + start, text, 0, end, nextMarks);
         p = put(p, "\r\n");
         out.resize(static_cast<std::size_t>(p - out.data()));
         return;
@@ -242,31 +240,23 @@ void renderRow(std::string& out, const char32_t* text, const CellAttr* attr, std
     // Room for the whole line, measured first: two colour sequences a run,
     // four bytes a cell, the marks, the closing reset and the line end. The
     // line is then written without a check per piece.
+    const CellAttr* attr = row.attrs();
     std::size_t runs = 0;
     for (std::int32_t c = 0; c < end; ++c) runs += c == 0 || attr[c] != attr[c - 1];
     out.resize(start + runs * 2 * kLongestColor + 4 * length + marksRoom(marks) + 6);
     char* p = out.data() + start;
-    // A run of one colour at a time.
     CellAttr previous;
     for (std::int32_t c = 0; c < end;) {
-        const CellAttr a = attr[c];
-        if (a.fg != previous.fg) p = putColor(p, true, a.fg);
-        if (a.bg != previous.bg) p = putColor(p, false, a.bg);
-        std::int32_t runEnd = c + 1;
-        while (runEnd < end && attr[runEnd] == a) ++runEnd;
-        p = putRun(p, text + c, static_cast<std::size_t>(runEnd - c), nextMarks);
-        previous = a;
-        c = runEnd;
+        const CellRun run = row.runAt(c, end);
+        if (run.attr.fg != previous.fg) p = putColor(p, true, run.attr.fg);
+        if (run.attr.bg != previous.bg) p = putColor(p, false, run.attr.bg);
+        p = putRun(p, text, run, nextMarks);
+        previous = run.attr;
+        c += run.width;
     }
     if (previous != CellAttr{}) p = put(p, "\x1b[0m");
     p = put(p, "\r\n");
     out.resize(static_cast<std::size_t>(p - out.data()));
-}
-
-std::int32_t trimmedCells(const char32_t* chars, std::int32_t cols) {
-    std::int32_t end = cols;
-    while (end > 0 && (chars[end - 1] == U' ' || chars[end - 1] == U'\t')) --end;
-    return end;
 }
 
 RowSpan occupiedRows(const Screen& screen) {
@@ -290,7 +280,7 @@ void renderRows(std::string& out, const Screen& screen, bool useColor) {
     // buffer several times over.
     out.reserve(out.size() + std::size_t(last - first + 1) * std::size_t(cols + 2));
     for (std::int32_t r = first; r <= last; ++r)
-        renderRow(out, screen.rowChars(r), screen.rowAttrs(r), screen.rowMarks(r), cols, useColor);
+        renderRow(out, screen.row(r), useColor);
 }
 
 std::string renderSnapshot(const Screen& screen, bool useColor) {

@@ -25,16 +25,14 @@ struct RowSpan {
 };
 RowSpan occupiedRows(const Screen& screen);
 
-// The cells of a row up to its last that is neither a space nor a TAB.
-std::int32_t trimmedCells(const char32_t* chars, std::int32_t cols);
-
 // The file's lines without the byte-order mark: the rows from the first to
 // the last occupied one, appended to `out`.
 void renderRows(std::string& out, const Screen& screen, bool useColor);
 
-// One row of `cols` cells as a line of the file, CR LF included, appended to
-// `out`: each character once, followed by its marks (`marks` as the grid
-// keeps them, one for each cell with kHasMarks).
+// One row as a line of the file, CR LF included, appended to `out`: each
+// character once, followed by its marks. The second form takes the row as a
+// row sink hands it over (RowView's constructor).
+void renderRow(std::string& out, const RowView& row, bool useColor);
 void renderRow(std::string& out, const char32_t* chars, const CellAttr* attrs, std::span<const CellMarks> marks,
                std::int32_t cols, bool useColor);
 

@@ -1,7 +1,6 @@
 #include "snapshot/transcript.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -24,7 +23,7 @@ std::string lostRowsNote(std::uint64_t rows) {
 
 }  // namespace
 
-Transcript::Transcript(const SnapshotFile& file, std::int32_t cols, bool useColor)
+Transcript::Transcript(const OutputFile& file, std::int32_t cols, bool useColor)
     : file_(file),
       cols_(static_cast<std::size_t>(std::max(cols, 1))),
       batchRows_(std::max<std::size_t>(kBatchCells / cols_, 1)),
@@ -215,15 +214,14 @@ std::size_t Transcript::write(const char* data, std::size_t length) {
     std::size_t done = 0;
     while (done < length) {
         const auto part = static_cast<std::uint32_t>(std::min(length - done, kLargestWrite));
-        std::uint32_t count = 0;
-        errno = 0;
-        const bool ok = file_.write(data + done, part, count);
-        if (!ok && SnapshotFile::readerGone()) readerGone_ = true;
-        if (!ok) error_ = errno;
+        const WriteResult wrote = file_.write(data + done, part);
+        if (wrote.readerGone) readerGone_ = true;
+        if (!wrote.ok) error_ = wrote.error;
         // Whatever the file took is in it, even from a write that failed.
-        tookBytes(data + done, std::min(count, part));
-        done += std::min(count, part);
-        if (!ok || count == 0) break;
+        const std::uint32_t count = std::min(wrote.written, part);
+        tookBytes(data + done, count);
+        done += count;
+        if (!wrote.ok || count == 0) break;
     }
     return done;
 }

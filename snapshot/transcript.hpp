@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "snapshot/snapshot_file.hpp"
+#include "snapshot/output_file.hpp"
 #include "snapshot/writer_thread.hpp"
 #include "terminal/screen.hpp"
 
@@ -44,7 +44,7 @@ public:
 
     // `file` is empty; the caller owns it and keeps it open until finish()
     // has returned or the transcript is gone. Rows are `cols` cells wide.
-    Transcript(const SnapshotFile& file, std::int32_t cols, bool useColor);
+    Transcript(const OutputFile& file, std::int32_t cols, bool useColor);
     Transcript(const Transcript&) = delete;
     Transcript& operator=(const Transcript&) = delete;
     // Stops the writer; what finish() did not write is lost.
@@ -102,7 +102,7 @@ private:
     void noteLostEnd(std::string_view unwritten, std::string_view unwrittenLast);
     bool takeBackLine(std::uint64_t& to, std::uint64_t& rows);
 
-    SnapshotFile file_;
+    OutputFile file_;
     std::size_t cols_;
     std::size_t batchRows_;
     bool useColor_;

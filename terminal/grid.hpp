@@ -39,18 +39,6 @@
 
 namespace vtsnap {
 
-struct CellAttr {
-    ColorValue fg = kDefaultColor;
-    ColorValue bg = kDefaultColor;
-    friend bool operator==(const CellAttr&, const CellAttr&) = default;
-};
-
-// The marks that join the character in column `col`, in the order they came.
-struct CellMarks {
-    std::int32_t col;
-    std::u32string marks;
-};
-
 class Grid {
 public:
     Grid(std::int32_t cols, std::int32_t rows);

@@ -10,6 +10,7 @@
 #include "terminal/csi_params.hpp"
 #include "terminal/decoder.hpp"
 #include "terminal/grid.hpp"
+#include "terminal/row_view.hpp"
 
 namespace vtsnap {
 
@@ -47,6 +48,16 @@ public:
     std::span<const CellMarks> rowMarks(std::int32_t row) const { return grid_.rowMarks(row); }
     const CellAttr* rowAttrs(std::int32_t row) const { return grid_.rowAttrs(row); }
     bool rowIsBlank(std::int32_t row) const { return grid_.isBlank(row); }
+    // Row `row` (0 to rows() - 1) as the renderers read it.
+    RowView row(std::int32_t row) const { return {rowChars(row), rowAttrs(row), rowMarks(row), cols()}; }
+    // Where the next character goes: row 0 to rows() - 1, column 0 to
+    // cols() - 1 (the last column also while a wrap is pending).
+    struct Cursor {
+        std::int32_t row = 0;
+        std::int32_t col = 0;
+        friend bool operator==(const Cursor&, const Cursor&) = default;
+    };
+    Cursor cursor() const { return {cursorRow_, cursorCol_}; }
     std::int32_t usedRows() const { return grid_.usedRows(); }
     // Synchronized output (DEC private mode 2026): true while the program is
     // drawing a frame it has bracketed. Each update that begins gets the next

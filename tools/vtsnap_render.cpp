@@ -437,7 +437,7 @@ int run(int argc, char** argv) {
         // The log is written through its native handle as the rows come, as
         // vtsnap writes it; the stream's own buffer is never used.
         File log;
-        std::optional<SnapshotFile> logFile;
+        std::optional<OutputFile> logFile;
         if (options.log) {
             errno = 0;
             log.reset(std::fopen(options.log->c_str(), "wb"));

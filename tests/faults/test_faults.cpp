@@ -32,7 +32,7 @@
 #include "fault_screens.hpp"
 #include "snapshot/asciicast.hpp"
 #include "snapshot/render.hpp"
-#include "snapshot/snapshot_file.hpp"
+#include "snapshot/output_file.hpp"
 #include "snapshot/transcript.hpp"
 #include "tests/file_bytes.hpp"
 #include "terminal/screen.hpp"
@@ -161,7 +161,7 @@ protected:
         ASSERT_GE(fd_, 0);
         path_ = path;
     }
-    bool snapshot() { return writeSnapshot(screen_, SnapshotFile(fd_), false); }
+    bool snapshot() { return writeSnapshot(screen_, OutputFile(fd_), false); }
     std::string contents() const { return readFile(path_); }
 
     // A medium screen lands, a long one cannot, a short one lands cleanly.
@@ -267,7 +267,7 @@ protected:
     void SetUp() override {
         FileFaultTest::SetUp();
         open(dir_ / "log.txt");
-        transcript_.emplace(SnapshotFile(fd_), 120, false);
+        transcript_.emplace(OutputFile(fd_), 120, false);
         screen_.setRowSink(&*transcript_);
     }
     void TearDown() override {
@@ -351,7 +351,7 @@ TEST(TranscriptPipeTest, AReaderThatHasGoneEndsTheWriting) {
     close(ends[0]);
     Screen screen(120, 5);
     {
-        Transcript transcript(SnapshotFile(ends[1]), 120, false);
+        Transcript transcript(OutputFile(ends[1]), 120, false);
         screen.setRowSink(&transcript);
         feed(screen, "a\r\nb\r\nc\r\nd\r\ne\r\nf\r\n");
         transcript.tick();

@@ -3,7 +3,7 @@
 add_executable(vtsnap_posix_child ${CMAKE_CURRENT_LIST_DIR}/child.cpp)
 
 add_executable(vtsnap_posix_tests
-  ${CMAKE_CURRENT_LIST_DIR}/test_snapshot_file_posix.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/test_output_file_posix.cpp
   ${CMAKE_CURRENT_LIST_DIR}/test_capture_posix.cpp
   ${CMAKE_CURRENT_LIST_DIR}/test_edges_posix.cpp
 )

@@ -12,7 +12,7 @@
 #include "capture/command_line_windows.hpp"
 #include "capture/run_windows.hpp"
 #include "snapshot/render.hpp"
-#include "snapshot/snapshot_file.hpp"
+#include "snapshot/output_file.hpp"
 #include "tests/render_stream.hpp"
 
 namespace vtsnap {
@@ -67,7 +67,7 @@ TEST(WindowsCommandLine, UnusableLinesAreRefused) {
 }
 
 // A file in the temp directory, opened the way the run opens its output.
-class SnapshotFileTest : public ::testing::Test {
+class OutputFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
         wchar_t directory[MAX_PATH] = {};
@@ -93,13 +93,13 @@ protected:
         return bytes;
     }
 
-    SnapshotFile file() const { return SnapshotFile(reinterpret_cast<std::intptr_t>(handle)); }
+    OutputFile file() const { return OutputFile(reinterpret_cast<std::intptr_t>(handle)); }
 
     std::wstring path;
     HANDLE handle = INVALID_HANDLE_VALUE;
 };
 
-TEST_F(SnapshotFileTest, EachSnapshotReplacesTheWholeFileInPlace) {
+TEST_F(OutputFileTest, EachSnapshotReplacesTheWholeFileInPlace) {
     Screen screen(120, 10);
     EXPECT_TRUE(writeSnapshot(screen, file(), false));
     EXPECT_EQ(content(), kBom);
@@ -120,7 +120,7 @@ TEST_F(SnapshotFileTest, EachSnapshotReplacesTheWholeFileInPlace) {
     EXPECT_EQ(content(), kBom);
 }
 
-TEST_F(SnapshotFileTest, AReaderHoldingTheFileOpenDoesNotStopTheRewrite) {
+TEST_F(OutputFileTest, AReaderHoldingTheFileOpenDoesNotStopTheRewrite) {
     const HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
@@ -131,7 +131,7 @@ TEST_F(SnapshotFileTest, AReaderHoldingTheFileOpenDoesNotStopTheRewrite) {
     CloseHandle(reader);
 }
 
-TEST_F(SnapshotFileTest, AFailedWriteReportsFalse) {
+TEST_F(OutputFileTest, AFailedWriteReportsFalse) {
     // A handle opened for reading only cannot be written.
     CloseHandle(handle);
     handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
@@ -163,7 +163,7 @@ struct Pipe {
 
 // Takes no snapshot here, so it needs no output file.
 CaptureLoop loopWithoutFiles(std::int32_t rows) {
-    return CaptureLoop(rows, SnapshotFile(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)), std::nullopt,
+    return CaptureLoop(rows, OutputFile(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)), std::nullopt,
                        std::nullopt, false);
 }
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "snapshot/snapshot_file.hpp"
+#include "snapshot/output_file.hpp"
 
 namespace vtsnap {
 namespace {
@@ -11,42 +11,38 @@ HANDLE handleOf(std::intptr_t nativeHandle) {
 
 }  // namespace
 
-bool SnapshotFile::seekToStart() const {
+bool OutputFile::seekToStart() const {
     LARGE_INTEGER zero{};
     return SetFilePointerEx(handleOf(handle_), zero, nullptr, FILE_BEGIN) != 0;
 }
 
-bool SnapshotFile::write(const char* data, std::uint32_t length, std::uint32_t& written) const {
+WriteResult OutputFile::write(const char* data, std::uint32_t length) const {
     DWORD count = 0;
-    const BOOL ok = WriteFile(handleOf(handle_), data, length, &count, nullptr);
-    written = count;
-    return ok != 0;
+    if (WriteFile(handleOf(handle_), data, length, &count, nullptr)) return {count, true, false, 0};
+    const DWORD error = GetLastError();
+    // The platform's codes have no errno value; the caller names the failure.
+    return {count, false, error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA, 0};
 }
 
-bool SnapshotFile::truncateHere() const {
+bool OutputFile::truncateHere() const {
     return SetEndOfFile(handleOf(handle_)) != 0;
 }
 
-bool SnapshotFile::flush() const {
+bool OutputFile::flush() const {
     return FlushFileBuffers(handleOf(handle_)) != 0;
 }
 
-bool SnapshotFile::size(std::uint64_t& bytes) const {
+bool OutputFile::size(std::uint64_t& bytes) const {
     LARGE_INTEGER length{};
     if (GetFileType(handleOf(handle_)) != FILE_TYPE_DISK || !GetFileSizeEx(handleOf(handle_), &length)) return false;
     bytes = static_cast<std::uint64_t>(length.QuadPart);
     return true;
 }
 
-bool SnapshotFile::cutTo(std::uint64_t bytes) const {
+bool OutputFile::cutTo(std::uint64_t bytes) const {
     LARGE_INTEGER at{};
     at.QuadPart = static_cast<LONGLONG>(bytes);
     return SetFilePointerEx(handleOf(handle_), at, nullptr, FILE_BEGIN) != 0 && SetEndOfFile(handleOf(handle_)) != 0;
-}
-
-bool SnapshotFile::readerGone() {
-    const DWORD error = GetLastError();
-    return error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA;
 }
 
 }  // namespace vtsnap
