@@ -8,7 +8,9 @@
 // writes the frame that the update completes; the loop keeps the time, the
 // screen only the mode.
 // A snapshot holds the lock only while it renders: the file's rewrite and its
-// flush, which a slow disk can stretch, happen while the reader goes on.
+// flush, which a slow disk can stretch, happen while the reader goes on. The
+// log and the recording never make the reader wait under the lock: a file of
+// theirs that lags holds the reading back before the lock is taken.
 // Each platform brings its own way of waiting for the child and of reading
 // its output.
 #pragma once
@@ -57,7 +59,7 @@ protected:
 // (or the null device). Opened, and later closed, by the caller.
 using OutputFiles = std::array<std::optional<OutputFile>, kOutputCount>;
 
-class CaptureLoop {
+class CaptureLoop : private UpdateObserver {
 public:
     // A recording, when there is one, starts now, for a child that sees
     // `term` as TERM (empty: none): built just before the child starts.
@@ -88,6 +90,7 @@ private:
     // Renders every rewritten output, into its `rendered` or its `held`.
     void render(bool held, bool live);
     void holdFrame();
+    void updateEnded() override;
 
     std::mutex lock_;  // held for each block decoded, each render and each hand-over to the log
     CapturedScreen captured_;
