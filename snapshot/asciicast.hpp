@@ -1,5 +1,7 @@
 // The asciicast v2 format, as asciinema and its players read it: a header
 // line (a JSON object) and then one JSON array per event, a line each.
+// Version 3 differs in its header (the size in a "term" object), its event
+// times (since the previous event, not since the start) and its comments.
 // Writing: a program's output becomes output events whose text is valid
 // UTF-8. Reading: a strict reader for exactly what those lines hold.
 #pragma once
@@ -43,11 +45,14 @@ private:
 std::size_t appendJsonString(std::string& out, std::string_view bytes, bool final);
 
 struct AsciicastHeader {
-    std::int32_t width = 0;   // 0: not given
-    std::int32_t height = 0;
+    // As given, for the caller to refuse the versions it does not read; 0
+    // for a number that is no version (not a whole number from 1 to 1000).
+    int version = 0;
+    std::int32_t width = 0;  // 0: not given; version 3's "term" "cols"
+    std::int32_t height = 0;  // version 3's "term" "rows"
 };
 
-// The header, when `line` is a JSON object with "version": 2.
+// The header, when `line` is a JSON object with a number as its "version".
 std::optional<AsciicastHeader> readAsciicastHeader(std::string_view line);
 
 struct AsciicastEvent {

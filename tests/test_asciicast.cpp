@@ -155,30 +155,51 @@ TEST(AsciicastEncoder, EventsAndHeaderHaveAsciinemasLayout) {
     EXPECT_EQ(asciicastHeader(120, 1, 5, ""), "{\"version\": 2, \"width\": 120, \"height\": 1, \"timestamp\": 5, \"env\": {}}\n");
 }
 
+struct HeaderCase {
+    std::string line;
+    int version;  // -1: not a header
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
 TEST(AsciicastReader, Headers) {
-    const auto ours = readAsciicastHeader(asciicastHeader(120, 40, 1700000000, "xterm"));
-    ASSERT_TRUE(ours);
-    EXPECT_EQ(ours->width, 120);
-    EXPECT_EQ(ours->height, 40);
-    const auto theirs = readAsciicastHeader(
-        R"( {"version": 2, "width": 80, "height": 24, "timestamp": 1, "idle_time_limit": 2.5, "title": "t \"x\"",)"
-        R"( "env": {"SHELL": "/bin/bash", "TERM": null}, "theme": {"palette": ["#000", "#fff"]}, "x": [true, false]})"
-        "\r");
-    ASSERT_TRUE(theirs);
-    EXPECT_EQ(theirs->width, 80);
-    EXPECT_EQ(theirs->height, 24);
-    const auto noSize = readAsciicastHeader(R"({"version": 2, "width": 80.5, "height": -3})");
-    ASSERT_TRUE(noSize);
-    EXPECT_EQ(noSize->width, 0);
-    EXPECT_EQ(noSize->height, 0);
-    for (const char* line : {R"({"version": 1, "width": 80})", R"({"version": "2"})", R"({"width": 80})",
-                             R"({"version": 2} x)", R"({"version": 2)", R"({"version": 2,})", R"({version: 2})",
-                             "{\"version\": 2, \"t\": \"a\nb\"}", R"([0.5, "o", "x"])", "plain text", "",
-                             R"({"version": 2)"})
-        EXPECT_FALSE(readAsciicastHeader(line)) << line;
-    // Nesting is bounded, not followed to the end of the stack.
-    const std::string deep = R"({"version": 2, "x": )" + std::string(100000, '[') + std::string(100000, ']') + "}";
-    EXPECT_FALSE(readAsciicastHeader(deep));
+    const HeaderCase cases[] = {
+        {asciicastHeader(120, 40, 1700000000, "xterm"), 2, 120, 40},
+        {R"( {"version": 2, "width": 80, "height": 24, "timestamp": 1, "idle_time_limit": 2.5, "title": "t \"x\"",)"
+         R"( "env": {"SHELL": "/bin/bash", "TERM": null}, "theme": {"palette": ["#000", "#fff"]}, "x": [true, false]})"
+         "\r",
+         2, 80, 24},
+        {R"({"version": 2, "width": 80.5, "height": -3})", 2, 0, 0},
+        // Version 3: the size in "term"; "width" and "height" mean nothing there.
+        {R"({"version": 3, "term": {"cols": 100, "rows": 30, "type": "xterm-256color", "theme": {"fg": "#fff"}},)"
+         R"( "timestamp": 1, "env": {"SHELL": "/bin/zsh"}})",
+         3, 100, 30},
+        {R"({"version": 3, "width": 80, "height": 24})", 3, 0, 0},
+        {R"({"term": {"rows": 5, "cols": 7}, "version": 3})", 3, 7, 5},
+        {R"({"version": 2, "term": {"cols": 100, "rows": 30}, "width": 8, "height": 9})", 2, 8, 9},
+        // Any other version is read as such, for the caller to refuse.
+        {R"({"version": 1, "width": 80})", 1, 80, 0},
+        {R"({"version": 4})", 4, 0, 0},
+        {R"({"version": 2.5})", 0, 0, 0},
+        {R"({"version": -2})", 0, 0, 0},
+        // Not a header.
+        {R"({"version": "2"})", -1}, {R"({"width": 80})", -1}, {R"({"version": 2} x)", -1},
+        {R"({"version": 2)", -1}, {R"({"version": 2,})", -1}, {R"({version: 2})", -1},
+        {"{\"version\": 2, \"t\": \"a\nb\"}", -1}, {R"([0.5, "o", "x"])", -1}, {"plain text", -1}, {"", -1},
+        {R"({"version": true})", -1}, {R"({"version": 3, "term": {"cols": null}})", -1},
+        {R"({"version": 3, "term": {"cols": 1)", -1},
+        // Nesting is bounded, not followed to the end of the stack.
+        {R"({"version": 2, "x": )" + std::string(100000, '[') + std::string(100000, ']') + "}", -1},
+    };
+    for (const HeaderCase& c : cases) {
+        SCOPED_TRACE(c.line.substr(0, 120));
+        const auto header = readAsciicastHeader(c.line);
+        ASSERT_EQ(header.has_value(), c.version >= 0);
+        if (!header) continue;
+        EXPECT_EQ(header->version, c.version);
+        EXPECT_EQ(header->width, c.width);
+        EXPECT_EQ(header->height, c.height);
+    }
 }
 
 struct EventCase {

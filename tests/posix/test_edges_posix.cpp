@@ -83,6 +83,7 @@ struct Row {
     std::vector<std::pair<std::string, std::optional<std::string>>> files{};  // no bytes: must not exist
     std::string printed{};           // what the reader got
     bool printedPrefixOnly = false;
+    std::string message{};           // what standard error holds, when it matters
 };
 
 const std::string kScript = "printf '#!/bin/sh\\ntouch started\\necho ran\\n' > build.sh; chmod +x build.sh; ";
@@ -214,20 +215,23 @@ const std::vector<Row>& rows() {
         // new names are compared once they exist: refused, every file as it was.
         {.what = "vtsnap-render's log on its standard input", .setup = "printf 'a\\nb' > in.txt", .tool = kRender,
          .args = {"-log=in.txt", "-", "o.txt"}, .input = "in.txt",
-         .exit = 1, .files = {{"in.txt", "a\nb"}, {"o.txt", {}}}},
+         .exit = 1, .files = {{"in.txt", "a\nb"}, {"o.txt", {}}},
+         .message = "vtsnap-render: standard input and -log=in.txt are one file\n"},
         {.what = "vtsnap-render's output on its standard input", .setup = "printf ab > in.txt", .tool = kRender,
          .args = {"-", "in.txt"}, .input = "in.txt",
-         .exit = 1, .files = {{"in.txt", "ab"}}},
+         .exit = 1, .files = {{"in.txt", "ab"}}, .message = "standard input and in.txt are one file"},
         {.what = "vtsnap-render's page on its standard input", .setup = "printf ab > in.txt", .tool = kRender,
          .args = {"-html=in.txt", "-", "o.txt"}, .input = "in.txt",
          .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}},
         {.what = "vtsnap-render's log on /dev/stdin", .setup = "printf ab > in.txt", .tool = kRender,
          .args = {"-log=/dev/stdin", "-", "o.txt"}, .input = "in.txt",
-         .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}},
+         .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}},
+         .message = "standard input and -log=/dev/stdin are one file"},
         {.what = "vtsnap-render's log and its output through a dangling link",
          .setup = "printf ab > in.txt; ln -s target.txt link.txt", .tool = kRender,
          .args = {"-log=target.txt", "in.txt", "link.txt"},
-         .exit = 1, .files = {{"in.txt", "ab"}, {"target.txt", {}}}},
+         .exit = 1, .files = {{"in.txt", "ab"}, {"target.txt", {}}},
+         .message = "link.txt and -log=target.txt are one file"},
         {.what = "vtsnap-render's output through a dangling link and its log",
          .setup = "printf ab > in.txt; ln -s target.txt link.txt", .tool = kRender,
          .args = {"-log=link.txt", "in.txt", "target.txt"},
@@ -235,11 +239,11 @@ const std::vector<Row>& rows() {
         {.what = "vtsnap-render's log on its input, a FIFO",
          .setup = "printf ab > in.txt; mkfifo p; (cat < in.txt > p &)", .tool = kRender,
          .args = {"-log=p", "p", "o.txt"},
-         .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}},
+         .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}, .message = "p and -log=p are one file"},
         // `-` is standard input or output only as vtsnap-render's operands.
         {.what = "vtsnap-render's page to -", .setup = "printf ab > in.txt", .tool = kRender,
          .args = {"-html=-", "in.txt", "o.txt"}, .reader = Reader::Stdout,
-         .exit = 1, .files = {{"o.txt", {}}}},
+         .exit = 1, .files = {{"o.txt", {}}}, .message = "-html=-: `-` names no file here"},
         {.what = "vtsnap-render's log to -", .setup = "printf ab > in.txt", .tool = kRender,
          .args = {"-log=-", "in.txt", "o.txt"}, .reader = Reader::Stdout,
          .exit = 1, .files = {{"-", {}}, {"o.txt", {}}}},
@@ -269,11 +273,18 @@ const std::vector<Row>& rows() {
          .exit = 1, .files = {{"o.txt", "old"}, {"p.html", "page"}}},
         // A program that cannot be started, a mistyped option above all, leaves the output as it was.
         {.what = "a mistyped option taken for the program", .setup = "printf keep > o.txt",
-         .args = {"-row=5", "ls", "o.txt"}, .exit = 1, .files = {{"o.txt", "keep"}}},
+         .args = {"-row=5", "ls", "o.txt"}, .exit = 1, .files = {{"o.txt", "keep"}},
+         .message = "vtsnap: cannot start -row=5: not found on PATH (it begins with '-': a mistyped option?"},
         {.what = "a mistyped long option taken for the program", .setup = "printf keep > o.txt",
-         .args = {"--rows=5", "-color=yes", "ls", "o.txt"}, .exit = 1, .files = {{"o.txt", "keep"}}},
+         .args = {"--rows=5", "-color=yes", "ls", "o.txt"}, .exit = 1, .files = {{"o.txt", "keep"}},
+         .message = "vtsnap: cannot start --rows=5: not found on PATH (it begins with '-'"},
         {.what = "a program not found, a new output", .args = {"no-such-program-vtsnap", "o.txt"},
-         .exit = 1, .files = {{"o.txt", {}}}},
+         .exit = 1, .files = {{"o.txt", {}}},
+         .message = "vtsnap: cannot start no-such-program-vtsnap: not found on PATH\n"},
+        {.what = "a program that is not executable", .setup = "printf 'echo hi' > plain.sh; printf keep > o.txt",
+         .args = {"./plain.sh", "o.txt"},
+         .exit = 1, .files = {{"o.txt", "keep"}},
+         .message = "vtsnap: cannot start ./plain.sh: not an executable file\n"},
 
         {.what = "vtsnap-render's log and output on /dev/null", .setup = "printf ab > in.txt", .tool = kRender,
          .args = {"-log=/dev/null", "in.txt", "/dev/null"},
@@ -446,6 +457,8 @@ public:
             const int null = open("/dev/null", O_RDWR);
             dup2(row_.input.empty() ? null : open(row_.input.c_str(), O_RDONLY), 0);
             dup2(out >= 0 ? out : null, 1);
+            const int errors = open((dir_ / ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            if (errors >= 0) dup2(errors, 2);
             if (!environment.empty()) putenv(environment.data());
             rlimit limit{};
             getrlimit(RLIMIT_FSIZE, &limit);
@@ -542,6 +555,10 @@ TEST(EdgeTest, EveryCommandLineOfTheTable) {
             row.printedPrefixOnly ? outcome.printed.substr(0, row.printed.size()) : outcome.printed;
         EXPECT_EQ(printed, row.printed);
         for (const auto& [name, bytes] : row.files) EXPECT_EQ(readFile(run.dir() / name), bytes) << name;
+        const std::string errors = readFile(run.dir() / ".stderr").value_or("");
+        if (!row.message.empty()) {
+            EXPECT_NE(errors.find(row.message), std::string::npos) << errors;
+        }
     }
 }
 
