@@ -95,14 +95,10 @@ constexpr std::string_view kHelp =
     "  -at=SECONDS        stop a recording at that moment: the screen as it was then\n"
     "  --help, --version  this text, or the version, when it is the only argument\n"
     "\n"
-    "Exit code: 0 done; 1 the input could not be read, is a recording of another
-"
-    "version or too large a screen, or is not a recording past its header, the
-"
-    "output, the log, the page or the picture not written, or two of INPUT, OUTPUT,
-"
-    "the log, the page and the picture one file; 2 a usage error.
-";
+    "Exit code: 0 done; 1 the input could not be read, is a recording of another\n"
+    "version or too large a screen, or is not a recording past its header, the\n"
+    "output, the log, the page or the picture not written, or two of INPUT, OUTPUT,\n"
+    "the log, the page and the picture one file; 2 a usage error.\n";
 
 struct Options {
     // Unset: the recording's size, or the default.
