@@ -225,7 +225,8 @@ PYBIND11_MODULE(_vtsnap, m) {
         .def("text", &Screen::text, py::arg("color") = false,
              "What vtsnap's screen file holds, as a str without the byte-order mark: the rows from the first "
              "to the last occupied one, CR LF after each; with `color`, SGR sequences for the colours.")
-        .def("file_bytes", &Screen::file, py::arg("color") = false,
+        .def("file_bytes", [](const Screen& s, bool color) { return py::bytes(s.file(color)); },
+             py::arg("color") = false,
              "The exact bytes of vtsnap's screen file (UTF-8 with a byte-order mark), as bytes.")
         .def("html", &Screen::page, "The screen as the standalone web page that vtsnap's -html= writes.")
         .def_property_readonly("cursor", &Screen::cursor,
