@@ -126,7 +126,9 @@ int main(int argc, char** argv) {
     std::vector<double> renders;
     std::vector<double> calls;
     {
-        vtsnap::CaptureLoop loop(rows, vtsnap::OutputFile(fd), std::nullopt, std::nullopt, true);
+        vtsnap::OutputFiles files;
+        files[vtsnap::indexOf(vtsnap::Output::Screen)] = vtsnap::OutputFile(fd);
+        vtsnap::CaptureLoop loop(rows, files, true);
         TimedRun run(loop, seconds);
         loop.run(run);
         calls = std::move(run.calls);

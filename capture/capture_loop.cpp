@@ -5,14 +5,22 @@
 #include <string>
 #include <string_view>
 
-#include "snapshot/page.hpp"
 #include "snapshot/render.hpp"
 
 namespace vtsnap {
 
-CaptureLoop::CaptureLoop(std::int32_t rows, std::optional<OutputFile> output, std::optional<OutputFile> log,
-                         std::optional<OutputFile> page, bool useColor)
-    : captured_(kColumns, rows, log, useColor), output_(output), page_(page), useColor_(useColor) {}
+CaptureLoop::CaptureLoop(std::int32_t rows, const OutputFiles& files, bool useColor, std::string_view term)
+    : captured_(kColumns, rows, files[indexOf(Output::Transcript)], useColor), useColor_(useColor) {
+    for (const OutputKind& kind : kOutputs)
+        if (kind.writing == Writing::Rewritten && files[indexOf(kind.output)])
+            rewritten_.push_back({*files[indexOf(kind.output)], kind.render, {}, {}});
+    if (const auto& file = files[indexOf(Output::Recording)]) {
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        const auto unixSeconds = std::chrono::duration_cast<std::chrono::seconds>(now).count();
+        recording_ = std::make_unique<Recording>(*file, asciicastHeader(kColumns, screen_.rows(), unixSeconds, term));
+        recordingStart_ = Clock::now();
+    }
+}
 
 namespace {
 
@@ -20,13 +28,6 @@ namespace {
 constexpr std::string_view kUpdateEnd = "\x1b[?2026l";
 
 }  // namespace
-
-void CaptureLoop::record(const OutputFile& file, std::string_view term) {
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    const auto unixSeconds = std::chrono::duration_cast<std::chrono::seconds>(now).count();
-    recording_ = std::make_unique<Recording>(file, asciicastHeader(kColumns, screen_.rows(), unixSeconds, term));
-    recordingStart_ = Clock::now();
-}
 
 std::uint64_t CaptureLoop::microsecondsSinceStart() const {
     const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - recordingStart_);
@@ -62,14 +63,12 @@ void CaptureLoop::decode(const std::uint8_t* bytes, std::size_t length) {
     }
 }
 
-void CaptureLoop::render(std::string& text, std::string& page, bool live) const {
-    text.clear();
-    page.clear();
-    if (output_) {
-        appendAscii(text, kByteOrderMark);
-        renderRows(text, screen_, useColor_);
+void CaptureLoop::render(bool held, bool live) {
+    for (Rewritten& output : rewritten_) {
+        std::string& into = held ? output.held : output.rendered;
+        into.clear();
+        output.render(into, screen_, useColor_, live);
     }
-    if (page_) renderPage(page, screen_, live);
 }
 
 // A frame the reader renders for the next tick; without the memory for it,
@@ -77,7 +76,7 @@ void CaptureLoop::render(std::string& text, std::string& page, bool live) const 
 void CaptureLoop::holdFrame() {
     holdWanted_ = false;
     try {
-        render(heldText_, heldPage_, true);
+        render(true, true);
         held_ = true;
     } catch (const std::bad_alloc&) {
         held_ = false;
@@ -93,7 +92,7 @@ void CaptureLoop::holdFrame() {
 // goes with the screen file, from the same screen. True when the files hold
 // this one.
 bool CaptureLoop::snapshot(bool last) {
-    if (!output_ && !page_) return true;
+    if (rewritten_.empty()) return true;
     try {
         std::lock_guard<std::mutex> guard(lock_);
         const auto now = Clock::now();
@@ -106,18 +105,17 @@ bool CaptureLoop::snapshot(bool last) {
             held_ = false;
             holdWanted_ = true;
             if (!frame) return true;
-            rendered_.swap(heldText_);
-            renderedPage_.swap(heldPage_);
+            for (Rewritten& output : rewritten_) output.rendered.swap(output.held);
         } else {
-            render(rendered_, renderedPage_, !last);
+            render(false, !last);
             held_ = holdWanted_ = false;
         }
     } catch (const std::bad_alloc&) {
         return false;
     }
-    const bool screenWritten = !output_ || rewriteSnapshot(rendered_, *output_);
-    const bool pageWritten = !page_ || rewriteSnapshot(renderedPage_, *page_);
-    return screenWritten && pageWritten;
+    bool written = true;
+    for (const Rewritten& output : rewritten_) written = rewriteSnapshot(output.rendered, output.file) && written;
+    return written;
 }
 
 // What scrolled off, and what was read, since the last tick goes to the

@@ -21,10 +21,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "snapshot/captured_screen.hpp"
 #include "snapshot/recording.hpp"
 #include "snapshot/output_file.hpp"
+#include "snapshot/outputs.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
 #include "terminal/screen_size.hpp"
@@ -51,20 +53,17 @@ protected:
     ~ChildWatch() = default;
 };
 
+// The run's files by the row of kOutputs; none for an output not wanted
+// (or the null device). Opened, and later closed, by the caller.
+using OutputFiles = std::array<std::optional<OutputFile>, kOutputCount>;
+
 class CaptureLoop {
 public:
-    // `output` is the screen file, none when no screen is wanted (the output
-    // is the null device); `log` the transcript file and `page` the web page
-    // if there are. All are opened, and later closed, by the caller.
-    CaptureLoop(std::int32_t rows, std::optional<OutputFile> output, std::optional<OutputFile> log,
-                std::optional<OutputFile> page, bool useColor);
+    // A recording, when there is one, starts now, for a child that sees
+    // `term` as TERM (empty: none): built just before the child starts.
+    CaptureLoop(std::int32_t rows, const OutputFiles& files, bool useColor, std::string_view term = {});
     CaptureLoop(const CaptureLoop&) = delete;
     CaptureLoop& operator=(const CaptureLoop&) = delete;
-
-    // Records the run into `file` (opened, and later closed, by the caller)
-    // from now on, for a child that sees `term` as TERM (empty: none). Called
-    // before the child starts.
-    void record(const OutputFile& file, std::string_view term);
 
     // Decodes one block of the child's output; any thread.
     void feed(const std::uint8_t* bytes, std::size_t length);
@@ -86,17 +85,22 @@ private:
     std::uint64_t microsecondsSinceStart() const;
     // With the lock held.
     void decode(const std::uint8_t* bytes, std::size_t length);
-    void render(std::string& text, std::string& page, bool live) const;
+    // Renders every rewritten output, into its `rendered` or its `held`.
+    void render(bool held, bool live);
     void holdFrame();
 
     std::mutex lock_;  // held for each block decoded, each render and each hand-over to the log
     CapturedScreen captured_;
     Screen& screen_ = captured_.screen();
     Transcript* const transcript_ = captured_.transcript();  // nullptr without a log
-    std::optional<OutputFile> output_;
-    std::optional<OutputFile> page_;
-    std::string rendered_;  // the main thread's: the snapshot being written
-    std::string renderedPage_;
+    // The files rewritten at each tick, each with its renderer.
+    struct Rewritten {
+        OutputFile file;
+        Renderer render;
+        std::string rendered;  // the main thread's: the snapshot being written
+        std::string held;      // the frame held for the next tick
+    };
+    std::vector<Rewritten> rewritten_;
     bool useColor_;
     // The synchronized update seen last, and when the block that began it came.
     std::uint32_t update_ = 0;
@@ -108,8 +112,6 @@ private:
     bool holdWanted_ = false;
     bool held_ = false;
     Clock::time_point heldSince_;
-    std::string heldText_;
-    std::string heldPage_;
     std::unique_ptr<Recording> recording_;  // none without -record
     Clock::time_point recordingStart_;
 };

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "snapshot/outputs.hpp"
 #include "terminal/screen_size.hpp"
 
 namespace vtsnap {
@@ -42,12 +43,28 @@ struct CommandLine {
     bool useColor = false;
     std::size_t programIndex = 1;  // index in the argument vector
     std::basic_string<Char> programPath;
-    std::basic_string<Char> outputPath;
     std::basic_string<Char> workingDirectory;  // empty: the tool's own
-    std::optional<std::basic_string<Char>> logPath;  // the transcript, when asked for
-    std::optional<std::basic_string<Char>> htmlPath;  // the page, when asked for
-    std::optional<std::basic_string<Char>> recordPath;  // the recording, when asked for
+    // Each output asked for, by the row of kOutputs: the screen's is the
+    // last argument, the others' their options.
+    OutputPaths<std::basic_string<Char>> paths;
+
+    const std::optional<std::basic_string<Char>>& path(Output output) const { return paths[indexOf(output)]; }
+    const std::basic_string<Char>& outputPath() const { return *path(Output::Screen); }
 };
+
+// The output whose option `arg` is, with the path it names, in any case;
+// none for an argument that is no output's option.
+template <class Char>
+std::optional<Output> outputOption(std::basic_string_view<Char> arg, bool replayedOnly,
+                                   std::basic_string_view<Char>& path) {
+    for (const OutputKind& kind : kOutputs) {
+        if (kind.option.empty() || (replayedOnly && !kind.replayed) || !startsWithNoCase(arg, kind.option)) continue;
+        // Taken as it is: an empty name is a file that cannot be created.
+        path = arg.substr(kind.option.size());
+        return kind.output;
+    }
+    return std::nullopt;
+}
 
 // The directory part of `programPath`, without its last separator. POSIX
 // passes only '/'; Windows also counts '\\'.
@@ -70,17 +87,13 @@ std::optional<CommandLine<Char>> scanCommandLine(const std::vector<std::basic_st
     std::size_t i = 1;
     for (; i < args.size(); ++i) {
         const auto arg = args[i];
-        if (startsWithNoCase(arg, "-rows=")) {
+        std::basic_string_view<Char> path;
+        if (const std::optional<Output> output = outputOption(arg, false, path)) {
+            line.paths[indexOf(*output)] = std::basic_string<Char>(path);
+        } else if (startsWithNoCase(arg, "-rows=")) {
             line.rowCount = askedSize(readInt(arg.substr(6)), line.rowCount);
         } else if (equalsNoCase(arg, "-color")) {
             line.useColor = true;
-        } else if (startsWithNoCase(arg, "-log=")) {
-            // Taken as it is: an empty name is a file that cannot be created.
-            line.logPath = std::basic_string<Char>(arg.substr(5));
-        } else if (startsWithNoCase(arg, "-html=")) {
-            line.htmlPath = std::basic_string<Char>(arg.substr(6));
-        } else if (startsWithNoCase(arg, "-record=")) {
-            line.recordPath = std::basic_string<Char>(arg.substr(8));
         } else {
             break;
         }
@@ -88,7 +101,7 @@ std::optional<CommandLine<Char>> scanCommandLine(const std::vector<std::basic_st
     line.programIndex = i;
     if (args.size() < i || args.size() - i < 2) return std::nullopt;
     line.programPath = std::basic_string<Char>(args[i]);
-    line.outputPath = std::basic_string<Char>(args.back());
+    line.paths[indexOf(Output::Screen)] = std::basic_string<Char>(args.back());
     line.workingDirectory = directoryOf(std::basic_string_view<Char>(line.programPath), backslashSeparates);
     return line;
 }

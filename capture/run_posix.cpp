@@ -15,6 +15,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -25,6 +28,7 @@
 #include "capture/capture_loop.hpp"
 #include "capture/command_line.hpp"
 #include "snapshot/output_file.hpp"
+#include "snapshot/outputs.hpp"
 
 namespace vtsnap {
 
@@ -141,57 +145,44 @@ void closeOthersOnExec() {
     _exit(127);
 }
 
-// Opens `path` for writing, creating it but not emptying it, and without
-// waiting: a FIFO that no one reads fails at once. Writes then block as usual.
-int openForWriting(const char* path, int flags) {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | flags, 0666);
-    if (fd < 0) return -1;
-    const int status = fcntl(fd, F_GETFL);
-    if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) < 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool sameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-bool isNullDevice(const struct stat& info) {
-    struct stat null {};
-    return S_ISCHR(info.st_mode) && stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) &&
-           info.st_rdev == null.st_rdev;
-}
-
-// A file rewritten in place at every tick (the screen file, the page), which
-// a FIFO, a pipe, a terminal or a socket cannot be; the null device takes a
-// run that wants none. False when it cannot be opened or is refused.
-bool openRewritable(const std::string& path, Fd& fd, struct stat& info, bool& isNull) {
-    fd.reset(openForWriting(path.c_str(), 0));
-    if (!fd || fstat(fd.get(), &info) != 0) return false;
-    isNull = isNullDevice(info);
-    return S_ISREG(info.st_mode) || isNull;
-}
+enum class Found { Yes, NotFound, NotExecutable };
 
 // The file that execvp runs for `file`: the path itself when it holds a '/',
 // otherwise the first executable regular file of that name along PATH.
-bool findProgram(const std::string& file, struct stat& info) {
-    if (file.empty()) return false;
-    if (file.find('/') != std::string::npos) return stat(file.c_str(), &info) == 0;
+Found findProgram(const std::string& file, std::string& found) {
+    if (file.empty()) return Found::NotFound;
+    struct stat info {};
+    if (file.find('/') != std::string::npos) {
+        found = file;
+        if (stat(file.c_str(), &info) != 0) return Found::NotFound;
+        return S_ISREG(info.st_mode) && access(file.c_str(), X_OK) == 0 ? Found::Yes : Found::NotExecutable;
+    }
     const char* path = getenv("PATH");
     const std::string_view directories = path != nullptr ? path : "/bin:/usr/bin";
+    Found result = Found::NotFound;
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = std::min(directories.find(':', start), directories.size());
         const std::string_view directory = directories.substr(start, end - start);
         // An empty entry is the current directory.
         const std::string candidate = (directory.empty() ? std::string(".") : std::string(directory)) + "/" + file;
-        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0)
-            return true;
-        if (end == directories.size()) return false;
+        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            if (access(candidate.c_str(), X_OK) == 0) {
+                found = candidate;
+                return Found::Yes;
+            }
+            result = Found::NotExecutable;
+        }
+        if (end == directories.size()) return result;
         start = end + 1;
     }
+}
+
+void reportNotStarted(const std::string& program, const std::string& reason) {
+    std::fprintf(stderr, "vtsnap: cannot start %s: %s%s\n", program.c_str(), reason.c_str(),
+                 program.starts_with('-')
+                     ? " (it begins with '-': a mistyped option? options come first, as -name=value)"
+                     : "");
 }
 
 int exitCodeOf(int status) {
@@ -354,43 +345,27 @@ int runCapture(int argc, char** argv) {
         file = "./" + line->programPath.substr(line->workingDirectory.size() + 1);
     }
 
-    // Every file is opened, and checked, before any is emptied.
-    Fd output;
-    struct stat outputInfo {};
-    bool outputIsNull = false;
-    if (!openRewritable(line->outputPath, output, outputInfo, outputIsNull)) return 1;
-    // The transcript and the recording are only ever appended to, whoever
-    // else writes to them.
-    Fd log, record;
-    struct stat logInfo {}, recordInfo {};
-    const auto openAppended = [](const std::optional<std::string>& path, Fd& fd, struct stat& info) {
-        if (!path) return true;
-        fd.reset(openForWriting(path->c_str(), O_APPEND));
-        return fd && fstat(fd.get(), &info) == 0;
-    };
-    if (!openAppended(line->logPath, log, logInfo) || !openAppended(line->recordPath, record, recordInfo)) return 1;
-    Fd page;
-    struct stat pageInfo {};
-    bool pageIsNull = true;
-    if (line->htmlPath && !openRewritable(*line->htmlPath, page, pageInfo, pageIsNull)) return 1;
-    // The program's own file, or one file as two of them, would be destroyed
-    // or mixed up: nothing is emptied or started. The null device may be any.
-    std::vector<const struct stat*> files;
-    if (!outputIsNull) files.push_back(&outputInfo);
-    if (log && !isNullDevice(logInfo)) files.push_back(&logInfo);
-    if (record && !isNullDevice(recordInfo)) files.push_back(&recordInfo);
-    if (!pageIsNull) files.push_back(&pageInfo);
-    struct stat programInfo {};
-    const bool programFound = findProgram(line->programPath, programInfo);
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (programFound && sameFile(*files[i], programInfo)) return 1;
-        for (std::size_t j = 0; j < i; ++j)
-            if (sameFile(*files[i], *files[j])) return 1;
+    // A program that cannot be started leaves every file as it was.
+    std::string programFile;
+    switch (findProgram(line->programPath, programFile)) {
+    case Found::Yes: break;
+    case Found::NotFound:
+        reportNotStarted(line->programPath, line->programPath.find('/') != std::string::npos ? "no such file"
+                                                                                             : "not found on PATH");
+        return 1;
+    case Found::NotExecutable: reportNotStarted(line->programPath, "not an executable file"); return 1;
     }
-    if (!outputIsNull && ftruncate(output.get(), 0) != 0) return 1;
-    if (log && S_ISREG(logInfo.st_mode) && ftruncate(log.get(), 0) != 0) return 1;
-    if (record && S_ISREG(recordInfo.st_mode) && ftruncate(record.get(), 0) != 0) return 1;
-    if (!pageIsNull && ftruncate(page.get(), 0) != 0) return 1;
+
+    // Every file is opened, and checked, before any is emptied.
+    OutputRequest request;
+    request.tool = "vtsnap";
+    request.program = std::filesystem::path(programFile);
+    for (std::size_t i = 0; i < kOutputCount; ++i)
+        if (line->paths[i]) request.paths[i] = std::filesystem::path(*line->paths[i]);
+    Outputs outputs;
+    if (!outputs.open(request)) return 1;
+    for (const OutputKind& kind : kOutputs)
+        if (!outputs.empty(kind.output)) return 1;
 
     Fd master(posix_openpt(O_RDWR | O_NOCTTY));
     if (!master || !addFlags(master.get(), FD_CLOEXEC, O_NONBLOCK)) return 1;
@@ -410,14 +385,9 @@ int runCapture(int argc, char** argv) {
         !makePipe(stopRead, stopWrite, 0))
         return 1;
 
-    std::optional<OutputFile> outputFile;
-    if (!outputIsNull) outputFile.emplace(output.get());
-    std::optional<OutputFile> logFile;
-    if (log) logFile.emplace(log.get());
-    std::optional<OutputFile> pageFile;
-    if (!pageIsNull) pageFile.emplace(page.get());
-    CaptureLoop loop(line->rowCount, outputFile, logFile, pageFile, line->useColor);
-    if (record) loop.record(OutputFile(record.get()), kTerminalType);
+    OutputFiles files;
+    for (const OutputKind& kind : kOutputs) files[indexOf(kind.output)] = outputs.file(kind.output);
+    CaptureLoop loop(line->rowCount, files, line->useColor, kTerminalType);
     if (setenv("TERM", kTerminalType, 1) != 0) return 1;
 
     // The tool may have inherited SIGCHLD ignored (no child left to wait for)
@@ -444,6 +414,7 @@ int runCapture(int argc, char** argv) {
         // The child never became the program: reap it, leave the file empty.
         while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
         }
+        reportNotStarted(line->programPath, reported == sizeof startError ? std::strerror(startError) : "failed");
         return 1;
     }
 

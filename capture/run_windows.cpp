@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -10,6 +12,7 @@
 
 #include "capture/command_line_windows.hpp"
 #include "snapshot/output_file.hpp"
+#include "snapshot/outputs.hpp"
 
 namespace vtsnap {
 namespace {
@@ -114,30 +117,11 @@ private:
     bool initialized_ = false;
 };
 
-// The identity of a file on disk: its volume and its index there. Anything
-// else (a device, a pipe, no file at all) has none.
-struct FileId {
-    bool known = false;
-    DWORD volume = 0;
-    DWORD indexHigh = 0;
-    DWORD indexLow = 0;
-};
-
-bool sameFile(const FileId& a, const FileId& b) {
-    return a.known && b.known && a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
-}
-
-FileId fileIdOf(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info)) return {};
-    return FileId{true, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-}
-
 // The file CreateProcess runs for `program`: the path as given when it has a
 // directory part, otherwise found along the usual search path; ".exe" added
-// to a name without an extension.
-FileId programFileId(const std::wstring& program) {
-    if (program.empty()) return {};
+// to a name without an extension. Empty when there is none.
+std::optional<std::wstring> programFile(const std::wstring& program) {
+    if (program.empty()) return std::nullopt;
     std::wstring path = program;
     if (program.find_first_of(L"\\/:") == std::wstring::npos) {
         std::vector<wchar_t> found(MAX_PATH);
@@ -148,39 +132,23 @@ FileId programFileId(const std::wstring& program) {
             length = SearchPathW(nullptr, program.c_str(), L".exe", static_cast<DWORD>(found.size()), found.data(),
                                  nullptr);
         }
-        if (length == 0 || length >= found.size()) return {};
+        if (length == 0 || length >= found.size()) return std::nullopt;
         path.assign(found.data(), length);
     } else if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         const std::size_t name = path.find_last_of(L"\\/:") + 1;
         if (path.find(L'.', name) == std::wstring::npos) path += L".exe";
     }
-    // No access asked for, and every kind of sharing allowed: only its identity is read.
-    const Handle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return file ? fileIdOf(file.get()) : FileId{};
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return std::nullopt;
+    return path;
 }
 
-// Opened for writing, created but not emptied; readers may share it.
-Handle openForWriting(const std::wstring& path) {
-    return Handle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-// A file rewritten in place at every tick (the screen file, the page), which
-// a pipe or a console cannot be; the null device takes a run that wants none.
-// No handle when it cannot be opened or is refused.
-Handle openRewritable(const std::wstring& path, bool& isNull) {
-    Handle file = openForWriting(path);
-    if (!file) return file;
-    const DWORD type = GetFileType(file.get());
-    isNull = type == FILE_TYPE_CHAR && !isConsoleHandle(file.get());
-    if (type != FILE_TYPE_DISK && !isNull) return Handle();
-    return file;
-}
-
-bool emptyFile(HANDLE file) {
-    LARGE_INTEGER zero{};
-    return SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) != 0 && SetEndOfFile(file) != 0;
+void reportNotStarted(const std::wstring& program, const char* reason) {
+    const std::string shown = shownPath(std::filesystem::path(program));
+    std::fprintf(stderr, "vtsnap: cannot start %s: %s%s\n", shown.c_str(), reason,
+                 program.starts_with(L'-')
+                     ? " (it begins with '-': a mistyped option? options come first, as -name=value)"
+                     : "");
 }
 
 // One wait of the snapshot loop when no reader thread runs: the main thread
@@ -303,43 +271,24 @@ int runCapture() {
     LocalFree(parsed->argv);
     parsed.reset();
 
+    // A program that cannot be found leaves every file as it was.
+    const std::optional<std::wstring> program = programFile(options.programPath);
+    if (!program) {
+        reportNotStarted(options.programPath, "not found");
+        return 1;
+    }
+
     // Every file is opened, and checked, before any is emptied, and before
-    // any pipe or child exists. One file twice cannot be opened twice.
-    bool outputIsNull = false;
-    const Handle outputFile = openRewritable(options.outputPath, outputIsNull);
-    if (!outputFile) return 1;
-    Handle logFile, recordFile;
-    if (options.logPath) {
-        logFile = openForWriting(*options.logPath);
-        if (!logFile) return 1;
-    }
-    if (options.recordPath) {
-        recordFile = openForWriting(*options.recordPath);
-        if (!recordFile) return 1;
-    }
-    bool pageIsNull = true;
-    Handle pageFile;
-    if (options.htmlPath) {
-        pageFile = openRewritable(*options.htmlPath, pageIsNull);
-        if (!pageFile) return 1;
-    }
-    // The program's own file, or one file as two of them, would be destroyed
-    // or mixed up: nothing is emptied or started.
-    const FileId program = programFileId(options.programPath);
-    const FileId output = fileIdOf(outputFile.get());
-    const FileId log = logFile ? fileIdOf(logFile.get()) : FileId{};
-    const FileId record = recordFile ? fileIdOf(recordFile.get()) : FileId{};
-    const FileId page = pageFile ? fileIdOf(pageFile.get()) : FileId{};
-    const FileId files[] = {output, log, record, page};
-    for (std::size_t i = 0; i < std::size(files); ++i) {
-        if (sameFile(program, files[i])) return 1;
-        for (std::size_t j = 0; j < i; ++j)
-            if (sameFile(files[i], files[j])) return 1;
-    }
-    if (!outputIsNull && !emptyFile(outputFile.get())) return 1;
-    if (log.known && !emptyFile(logFile.get())) return 1;
-    if (record.known && !emptyFile(recordFile.get())) return 1;
-    if (!pageIsNull && !emptyFile(pageFile.get())) return 1;
+    // any pipe or child exists.
+    OutputRequest request;
+    request.tool = "vtsnap";
+    request.program = std::filesystem::path(*program);
+    for (std::size_t i = 0; i < kOutputCount; ++i)
+        if (options.paths[i]) request.paths[i] = std::filesystem::path(*options.paths[i]);
+    Outputs outputs;
+    if (!outputs.open(request)) return 1;
+    for (const OutputKind& kind : kOutputs)
+        if (!outputs.empty(kind.output)) return 1;
 
     // Declared in the order of creation, so that a failure anywhere releases
     // what exists, the pseudo console first.
@@ -374,16 +323,11 @@ int runCapture() {
 
     // Built before the child starts, so that running out of memory ends the
     // tool before any child exists, never in the middle of a child's run.
-    std::optional<OutputFile> outputView;
-    if (!outputIsNull) outputView.emplace(reinterpret_cast<std::intptr_t>(outputFile.get()));
-    std::optional<OutputFile> logView;
-    if (logFile) logView.emplace(reinterpret_cast<std::intptr_t>(logFile.get()));
-    std::optional<OutputFile> pageView;
-    if (!pageIsNull) pageView.emplace(reinterpret_cast<std::intptr_t>(pageFile.get()));
-    CaptureLoop loop(options.rowCount, outputView, logView, pageView, options.useColor);
+    OutputFiles files;
+    for (const OutputKind& kind : kOutputs) files[indexOf(kind.output)] = outputs.file(kind.output);
     // The child inherits the tool's environment, TERM included when it is set.
     const char* term = std::getenv("TERM");
-    if (recordFile) loop.record(OutputFile(reinterpret_cast<std::intptr_t>(recordFile.get())), term ? term : "");
+    CaptureLoop loop(options.rowCount, files, options.useColor, term ? term : "");
 
     PROCESS_INFORMATION processInfo{};
     const BOOL created = CreateProcessW(
@@ -392,7 +336,10 @@ int runCapture() {
         options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(), &startupInfo.StartupInfo,
         &processInfo);
     attributes.reset();
-    if (!created) return 1;
+    if (!created) {
+        reportNotStarted(options.programPath, "the system could not run it");
+        return 1;
+    }
     const Handle process(processInfo.hProcess);
     const Handle thread(processInfo.hThread);
 

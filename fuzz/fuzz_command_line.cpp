@@ -123,7 +123,7 @@ void checkLine(const std::vector<std::basic_string_view<Char>>& args, bool backs
     check(line->rowCount == rows, "row count differs from the last valid -rows=");
     check(line->rowCount >= 1 && line->rowCount <= vtsnap::kMaxRows, "row count out of range");
     check(line->programPath == args[program], "program path is not the program argument");
-    check(line->outputPath == args.back(), "output path is not the last argument");
+    check(line->outputPath() == args.back(), "output path is not the last argument");
 
     // The working directory is the program path up to its last separator.
     const auto& path = line->programPath;

@@ -93,7 +93,7 @@ TYPED_TEST(CommandLineTest, ProgramAndOutputWithDefaults) {
     EXPECT_FALSE(line->useColor);
     EXPECT_EQ(line->programIndex, 1u);
     EXPECT_EQ(line->programPath, this->w("prog"));
-    EXPECT_EQ(line->outputPath, this->w("out.txt"));
+    EXPECT_EQ(line->outputPath(), this->w("out.txt"));
     EXPECT_EQ(line->workingDirectory, this->w(""));
 }
 
@@ -104,7 +104,7 @@ TYPED_TEST(CommandLineTest, OptionsInEitherCaseAndAnyOrder) {
     EXPECT_TRUE(line->useColor);
     EXPECT_EQ(line->programIndex, 3u);
     EXPECT_EQ(line->programPath, this->w("prog"));
-    EXPECT_EQ(line->outputPath, this->w("out.txt"));
+    EXPECT_EQ(line->outputPath(), this->w("out.txt"));
 
     line = this->scan({"-color", "-rows=7", "-COLOR", "prog", "out.txt"});
     ASSERT_TRUE(line);
@@ -154,13 +154,13 @@ TYPED_TEST(CommandLineTest, OptionsAfterTheProgramBelongToIt) {
     auto line = this->scan({"prog", "-color", "out.txt"});
     ASSERT_TRUE(line);
     EXPECT_FALSE(line->useColor);
-    EXPECT_EQ(line->outputPath, this->w("out.txt"));
+    EXPECT_EQ(line->outputPath(), this->w("out.txt"));
 
     line = this->scan({"prog", "-color"});
     ASSERT_TRUE(line);
     EXPECT_FALSE(line->useColor);
     EXPECT_EQ(line->programPath, this->w("prog"));
-    EXPECT_EQ(line->outputPath, this->w("-color"));
+    EXPECT_EQ(line->outputPath(), this->w("-color"));
 
     line = this->scan({"prog", "-rows=5", "out.txt"});
     ASSERT_TRUE(line);
@@ -169,42 +169,41 @@ TYPED_TEST(CommandLineTest, OptionsAfterTheProgramBelongToIt) {
 
 // -log= and -html= alike: the rest of the argument is the path.
 TYPED_TEST(CommandLineTest, TheFileOptionsTakeTheRestAsTheirPath) {
-    using Path = std::optional<std::basic_string<TypeParam>> CommandLine<TypeParam>::*;
-    const std::vector<std::pair<std::string, Path>> options = {{"log", &CommandLine<TypeParam>::logPath},
-                                                               {"html", &CommandLine<TypeParam>::htmlPath}};
-    for (const auto& [name, path] : options) {
+    const std::vector<std::pair<std::string, Output>> options = {{"log", Output::Transcript},
+                                                                 {"html", Output::Page}};
+    for (const auto& [name, output] : options) {
         SCOPED_TRACE(name);
         const std::string option = "-" + name + "=";
-        EXPECT_FALSE(*this->scan({"prog", "out.txt"}).*path);
+        EXPECT_FALSE(this->scan({"prog", "out.txt"})->path(output));
         const std::string upper = "-" + std::string(name == "log" ? "LOG" : "HTML") + "=all";
         auto line = this->scan({upper, "-rows=5", "prog", "out.txt"});
-        ASSERT_TRUE(line && (*line).*path);
-        EXPECT_EQ(*((*line).*path), this->w("all"));
+        ASSERT_TRUE(line && line->path(output));
+        EXPECT_EQ(*line->path(output), this->w("all"));
         EXPECT_EQ(line->programPath, this->w("prog"));
         // The last one counts; an empty path is kept, to fail when it is created.
-        EXPECT_EQ(*((*this->scan({option + "a", option + "b=c", "prog", "out"})).*path), this->w("b=c"));
-        EXPECT_EQ(*((*this->scan({option, "prog", "out"})).*path), this->w(""));
+        EXPECT_EQ(*this->scan({option + "a", option + "b=c", "prog", "out"})->path(output), this->w("b=c"));
+        EXPECT_EQ(*this->scan({option, "prog", "out"})->path(output), this->w(""));
         // After the program, or misspelt, it is an argument.
         const std::string bare = "-" + name;
         line = this->scan({bare, "prog", option + "x", "out"});
         ASSERT_TRUE(line);
-        EXPECT_FALSE((*line).*path);
+        EXPECT_FALSE(line->path(output));
         EXPECT_EQ(line->programPath, this->w(bare));
     }
     const auto both = this->scan({"-html=page.html", "-log=all.txt", "prog", "out.txt"});
-    ASSERT_TRUE(both && both->htmlPath && both->logPath);
-    EXPECT_EQ(*both->htmlPath, this->w("page.html"));
-    EXPECT_EQ(*both->logPath, this->w("all.txt"));
+    ASSERT_TRUE(both && both->path(Output::Page) && both->path(Output::Transcript));
+    EXPECT_EQ(*both->path(Output::Page), this->w("page.html"));
+    EXPECT_EQ(*both->path(Output::Transcript), this->w("all.txt"));
 }
 
 TYPED_TEST(CommandLineTest, TheRecordOptionTakesTheRestAsItsPath) {
-    EXPECT_FALSE(this->scan({"prog", "out.txt"})->recordPath);
+    EXPECT_FALSE(this->scan({"prog", "out.txt"})->path(Output::Recording));
     auto line = this->scan({"-Record=run.cast", "-log=all.txt", "prog", "-record=x", "out.txt"});
-    ASSERT_TRUE(line && line->recordPath && line->logPath);
-    EXPECT_EQ(*line->recordPath, this->w("run.cast"));
-    EXPECT_EQ(*line->logPath, this->w("all.txt"));
+    ASSERT_TRUE(line && line->path(Output::Recording) && line->path(Output::Transcript));
+    EXPECT_EQ(*line->path(Output::Recording), this->w("run.cast"));
+    EXPECT_EQ(*line->path(Output::Transcript), this->w("all.txt"));
     EXPECT_EQ(line->programPath, this->w("prog"));
-    EXPECT_EQ(*this->scan({"-record=a", "-record=", "prog", "out"})->recordPath, this->w(""));
+    EXPECT_EQ(*this->scan({"-record=a", "-record=", "prog", "out"})->path(Output::Recording), this->w(""));
     EXPECT_EQ(this->scan({"-record", "prog", "out"})->programPath, this->w("-record"));
 }
 

@@ -8,7 +8,8 @@
 // as one block, up to the moment -at= names; the recording's width and height
 // are the screen's unless -cols= or -rows= say otherwise.
 //
-// INPUT and OUTPUT may be `-` for standard input and standard output. Options
+// INPUT and OUTPUT may be `-` for standard input and standard output; no other
+// file may be `-`. Options
 // come first; the first argument that is `-` or does not start with `-` begins
 // the two operands. -rows= and -cols= read their number as vtsnap reads
 // -rows=: 0 or less (or no number) keeps the default, more than 32767 becomes
@@ -17,9 +18,11 @@
 // web page, as vtsnap's -html= does at the end.
 //
 // The input is read and decoded a block (or a line) at a time, so a recording
-// of any size takes the memory of the screen and a block or a line. OUTPUT,
-// then the page, is written once the input has ended; FILE is created before
-// the first block and grows with it.
+// of any size takes the memory of the screen and a block or a line. Every file
+// is opened (created if new, emptied never) and checked before the input is
+// read; OUTPUT, then the page, is written once the input has ended, and a run
+// that fails removes those it created and leaves the others as they were. The
+// log is emptied before the first block and grows with it.
 //
 // `--help` or `--version` as the only argument prints the usage or the
 // version on standard output.
@@ -27,7 +30,8 @@
 // Exit codes: 0 done; 1 the input could not be read, a recording's line is
 // not asciicast, the output, the log or the page not written (the path and
 // the reason go to stderr), or two of INPUT, OUTPUT, the log and the page
-// are one file (nothing is then opened); 2 usage error (unknown option, not
+// are one file, or one is `-` where no standard stream is meant (nothing is
+// then changed); 2 usage error (unknown option, not
 // exactly two operands, a bad -chunk= or -at=, -at= on a raw stream), with a
 // one-line usage on stderr.
 
@@ -51,8 +55,7 @@
 #include "capture/command_line.hpp"
 #include "snapshot/asciicast.hpp"
 #include "snapshot/captured_screen.hpp"
-#include "snapshot/page.hpp"
-#include "snapshot/render.hpp"
+#include "snapshot/outputs.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
 #include "terminal/screen_size.hpp"
@@ -96,10 +99,9 @@ struct Options {
     std::optional<double> at;
     bool color = false;
     std::size_t chunk = kDefaultChunk;
-    std::optional<std::string> log;
-    std::optional<std::string> html;
     std::string input;
-    std::string output;
+    // The output operand and the -log= and -html= files, by the row of kOutputs.
+    OutputPaths<std::string> paths;
 };
 
 // Option names in any case, as vtsnap takes them: `arg` starts with the
@@ -154,17 +156,15 @@ bool parseArguments(int argc, char** argv, Options& options) {
             options.color = true;
         } else if (startsWithName(arg, "-chunk=")) {
             if (!readChunk(arg.substr(7), options.chunk)) return false;
-        } else if (startsWithName(arg, "-log=")) {
-            options.log = std::string(arg.substr(5));
-        } else if (startsWithName(arg, "-html=")) {
-            options.html = std::string(arg.substr(6));
+        } else if (std::string_view path; const auto output = outputOption(arg, true, path)) {
+            options.paths[indexOf(*output)] = std::string(path);
         } else {
             return false;
         }
     }
     if (argc - i != 2) return false;
     options.input = argv[i];
-    options.output = argv[i + 1];
+    options.paths[indexOf(Output::Screen)] = argv[i + 1];
     return true;
 }
 
@@ -188,24 +188,25 @@ File openInput(const std::string& path) {
     return file;
 }
 
-bool writeAll(const std::string& path, const std::string& bytes) {
-    const bool toStdout = path == "-";
-    const std::string shown = toStdout ? "standard output" : path;
+// Writes a rendered output: in place over a file, whole down a pipe or to
+// a terminal, not at all to the null device.
+bool writeOutput(const Outputs& outputs, Output output, const std::string& shown, const std::string& bytes) {
+    const std::optional<OutputFile> file = outputs.file(output);
+    if (!file) return true;
     errno = 0;
-    std::FILE* file = toStdout ? stdout : std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        reportFailure(shown, errno);
-        return false;
-    }
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    // Buffered bytes may only fail here (a full disk, say).
-    if (toStdout)
-        ok = std::fflush(file) == 0 && ok;
-    else
-        ok = std::fclose(file) == 0 && ok;
-    if (!ok) {
+    if (outputs.isRegular(output)) {
+        if (rewriteSnapshot(bytes, *file)) return true;
         reportFailure(shown, errno != 0 ? errno : EIO);
         return false;
+    }
+    for (std::size_t done = 0; done < bytes.size();) {
+        const auto part = static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        const WriteResult wrote = file->write(bytes.data() + done, part);
+        if (!wrote.ok || wrote.written == 0) {
+            reportFailure(shown, wrote.error != 0 ? wrote.error : EIO);
+            return false;
+        }
+        done += wrote.written;
     }
     return true;
 }
@@ -363,45 +364,6 @@ bool decodeRecording(Input& input, const std::string& shownInput, std::optional<
     return true;
 }
 
-// Whether two of the files named on the command line are one: by identity
-// where both exist (regular files only: a device or a pipe may be named any
-// number of times), by their absolute, normal names where one does not yet.
-bool sameFile(const std::string& a, const std::string& b) {
-    namespace fs = std::filesystem;
-    std::error_code errorA, errorB;
-    const fs::file_status statusA = fs::status(a, errorA);
-    const fs::file_status statusB = fs::status(b, errorB);
-    if (fs::exists(statusA) && fs::exists(statusB)) {
-        if (!fs::is_regular_file(statusA) || !fs::is_regular_file(statusB)) return false;
-        std::error_code error;
-        return fs::equivalent(a, b, error) && !error;
-    }
-    const fs::path normalA = fs::weakly_canonical(fs::absolute(a, errorA), errorA);
-    const fs::path normalB = fs::weakly_canonical(fs::absolute(b, errorB), errorB);
-    return !errorA && !errorB && normalA == normalB;
-}
-
-// The log is created before the input is read, and the output and the page
-// replace whatever they name: one file as two of them would lose the
-// recording or mix the results up. Nothing is opened then.
-bool namesOneFileTwice(const Options& options) {
-    std::vector<std::string> named;
-    if (options.input != "-") named.push_back(options.input);
-    if (options.output != "-") named.push_back(options.output);
-    if (options.log) named.push_back(*options.log);
-    if (options.html) named.push_back(*options.html);
-    for (std::size_t i = 0; i < named.size(); ++i) {
-        for (std::size_t j = 0; j < i; ++j) {
-            if (sameFile(named[i], named[j])) {
-                std::fprintf(stderr, "vtsnap-render: %s and %s are the same file\n", named[j].c_str(),
-                             named[i].c_str());
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 int run(int argc, char** argv) {
     const std::vector<std::string_view> args(argv, argv + std::max(argc, 0));
     switch (aboutRequest(args)) {
@@ -415,11 +377,38 @@ int run(int argc, char** argv) {
         return 2;
     }
     useBinaryStdio();
-    if (namesOneFileTwice(options)) return 1;
 
     const File inputFile = openInput(options.input);
     if (!inputFile) return 1;
     const std::string shownInput = options.input == "-" ? "standard input" : options.input;
+
+    // Every output is opened, created if it is new, and checked against the
+    // others and the input before anything is read or emptied.
+    OutputRequest request;
+    request.tool = "vtsnap-render";
+    request.screenMayBeStandardOutput = true;
+    request.writtenOnce = true;
+    request.input = nativeHandleOf(inputFile.get());
+    request.inputName = shownInput;
+    for (std::size_t i = 0; i < kOutputCount; ++i)
+        if (options.paths[i]) request.paths[i] = std::filesystem::path(*options.paths[i]);
+    Outputs outputs;
+    if (!outputs.open(request)) return 1;
+    // A run that fails leaves the screen file and the page as they were.
+    bool done = false;
+    struct Undo {
+        Outputs& outputs;
+        const bool& done;
+        ~Undo() {
+            if (done) return;
+            outputs.discard(Output::Screen);
+            outputs.discard(Output::Page);
+        }
+    } undo{outputs, done};
+    const auto shown = [&](Output output) {
+        const std::string& path = *options.paths[indexOf(output)];
+        return path == "-" ? std::string("standard output") : path;
+    };
 
     try {
         Input input(inputFile.get());
@@ -434,23 +423,15 @@ int run(int argc, char** argv) {
         rows = options.rows.value_or(rows);
         cols = options.cols.value_or(cols);
 
-        // The log is written through its native handle as the rows come, as
-        // vtsnap writes it; the stream's own buffer is never used.
-        File log;
-        std::optional<OutputFile> logFile;
-        if (options.log) {
-            errno = 0;
-            log.reset(std::fopen(options.log->c_str(), "wb"));
-            if (!log) {
-                reportFailure(*options.log, errno);
-                return 1;
-            }
-            logFile.emplace(nativeHandleOf(log.get()));
+        // The log is written as the rows come, as vtsnap writes it.
+        if (!outputs.empty(Output::Transcript)) {
+            reportFailure(shown(Output::Transcript), errno != 0 ? errno : EIO);
+            return 1;
         }
-        CapturedScreen captured(cols, rows, logFile, options.color);
+        CapturedScreen captured(cols, rows, outputs.file(Output::Transcript), options.color);
         Screen& screen = captured.screen();
         Transcript* const transcript = captured.transcript();
-        const std::string logPath = options.log.value_or("");
+        const std::string logPath = options.paths[indexOf(Output::Transcript)].value_or("");
         Target target{screen, transcript, logPath};
         errno = 0;
         const bool decoded = header ? decodeRecording(input, shownInput, options.at, target)
@@ -461,15 +442,17 @@ int run(int argc, char** argv) {
             return 1;
         }
 
-        // The output is opened only now, so a bad input leaves it untouched.
-        if (!writeAll(options.output, renderSnapshot(screen, options.color))) return 1;
-        if (options.html) {
-            std::string page;
-            renderPage(page, screen, false);
-            if (!writeAll(*options.html, page)) return 1;
+        // The screen file, then the page: written only now, so that a bad
+        // input leaves them as they were.
+        for (const OutputKind& kind : kOutputs) {
+            if (kind.writing != Writing::Rewritten || !kind.replayed || !options.paths[indexOf(kind.output)]) continue;
+            std::string bytes;
+            kind.render(bytes, screen, options.color, false);
+            if (!writeOutput(outputs, kind.output, shown(kind.output), bytes)) return 1;
         }
+        done = true;
         if (transcript && !transcript->finish(screen)) {
-            reportFailure(*options.log, transcript->error() != 0 ? transcript->error() : EIO);
+            reportFailure(logPath, transcript->error() != 0 ? transcript->error() : EIO);
             return 1;
         }
     } catch (const std::bad_alloc&) {

@@ -141,6 +141,12 @@ EOF
   # The long description: indented lines of at most 80 columns.
   awk '/^Description:/ {d = 1; next} d && /^ / {n++; if (length($0) > 80) bad = 1} d && !/^ / {d = 0}
        END {exit !(n > 0 && !bad)}' <(dpkg-deb -f "$deb") || { echo "no or overlong long description"; return 1; }
+  # It names every file the tool writes.
+  local described
+  described=$(dpkg-deb -f "$deb" Description | tr -s ' \n' ' ')
+  for name in "transcript" "web page" "asciicast recording"; do
+    grep -q "$name" <<<"$described" || { echo "the description does not name the $name"; return 1; }
+  done
 }
 check "dpkg-deb --info: the control fields, libc the only dependency" control_fields
 

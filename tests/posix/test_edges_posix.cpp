@@ -73,6 +73,7 @@ struct Row {
     std::string tool = kTool;
     std::vector<std::string> args{}; // {dir}, {tty} and {socket} are put in
     std::string environment{};       // NAME=value for the tool, {dir} put in
+    std::string input{};             // a file of the work directory as standard input (default /dev/null)
     rlim_t fileLimit = RLIM_INFINITY;
     Reader reader = Reader::None;
     int exit = 0;
@@ -98,7 +99,8 @@ std::string finalPage(std::string_view bytes) {
 
 const std::vector<Row>& rows() {
     static const std::vector<Row> table = {
-        // One file as output and log: nothing emptied, nothing started.
+        // One file as output and log: nothing emptied, nothing started, and no
+        // file left that the run created.
         {.what = "output and log the same name", .setup = "printf keep > same.txt",
          .args = {"-rows=3", "-log=same.txt", "sh", "-c", kStart, "same.txt"},
          .exit = 1, .files = {{"same.txt", "keep"}, {"started", {}}}},
@@ -110,7 +112,7 @@ const std::vector<Row>& rows() {
          .exit = 1, .files = {{"same.txt", "keep"}, {"started", {}}}},
         {.what = "one new file by two names",
          .args = {"-log=new.txt", "sh", "-c", kStart, "./new.txt"},
-         .exit = 1, .files = {{"new.txt", ""}, {"started", {}}}},
+         .exit = 1, .files = {{"new.txt", {}}, {"started", {}}}},
         {.what = "the null device as both",
          .args = {"-log=/dev/null", "sh", "-c", kStart, "/dev/null"},
          .exit = 0, .files = {{"started", ""}}},
@@ -121,7 +123,7 @@ const std::vector<Row>& rows() {
          .exit = 1, .files = {{"same.txt", "keep"}, {"started", {}}}},
         {.what = "log and recording the same file", .setup = "printf keep > same.txt; ln -s same.txt link.txt",
          .args = {"-log=same.txt", "-record=link.txt", "sh", "-c", kStart, "out.txt"},
-         .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", ""}, {"started", {}}}},
+         .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", {}}, {"started", {}}}},
         {.what = "the recording in a missing directory", .setup = "printf old > out.txt",
          .args = {"-record=missing/run.cast", "sh", "-c", kStart, "out.txt"},
          .exit = 1, .files = {{"out.txt", "old"}, {"started", {}}}},
@@ -169,13 +171,13 @@ const std::vector<Row>& rows() {
          .exit = 1, .files = {{"same.txt", "keep"}, {"started", {}}}},
         {.what = "log and page one file by two names", .setup = "printf keep > same.txt; ln same.txt hard.txt",
          .args = {"-log=same.txt", "-html=hard.txt", "sh", "-c", kStart, "out.txt"},
-         .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", ""}, {"started", {}}}},
+         .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", {}}, {"started", {}}}},
         {.what = "recording and page the same name", .setup = "printf keep > same.txt",
          .args = {"-record=same.txt", "-html=./same.txt", "sh", "-c", kStart, "out.txt"},
-         .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", ""}, {"started", {}}}},
+         .exit = 1, .files = {{"same.txt", "keep"}, {"out.txt", {}}, {"started", {}}}},
         {.what = "the program as page", .setup = kScript,
          .args = {"-html=build.sh", "./build.sh", "out.txt"},
-         .exit = 1, .files = {{"build.sh", kScriptBytes}, {"out.txt", ""}, {"started", {}}}},
+         .exit = 1, .files = {{"build.sh", kScriptBytes}, {"out.txt", {}}, {"started", {}}}},
         {.what = "the page in a missing directory", .setup = "printf old > out.txt",
          .args = {"-html=no/p.html", "sh", "-c", kStart, "out.txt"},
          .exit = 1, .files = {{"out.txt", "old"}, {"started", {}}}},
@@ -195,7 +197,7 @@ const std::vector<Row>& rows() {
          .args = {"-rows=300", "-html=p.html", "seq", "1", "10", "out.txt"}, .fileLimit = 1024,
          .exit = 1, .files = {{"out.txt", lines(1, 10)}}},
         // vtsnap-render: one file as two of the input, the output, the log and
-        // the page is refused before anything is opened.
+        // the page is refused before anything is emptied.
         {.what = "vtsnap-render's log on its input", .setup = "printf 'a\\nb' > in.txt", .tool = kRender,
          .args = {"-log=./in.txt", "in.txt", "o.txt"},
          .exit = 1, .files = {{"in.txt", "a\nb"}, {"o.txt", {}}}},
@@ -205,6 +207,71 @@ const std::vector<Row>& rows() {
         {.what = "vtsnap-render's page and output one new file", .setup = "printf ab > in.txt", .tool = kRender,
          .args = {"-html=o.txt", "in.txt", "./o.txt"},
          .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}},
+        // Standard input, FIFOs and /dev/stdin are files like any other, and
+        // new names are compared once they exist: refused, every file as it was.
+        {.what = "vtsnap-render's log on its standard input", .setup = "printf 'a\\nb' > in.txt", .tool = kRender,
+         .args = {"-log=in.txt", "-", "o.txt"}, .input = "in.txt",
+         .exit = 1, .files = {{"in.txt", "a\nb"}, {"o.txt", {}}}},
+        {.what = "vtsnap-render's output on its standard input", .setup = "printf ab > in.txt", .tool = kRender,
+         .args = {"-", "in.txt"}, .input = "in.txt",
+         .exit = 1, .files = {{"in.txt", "ab"}}},
+        {.what = "vtsnap-render's page on its standard input", .setup = "printf ab > in.txt", .tool = kRender,
+         .args = {"-html=in.txt", "-", "o.txt"}, .input = "in.txt",
+         .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}},
+        {.what = "vtsnap-render's log on /dev/stdin", .setup = "printf ab > in.txt", .tool = kRender,
+         .args = {"-log=/dev/stdin", "-", "o.txt"}, .input = "in.txt",
+         .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}},
+        {.what = "vtsnap-render's log and its output through a dangling link",
+         .setup = "printf ab > in.txt; ln -s target.txt link.txt", .tool = kRender,
+         .args = {"-log=target.txt", "in.txt", "link.txt"},
+         .exit = 1, .files = {{"in.txt", "ab"}, {"target.txt", {}}}},
+        {.what = "vtsnap-render's output through a dangling link and its log",
+         .setup = "printf ab > in.txt; ln -s target.txt link.txt", .tool = kRender,
+         .args = {"-log=link.txt", "in.txt", "target.txt"},
+         .exit = 1, .files = {{"in.txt", "ab"}, {"target.txt", {}}}},
+        {.what = "vtsnap-render's log on its input, a FIFO",
+         .setup = "printf ab > in.txt; mkfifo p; (cat < in.txt > p &)", .tool = kRender,
+         .args = {"-log=p", "p", "o.txt"},
+         .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}},
+        // `-` is standard input or output only as vtsnap-render's operands.
+        {.what = "vtsnap-render's page to -", .setup = "printf ab > in.txt", .tool = kRender,
+         .args = {"-html=-", "in.txt", "o.txt"}, .reader = Reader::Stdout,
+         .exit = 1, .files = {{"o.txt", {}}}},
+        {.what = "vtsnap-render's log to -", .setup = "printf ab > in.txt", .tool = kRender,
+         .args = {"-log=-", "in.txt", "o.txt"}, .reader = Reader::Stdout,
+         .exit = 1, .files = {{"-", {}}, {"o.txt", {}}}},
+        {.what = "vtsnap-render's page and output to -", .setup = "printf ab > in.txt", .tool = kRender,
+         .args = {"-html=-", "in.txt", "-"}, .reader = Reader::Stdout,
+         .exit = 1},
+        {.what = "vtsnap-render's output to -", .setup = "printf ab > in.txt", .tool = kRender,
+         .args = {"-cols=120", "-rows=2", "in.txt", "-"}, .reader = Reader::Stdout,
+         .exit = 0, .printed = fileOf({"ab"})},
+        {.what = "vtsnap's log to -", .args = {"-log=-", "seq", "1", "3", "o.txt"}, .reader = Reader::Stdout,
+         .exit = 1, .files = {{"-", {}}, {"o.txt", {}}}},
+        {.what = "vtsnap's output to -", .args = {"seq", "1", "3", "-"}, .reader = Reader::Stdout,
+         .exit = 1, .files = {{"-", {}}}},
+        // A refused run leaves none of the files it created.
+        {.what = "vtsnap's new files, the program as output", .setup = kScript,
+         .args = {"-html=new1.html", "-record=new.cast", "-log=new.log", "./build.sh", "./build.sh"},
+         .exit = 1,
+         .files = {{"build.sh", kScriptBytes}, {"new1.html", {}}, {"new.cast", {}}, {"new.log", {}}, {"started", {}}}},
+        {.what = "vtsnap-render's new output and page, a bad recording",
+         .setup = "printf '{\"version\": 2, \"width\": 9, \"height\": 2}\\nnot json\\n' > in.cast",
+         .tool = kRender, .args = {"-html=p.html", "in.cast", "o.txt"},
+         .exit = 1, .files = {{"o.txt", {}}, {"p.html", {}}}},
+        {.what = "vtsnap-render's output and page as they were, a bad recording",
+         .setup = "printf '{\"version\": 2, \"width\": 9, \"height\": 2}\\nnot json\\n' > in.cast; "
+                  "printf old > o.txt; printf page > p.html",
+         .tool = kRender, .args = {"-html=p.html", "in.cast", "o.txt"},
+         .exit = 1, .files = {{"o.txt", "old"}, {"p.html", "page"}}},
+        // A program that cannot be started, a mistyped option above all, leaves the output as it was.
+        {.what = "a mistyped option taken for the program", .setup = "printf keep > o.txt",
+         .args = {"-row=5", "ls", "o.txt"}, .exit = 1, .files = {{"o.txt", "keep"}}},
+        {.what = "a mistyped long option taken for the program", .setup = "printf keep > o.txt",
+         .args = {"--rows=5", "-color=yes", "ls", "o.txt"}, .exit = 1, .files = {{"o.txt", "keep"}}},
+        {.what = "a program not found, a new output", .args = {"no-such-program-vtsnap", "o.txt"},
+         .exit = 1, .files = {{"o.txt", {}}}},
+
         {.what = "vtsnap-render's log and output on /dev/null", .setup = "printf ab > in.txt", .tool = kRender,
          .args = {"-log=/dev/null", "in.txt", "/dev/null"},
          .exit = 0, .files = {{"in.txt", "ab"}}},
@@ -374,7 +441,7 @@ public:
             // As a shell starts a command: a reader that goes ends a writer that does not see to it.
             signal(SIGPIPE, SIG_DFL);
             const int null = open("/dev/null", O_RDWR);
-            dup2(null, 0);
+            dup2(row_.input.empty() ? null : open(row_.input.c_str(), O_RDONLY), 0);
             dup2(out >= 0 ? out : null, 1);
             if (!environment.empty()) putenv(environment.data());
             rlimit limit{};

@@ -241,14 +241,15 @@ TEST_F(VtsnapTest, TheChildsExitCodeIsReturnedInAll32Bits) {
     }
 }
 
-TEST_F(VtsnapTest, AProgramThatDoesNotExistLeavesAnEmptyFileAndExitCode1) {
+TEST_F(VtsnapTest, AProgramThatDoesNotExistCreatesNoFileAndSaysSo) {
     const auto out = fresh(L"out.txt");
     const auto printed = fresh(L"printed.txt");
     ToolRun run(quoted(work + L"\\no-such-program.exe") + L" arg " + quoted(out), work, printed);
     EXPECT_EQ(run.exitCode(), 1u);
-    EXPECT_TRUE(fileExists(out));
-    EXPECT_EQ(readFile(out), "");
-    EXPECT_EQ(readFile(printed), "");
+    EXPECT_FALSE(fileExists(out));
+    const std::string message = readFile(printed);
+    EXPECT_EQ(message.rfind("vtsnap: cannot start ", 0), 0u) << message;
+    EXPECT_NE(message.find("no-such-program.exe: not found\r\n"), std::string::npos) << message;
 }
 
 TEST_F(VtsnapTest, AnOutputFileInAMissingDirectoryStartsNoChild) {
@@ -257,7 +258,7 @@ TEST_F(VtsnapTest, AnOutputFileInAMissingDirectoryStartsNoChild) {
     ToolRun run(child(L"touch " + quoted(marker)) + L" " + quoted(work + L"\\missing\\out.txt"), work, printed);
     EXPECT_EQ(run.exitCode(), 1u);
     EXPECT_FALSE(fileExists(marker));
-    EXPECT_EQ(readFile(printed), "");
+    EXPECT_EQ(readFile(printed).rfind("vtsnap: ", 0), 0u);
 }
 
 TEST_F(VtsnapTest, AnUnusableCommandLineEndsWith1AndCreatesNoFile) {
@@ -358,8 +359,8 @@ TEST_F(VtsnapTest, ALogThatCannotBeCreatedStartsNoChild) {
                 work, printed);
     EXPECT_EQ(run.exitCode(), 1u);
     EXPECT_FALSE(fileExists(marker));
-    EXPECT_EQ(readFile(out), "");
-    EXPECT_EQ(readFile(printed), "");
+    EXPECT_FALSE(fileExists(out));
+    EXPECT_EQ(readFile(printed).rfind("vtsnap: ", 0), 0u);
 }
 
 // -record: the pseudo console's output as asciicast, which vtsnap-render
@@ -436,29 +437,67 @@ TEST_F(VtsnapTest, EveryCommandLineOfTheTable) {
         {"the null device as output, for the log alone",
          L"-log=log.txt " + child(L"conout one conout two") + L" NUL", 0,
          {{L"log.txt", fileOf({"one", "two"})}}, "", false, toolPath()},
+        // Refused, with a message: every file as it was, none left that the run created.
         {"output and log one file", L"-log=.\\same.txt " + child(L"print x") + L" same.txt", 1,
-         {{L"same.txt", "keep"}}, "", false, toolPath()},
-        {"the program as output", L"c2.exe print x c2.exe", 1, {{L"c2.exe", childBytes}}, "", false, toolPath()},
-        {"the program as output, without .exe", L"c2 print x c2.exe", 1, {{L"c2.exe", childBytes}}, "", false,
-         toolPath()},
-        {"the program as log", L"-log=c2.exe c2.exe print x out.txt", 1, {{L"c2.exe", childBytes}}, "", false,
-         toolPath()},
-        {"output and recording one file", L"-record=.\\same.txt " + child(L"print x") + L" same.txt", 1,
-         {{L"same.txt", "keep"}}, "", false, toolPath()},
-        {"log and recording one file", L"-log=same.txt -record=.\\same.txt " + child(L"print x") + L" out.txt", 1,
-         {{L"same.txt", "keep"}}, "", false, toolPath()},
-        {"the program as recording", L"-record=c2.exe c2.exe print x out.txt", 1, {{L"c2.exe", childBytes}}, "",
+         {{L"same.txt", "keep"}}, "vtsnap: same.txt and -log=.\\same.txt are one file\r\n", false, toolPath()},
+        {"the program as output", L"c2.exe print x c2.exe", 1, {{L"c2.exe", childBytes}},
+         "vtsnap: c2.exe is the program's own file\r\n", false, toolPath()},
+        {"the program as output, without .exe", L"c2 print x c2.exe", 1, {{L"c2.exe", childBytes}},
+         "vtsnap: c2.exe is the program's own file\r\n", false, toolPath()},
+        {"the program as log", L"-log=c2.exe c2.exe print x out.txt", 1,
+         {{L"c2.exe", childBytes}, {L"out.txt", "<missing>"}}, "vtsnap: -log=c2.exe is the program's own file\r\n",
          false, toolPath()},
+        {"output and recording one file", L"-record=.\\same.txt " + child(L"print x") + L" same.txt", 1,
+         {{L"same.txt", "keep"}}, "vtsnap: same.txt and -record=.\\same.txt are one file\r\n", false, toolPath()},
+        {"log and recording one file", L"-log=same.txt -record=.\\same.txt " + child(L"print x") + L" out.txt", 1,
+         {{L"same.txt", "keep"}, {L"out.txt", "<missing>"}},
+         "vtsnap: -log=same.txt and -record=.\\same.txt are one file\r\n", false, toolPath()},
+        {"the program as recording", L"-record=c2.exe c2.exe print x out.txt", 1,
+         {{L"c2.exe", childBytes}, {L"out.txt", "<missing>"}},
+         "vtsnap: -record=c2.exe is the program's own file\r\n", false, toolPath()},
+        // Only NUL, in any case, is the null device; other device names are refused.
+        {"the page named AUX", L"-html=aux.html " + child(L"print x") + L" a1.txt", 1, {{L"a1.txt", "<missing>"}},
+         "vtsnap: -html=aux.html: a device name, not a file (only NUL is taken, for no file)\r\n", false,
+         toolPath()},
+        {"the output named COM1", child(L"print x") + L" com1.txt", 1, {},
+         "vtsnap: com1.txt: a device name, not a file (only NUL is taken, for no file)\r\n", false, toolPath()},
+        {"the output named CON", child(L"print x") + L" CON", 1, {},
+         "vtsnap: CON: a device name, not a file (only NUL is taken, for no file)\r\n", false, toolPath()},
+        {"the log named lpt9 in a directory", L"-log=.\\lpt9.log " + child(L"print x") + L" o.txt", 1,
+         {{L"o.txt", "<missing>"}},
+         "vtsnap: -log=.\\lpt9.log: a device name, not a file (only NUL is taken, for no file)\r\n", false,
+         toolPath()},
+        {"the recording named Prn", L"-record=Prn " + child(L"print x") + L" o.txt", 1, {{L"o.txt", "<missing>"}},
+         "vtsnap: -record=Prn: a device name, not a file (only NUL is taken, for no file)\r\n", false, toolPath()},
+        {"the null device in lower case, for the log alone",
+         L"-log=log.txt " + child(L"conout one conout two") + L" nul", 0,
+         {{L"log.txt", fileOf({"one", "two"})}}, "", false, toolPath()},
+        // A mistyped option taken for the program: nothing created, and a hint.
+        {"a mistyped option", L"-row=5 cmd same.txt", 1, {{L"same.txt", "keep"}},
+         "vtsnap: cannot start -row=5: not found (it begins with '-': a mistyped option? options come first, as "
+         "-name=value)\r\n",
+         false, toolPath()},
+        {"vtsnap's log to -", L"-log=- " + child(L"print x") + L" o.txt", 1,
+         {{L"-", "<missing>"}, {L"o.txt", "<missing>"}},
+         "vtsnap: -log=-: `-` names no file here, and standard output is not taken\r\n", false, toolPath()},
         {"vtsnap --version", L"--version", 0, {}, "vtsnap" + version + "\r\n", false, toolPath()},
         {"vtsnap --help", L"--help", 0, {},
          "usage: vtsnap [-rows=N] [-color] [-log=FILE] [-html=FILE] [-record=FILE] program [arguments ...] "
          "outputfile\r\n",
          true, toolPath()},
         {"vtsnap-render --version", L"--version", 0, {}, "vtsnap-render" + version + "\r\n", false, render},
-        {"vtsnap-render's log on its input", L"-log=.\\same.txt same.txt out.txt", 1, {{L"same.txt", "keep"}},
-         "vtsnap-render: same.txt and .\\same.txt are the same file\r\n", false, render},
+        {"vtsnap-render's log on its input", L"-log=.\\same.txt same.txt out.txt", 1,
+         {{L"same.txt", "keep"}, {L"out.txt", "<missing>"}},
+         "vtsnap-render: same.txt and -log=.\\same.txt are one file\r\n", false, render},
         {"vtsnap-render's output on its input, in other case", L"same.txt SAME.TXT", 1, {{L"same.txt", "keep"}},
-         "vtsnap-render: same.txt and SAME.TXT are the same file\r\n", false, render},
+         "vtsnap-render: same.txt and SAME.TXT are one file\r\n", false, render},
+        {"vtsnap-render's new log and output, names in other case", L"-log=new.txt same.txt NEW.TXT", 1,
+         {{L"same.txt", "keep"}, {L"new.txt", "<missing>"}},
+         "vtsnap-render: NEW.TXT and -log=new.txt are one file\r\n", false, render},
+        {"vtsnap-render's page to -", L"-html=- same.txt -", 1, {{L"same.txt", "keep"}},
+         "vtsnap-render: -html=-: `-` names no file here, and standard output is not taken\r\n", false, render},
+        {"vtsnap-render's log named CON", L"-log=con same.txt o.txt", 1, {{L"o.txt", "<missing>"}},
+         "vtsnap-render: -log=con: a device name, not a file (only NUL is taken, for no file)\r\n", false, render},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);

@@ -43,7 +43,7 @@ TEST(WindowsCommandLine, QuotesComeOffWhenSplitAndBackOnForTheChild) {
     EXPECT_EQ(parsed->line.rowCount, 40);
     EXPECT_TRUE(parsed->line.useColor);
     EXPECT_EQ(parsed->line.programPath, LR"(C:\Program Files\app\app.exe)");
-    EXPECT_EQ(parsed->line.outputPath, LR"(C:\my out.txt)");
+    EXPECT_EQ(parsed->line.outputPath(), LR"(C:\my out.txt)");
     EXPECT_EQ(parsed->line.workingDirectory, LR"(C:\Program Files\app)");
     EXPECT_EQ(buildChildCommandLine(parsed->args, parsed->line.programIndex),
               LR"("C:\Program Files\app\app.exe" -x "a b")");
@@ -163,8 +163,7 @@ struct Pipe {
 
 // Takes no snapshot here, so it needs no output file.
 CaptureLoop loopWithoutFiles(std::int32_t rows) {
-    return CaptureLoop(rows, OutputFile(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)), std::nullopt,
-                       std::nullopt, false);
+    return CaptureLoop(rows, OutputFiles{}, false);
 }
 
 TEST(OutputPipe, TheReaderDecodesEveryBlockUntilThePipeBreaks) {
