@@ -35,6 +35,11 @@ std::uint64_t CaptureLoop::microsecondsSinceStart() const {
 }
 
 void CaptureLoop::feed(const std::uint8_t* bytes, std::size_t length) {
+    // Flow control: a log or a recording that lags its bound holds the
+    // reading back here, never while the screen is locked, so that
+    // snapshots go on.
+    if (transcript_) transcript_->waitForRoom();
+    if (recording_) recording_->waitForRoom();
     std::lock_guard<std::mutex> guard(lock_);
     if (recording_) recording_->add(microsecondsSinceStart(), bytes, length);
     if (holdWanted_) [[unlikely]] {

@@ -8,7 +8,9 @@
 // writes the frame that the update completes; the loop keeps the time, the
 // screen only the mode.
 // A snapshot holds the lock only while it renders: the file's rewrite and its
-// flush, which a slow disk can stretch, happen while the reader goes on.
+// flush, which a slow disk can stretch, happen while the reader goes on. The
+// log and the recording never make the reader wait under the lock: a file of
+// theirs that lags holds the reading back before the lock is taken.
 // Each platform brings its own way of waiting for the child and of reading
 // its output.
 #pragma once

@@ -9,6 +9,11 @@ namespace vtsnap {
 
 namespace {
 
+// What a byte sequence that is not UTF-8 becomes: U+FFFF, a noncharacter.
+// The emulator drops it as it drops the bytes, leaving no trace on the screen,
+// and its first byte ends an escape sequence as theirs does, so that a
+// recording replays to the screen the run showed live.
+constexpr std::string_view kNotUtf8 = "\\uffff";
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 // The UTF-8 character at `p`, `left` bytes on: its length when valid; the
@@ -132,7 +137,7 @@ std::size_t appendJsonString(std::string& out, std::string_view bytes, bool fina
                 out += "\\u";
                 for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(code >> shift) & 15];
             } else {
-                out += kReplacement;
+                out += kNotUtf8;
             }
         }
         // A cut character at the very end counts as one bad sequence.
@@ -347,29 +352,58 @@ std::int32_t headerSize(double value) {
 
 }  // namespace
 
+namespace {
+
+// A number into `value`, or a string, an object or an array skipped; false
+// for anything that is neither (true, false, null, a malformed value).
+bool numberOrSkip(JsonReader& reader, std::optional<double>& value) {
+    if (reader.peek('"') || reader.peek('{') || reader.peek('[')) return reader.skipValue();
+    double number = 0;
+    if (!reader.number(number)) return false;
+    value = number;
+    return true;
+}
+
+// The members of an object, after its '{': `member` reads each key's value
+// (or skips it) and says whether it could.
+template <class Member>
+bool readObject(JsonReader& reader, Member member) {
+    if (reader.take('}')) return true;
+    std::string key;
+    do {
+        if (!reader.string(key) || !reader.take(':') || !member(key)) return false;
+    } while (reader.take(','));
+    return reader.take('}');
+}
+
+}  // namespace
+
 std::optional<AsciicastHeader> readAsciicastHeader(std::string_view line) {
     JsonReader reader(line);
     if (!reader.take('{')) return std::nullopt;
     AsciicastHeader header;
-    bool version2 = false;
-    std::string key;
-    if (!reader.take('}')) {
-        do {
-            if (!reader.string(key) || !reader.take(':')) return std::nullopt;
-            double value = 0;
-            if ((key == "version" || key == "width" || key == "height") && !reader.peek('"') &&
-                !reader.peek('{') && !reader.peek('[')) {
-                if (!reader.number(value)) return std::nullopt;
-                if (key == "version") version2 = value == 2;
-                if (key == "width") header.width = headerSize(value);
-                if (key == "height") header.height = headerSize(value);
-            } else if (!reader.skipValue()) {
-                return std::nullopt;
-            }
-        } while (reader.take(','));
-        if (!reader.take('}')) return std::nullopt;
-    }
-    if (!reader.atEnd() || !version2) return std::nullopt;
+    // Version 2 gives the size as "width" and "height", version 3 as "cols"
+    // and "rows" of its "term" object.
+    std::optional<double> version, width, height, cols, rows;
+    const bool read = readObject(reader, [&](const std::string& key) {
+        if (key == "version") return numberOrSkip(reader, version);
+        if (key == "width") return numberOrSkip(reader, width);
+        if (key == "height") return numberOrSkip(reader, height);
+        if (key == "term" && reader.take('{')) {
+            return readObject(reader, [&](const std::string& termKey) {
+                if (termKey == "cols") return numberOrSkip(reader, cols);
+                if (termKey == "rows") return numberOrSkip(reader, rows);
+                return reader.skipValue();
+            });
+        }
+        return reader.skipValue();
+    });
+    if (!read || !reader.atEnd() || !version) return std::nullopt;
+    header.version = *version >= 1 && *version <= 1000 && *version == static_cast<int>(*version)
+                         ? static_cast<int>(*version)
+                         : 0;
+    header.width = headerSize((header.version == 3 ? cols : width).value_or(0));
+    header.height = headerSize((header.version == 3 ? rows : height).value_or(0));
     return header;
 }
 

@@ -1,5 +1,7 @@
 // The asciicast v2 format, as asciinema and its players read it: a header
 // line (a JSON object) and then one JSON array per event, a line each.
+// Version 3 differs in its header (the size in a "term" object), its event
+// times (since the previous event, not since the start) and its comments.
 // Writing: a program's output becomes output events whose text is valid
 // UTF-8. Reading: a strict reader for exactly what those lines hold.
 #pragma once
@@ -18,15 +20,16 @@ std::string asciicastHeader(std::int32_t width, std::int32_t height, std::int64_
                             std::string_view term);
 
 // Turns blocks of output into output events. A UTF-8 character cut between
-// two blocks waits for the rest and goes with the next event; bytes that are
-// not UTF-8 become U+FFFD.
+// two blocks waits for the rest and goes with the next event; each run of
+// bytes that are not UTF-8 (the longest start of a character they are, or
+// one byte) becomes U+FFFF, which the emulator drops as it drops them.
 class AsciicastEncoder {
 public:
     // Appends `[seconds, "o", "text"]` and a line end for the block, read
     // `microseconds` after the start. A block that holds only the start of a
     // character adds no event.
     void appendEvent(std::string& out, std::uint64_t microseconds, const std::uint8_t* bytes, std::size_t length);
-    // For the end: a character left cut becomes U+FFFD in an event of its own.
+    // For the end: a character left cut becomes U+FFFF in an event of its own.
     void appendEnd(std::string& out, std::uint64_t microseconds);
 
 private:
@@ -37,16 +40,19 @@ private:
 
 // The JSON string of `bytes`, quotes included, appended to `out`: controls
 // (C0, DEL and C1) and the line and paragraph separators escaped, bytes that
-// are not UTF-8 as U+FFFD. Returns how many bytes it took: all of them
+// are not UTF-8 as U+FFFF (`\uffff`). Returns how many bytes it took: all of them
 // when `final`, otherwise all but the start of a character cut at the end.
 std::size_t appendJsonString(std::string& out, std::string_view bytes, bool final);
 
 struct AsciicastHeader {
-    std::int32_t width = 0;   // 0: not given
-    std::int32_t height = 0;
+    // As given, for the caller to refuse the versions it does not read; 0
+    // for a number that is no version (not a whole number from 1 to 1000).
+    int version = 0;
+    std::int32_t width = 0;  // 0: not given; version 3's "term" "cols"
+    std::int32_t height = 0;  // version 3's "term" "rows"
 };
 
-// The header, when `line` is a JSON object with "version": 2.
+// The header, when `line` is a JSON object with a number as its "version".
 std::optional<AsciicastHeader> readAsciicastHeader(std::string_view line);
 
 struct AsciicastEvent {

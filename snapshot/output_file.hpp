@@ -38,6 +38,13 @@ public:
     bool size(std::uint64_t& bytes) const;
     // Cuts the file to `bytes`, where the next write goes on.
     bool cutTo(std::uint64_t bytes) const;
+    // For an in-place rewrite: an exclusive flock(2) on POSIX, which readers
+    // that take a shared one wait for, so that they never see a rewrite half
+    // done. Waits a moment at most for readers that hold theirs; false when
+    // it did not get the lock, and the rewrite goes on without it. Windows
+    // takes none: its locks are mandatory and would make plain readers fail.
+    bool lockForRewrite() const;
+    void unlockAfterRewrite() const;
     std::intptr_t nativeHandle() const { return handle_; }
 
 private:

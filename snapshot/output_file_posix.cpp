@@ -1,5 +1,6 @@
 // The output file primitives on a POSIX file descriptor.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,6 +47,20 @@ bool OutputFile::cutTo(std::uint64_t bytes) const {
     const auto end = static_cast<off_t>(bytes);
     return ftruncate(fd(handle_), end) == 0 && lseek(fd(handle_), end, SEEK_SET) == end;
 }
+
+// A reader holds its shared lock only while it reads: one that holds it longer
+// than this does not hold snapshots back.
+bool OutputFile::lockForRewrite() const {
+    constexpr int kTries = 200;  // a millisecond apart
+    for (int i = 0; i < kTries; ++i) {
+        if (flock(fd(handle_), LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        usleep(1000);
+    }
+    return false;
+}
+
+void OutputFile::unlockAfterRewrite() const { flock(fd(handle_), LOCK_UN); }
 
 namespace {
 

@@ -49,6 +49,11 @@ bool OutputFile::cutTo(std::uint64_t bytes) const {
     return SetFilePointerEx(handleOf(handle_), at, nullptr, FILE_BEGIN) != 0 && SetEndOfFile(handleOf(handle_)) != 0;
 }
 
+// No lock: a byte-range lock on Windows makes a plain reader's ReadFile fail.
+bool OutputFile::lockForRewrite() const { return false; }
+
+void OutputFile::unlockAfterRewrite() const {}
+
 namespace {
 
 bool isConsoleHandle(HANDLE handle) {

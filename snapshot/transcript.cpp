@@ -11,9 +11,6 @@ namespace vtsnap {
 
 namespace {
 
-// One write call takes a 32-bit length.
-constexpr std::size_t kLargestWrite = 1u << 30;
-
 std::string lostRowsNote(std::uint64_t rows) {
     std::string note = "[vtsnap: ";
     appendDecimal(note, static_cast<std::uint32_t>(std::min<std::uint64_t>(rows, 0xFFFFFFFFu)));
@@ -28,23 +25,32 @@ Transcript::Transcript(const OutputFile& file, std::int32_t cols, bool useColor)
       cols_(static_cast<std::size_t>(std::max(cols, 1))),
       batchRows_(std::max<std::size_t>(kBatchCells / cols_, 1)),
       useColor_(useColor),
-      pending_(new char[kHoldAtMost]),
-      defaultAttrs_(cols_) {
-    for (Batch& batch : batches_) {
-        batch.chars.reset(new char32_t[batchRows_ * cols_]);
-        batch.hasAttrs.resize(batchRows_);
-        batch.marks.resize(batchRows_);
-    }
-    std::memcpy(pending_.get(), kByteOrderMark.data(), kByteOrderMark.size());
-    size_ = kByteOrderMark.size();
+      chunk_(kByteOrderMark),  // goes with the first rows or the first tick
+      defaultAttrs_(cols_),
+      writer_(file, this) {
+    for (std::size_t i = 0; i < kBatches; ++i) free_.push_back(newBatch());
+    filling_ = free_.back();
+    free_.pop_back();
 }
 
-Transcript::~Transcript() { writer_.stop(mutex_, stop_, wake_); }
+Transcript::~Transcript() {
+    abandoned_ = true;
+    renderer_.stop(mutex_, stop_, wake_);
+}
+
+Transcript::Batch* Transcript::newBatch() {
+    auto batch = std::make_unique<Batch>();
+    batch->chars.reset(new char32_t[batchRows_ * cols_]);
+    batch->hasAttrs.resize(batchRows_);
+    batch->marks.resize(batchRows_);
+    batches_.push_back(std::move(batch));
+    return batches_.back().get();
+}
 
 void Transcript::rowScrolledOff(const char32_t* chars, const CellAttr* attrs, std::span<const CellMarks> marks,
                                 std::int32_t cols) {
-    if (batches_[filling_].count == batchRows_) handOver();
-    Batch& batch = batches_[filling_];
+    if (filling_->count == batchRows_) handOver(true);
+    Batch& batch = *filling_;
     const std::size_t at = batch.count * cols_;
     // A row of another width than the screen's is cut or padded to it.
     const std::size_t width = std::min(static_cast<std::size_t>(std::max(cols, 0)), cols_);
@@ -73,36 +79,59 @@ void Transcript::rowScrolledOff(const char32_t* chars, const CellAttr* attrs, st
     batch.hasAttrs[batch.count++] = withAttrs;
 }
 
-// Without a thread, the caller renders and writes itself.
-bool Transcript::startWriter() {
-    return writer_.start([this] { writerLoop(); });
+// Without a thread, the caller renders itself.
+bool Transcript::startRenderer() {
+    if (noRenderer_) return false;
+    if (renderer_.start([this] { rendererLoop(); })) return true;
+    noRenderer_ = true;
+    return false;
 }
 
-void Transcript::handOver() {
-    Batch& batch = batches_[filling_];
-    if (batch.count == 0) return;
-    if (!startWriter()) {
-        renderBatch(batch);
-        batch.count = 0;
-        return;
+// Queues the batch being filled and takes a free one, made if need be. With
+// every batch there may be in use, waits for the renderer when `mayWait`, and
+// otherwise leaves the rows where they are and returns false.
+bool Transcript::handOver(bool mayWait) {
+    if (filling_->count == 0) return true;
+    if (!startRenderer()) {
+        renderBatch(*filling_);
+        filling_->count = 0;
+        return true;
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    // The next batch to fill must be free once this one is handed over.
-    idle_.wait(lock, [this] { return queued_ + 2 <= kBatches; });
+    if (free_.empty() && flowControlled_ && batches_.size() < kMostBatches) {
+        try {
+            free_.push_back(newBatch());
+        } catch (const std::bad_alloc&) {
+            // The batches there are will do.
+        }
+    }
+    if (free_.empty()) {
+        if (!mayWait) return false;
+        idle_.wait(lock, [this] { return !free_.empty(); });
+    }
+    queue_[(queueNext_ + queued_) % kMostBatches] = filling_;
     ++queued_;
-    filling_ = (filling_ + 1) % kBatches;
-    // Waking the writer costs a system call and a switch: it is woken for two
-    // batches at a time (or by a tick), not for each.
+    filling_ = free_.back();
+    free_.pop_back();
+    // Waking the renderer costs a system call and a switch: it is woken for
+    // two batches at a time (or by a tick), not for each.
     const bool wake = queued_ >= 2;
     lock.unlock();
     if (wake) wake_.notify_one();
+    return true;
+}
+
+void Transcript::waitForRoom() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    flowControlled_ = true;
+    idle_.wait(lock, [this] { return queued_ + 1 < kBatches || stop_; });
 }
 
 void Transcript::tick() {
-    handOver();
-    if (!startWriter()) {
-        writePending();
-        file_.flush();
+    handOver(false);
+    if (!startRenderer()) {
+        appendChunk();
+        writer_.tick();
         return;
     }
     {
@@ -113,29 +142,38 @@ void Transcript::tick() {
 }
 
 bool Transcript::finish(const Screen& screen) {
-    handOver();
-    writer_.stop(mutex_, stop_, wake_);
-    if (readerGone_) return false;
+    handOver(true);
+    renderer_.stop(mutex_, stop_, wake_);
+    noRenderer_ = true;
+    appendChunk();  // the byte-order mark of a transcript that got no row
+    if (readerGone()) {
+        writer_.finish();
+        return false;
+    }
 
-    // The writer has ended: what it kept is this thread's now.
+    // The renderer has ended: what it kept is this thread's now.
     std::string last;
     bool rendered = true;
+    std::size_t noteSize = 0;
     try {
-        const std::string note = lost_ != 0 ? lostRowsNote(lost_) : std::string();
-        last = note;
+        if (lost_ != 0) last = lostRowsNote(lost_);
+        noteSize = last.size();
         renderRows(last, screen, useColor_);
-        if (!note.empty()) notes_.push_back({written_ + size_ + note.size(), lost_});
     } catch (const std::bad_alloc&) {
         last.clear();
+        noteSize = 0;
         rendered = false;
     }
-    // In order: what is pending, then the screen.
-    const bool pendingWritten = writePending();
-    const std::size_t lastWritten = pendingWritten ? write(last.data(), last.size()) : 0;
-    const bool written = pendingWritten && lastWritten == last.size();
-    if (!written && !readerGone_) {
+    if (noteSize != 0) notes_.push_back({appended_ + noteSize, lost_});
+    const std::size_t took = writer_.append(last, true);
+    const bool written = writer_.finish() && took == last.size();
+    if (!written && !readerGone()) {
         try {
-            noteLostEnd(std::string_view(pending_.get(), size_), std::string_view(last).substr(lastWritten));
+            const auto [unwritten, queued] = writer_.unwritten();
+            const std::uint64_t missing = rowsIn(unwritten, written_) +
+                                          rowsIn(queued, written_ + unwritten.size()) +
+                                          rowsIn(std::string_view(last).substr(took), appended_ + took);
+            noteLostEnd(missing);
         } catch (const std::bad_alloc&) {
         }
     }
@@ -143,92 +181,92 @@ bool Transcript::finish(const Screen& screen) {
     return written && rendered;
 }
 
-void Transcript::writerLoop() {
+void Transcript::rendererLoop() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return queued_ != 0 || tickWanted_ || stop_; });
-        Batch* batch = queued_ != 0 ? &batches_[next_] : nullptr;
-        // A tick is for the rows handed over before it: its write waits for the last batch.
+        Batch* batch = queued_ != 0 ? queue_[queueNext_] : nullptr;
+        // A tick is for the rows handed over before it: it waits for the last batch.
         const bool tick = tickWanted_ && queued_ <= 1;
         if (tick) tickWanted_ = false;
         const bool stop = stop_;
         lock.unlock();
         if (batch != nullptr) renderBatch(*batch);
-        // A tick also tries again what the file refused before.
-        if (tick || stop) writePending();
-        if (tick) file_.flush();
+        if (tick) {
+            appendChunk();
+            writer_.tick();
+        }
         lock.lock();
         if (batch != nullptr) {
             batch->count = 0;
+            queueNext_ = (queueNext_ + 1) % kMostBatches;
             --queued_;
-            next_ = (next_ + 1) % kBatches;
-            idle_.notify_one();
+            free_.push_back(batch);
+            idle_.notify_all();
         }
         if (stop && queued_ == 0) return;
     }
 }
 
 void Transcript::renderBatch(Batch& batch) {
-    if (readerGone_) return;  // nothing more is wanted
+    if (readerGone() || abandoned_) return;  // nothing more is wanted
     const std::size_t count = batch.count;
     for (std::size_t i = 0; i < count; ++i) {
         const char32_t* chars = batch.chars.get() + i * cols_;
         const CellAttr* attrs = batch.hasAttrs[i] ? batch.attrs.get() + i * cols_ : defaultAttrs_.data();
         const auto cols = static_cast<std::int32_t>(cols_);
-        // Most rows: rendered in place, with no copy and no allocation.
-        std::size_t length = 0;
-        if (!useColor_ && lost_ == 0 && kHoldAtMost - size_ >= cols_ + 2) {
-            length = renderAsciiRow(pending_.get() + size_, chars, cols);
-            size_ += length;
-        }
-        if (length == 0) {
-            try {
-                row_.clear();
-                renderRow(row_, chars, attrs, batch.marks[i], cols, useColor_);
-                addRendered(row_);
-            } catch (const std::bad_alloc&) {
-                ++lost_;
+        try {
+            // Rows after lost ones follow a line that tells of them.
+            if (lost_ != 0 && chunkNote_ == 0) {
+                chunk_ += lostRowsNote(lost_);
+                chunkNote_ = chunk_.size();
+                chunkNoteRows_ = lost_;
             }
+            // Most rows: rendered in place, with no allocation.
+            const std::size_t size = chunk_.size();
+            std::size_t length = 0;
+            if (!useColor_) {
+                chunk_.resize(size + cols_ + 2);
+                length = renderAsciiRow(chunk_.data() + size, chars, cols);
+                chunk_.resize(size + length);
+            }
+            if (length == 0) renderRow(chunk_, chars, attrs, batch.marks[i], cols, useColor_);
+        } catch (const std::bad_alloc&) {
+            // What was rendered goes, and the row is counted as lost.
+            appendChunk();
+            ++lost_;
         }
-        if (size_ >= kWriteAtOnce && !failed_) writePending();
     }
+    appendChunk();
 }
 
-// Appends `line`, after a note of the rows lost before it, or counts it as
-// lost when the two do not fit.
-void Transcript::addRendered(std::string_view line) {
-    const std::string note = lost_ != 0 ? lostRowsNote(lost_) : std::string();
-    if (kHoldAtMost - size_ < note.size() + line.size()) {
-        ++lost_;
-        return;
+// Hands the rendered rows to the file's writer once it has room for them.
+// What it refuses is counted as lost, for the next rows' note.
+void Transcript::appendChunk() {
+    if (chunk_.empty()) return;
+    writer_.waitForRoom();
+    // The note's place is known before the writer can reach it.
+    if (chunkNote_ != 0) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        notes_.push_back({appended_ + chunkNote_, chunkNoteRows_});
     }
-    if (!note.empty()) notes_.push_back({written_ + size_ + note.size(), lost_});
-    std::memcpy(pending_.get() + size_, note.data(), note.size());
-    std::memcpy(pending_.get() + size_ + note.size(), line.data(), line.size());
-    size_ += note.size() + line.size();
-    lost_ = 0;
-}
-
-// Writes as much of `data` as the file takes; returns how much that was.
-std::size_t Transcript::write(const char* data, std::size_t length) {
-    std::size_t done = 0;
-    while (done < length) {
-        const auto part = static_cast<std::uint32_t>(std::min(length - done, kLargestWrite));
-        const WriteResult wrote = file_.write(data + done, part);
-        if (wrote.readerGone) readerGone_ = true;
-        if (!wrote.ok) error_ = wrote.error;
-        // Whatever the file took is in it, even from a write that failed.
-        const std::uint32_t count = std::min(wrote.written, part);
-        tookBytes(data + done, count);
-        done += count;
-        if (!wrote.ok || count == 0) break;
+    const std::size_t took = writer_.append(chunk_);
+    appended_ += took;
+    if (chunkNote_ != 0 && took < chunkNote_) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        notes_.pop_back();
+    } else if (chunkNote_ != 0) {
+        lost_ = 0;
     }
-    return done;
+    const std::string_view refused = std::string_view(chunk_).substr(std::max(took, chunkNote_));
+    lost_ += static_cast<std::uint64_t>(std::count(refused.begin(), refused.end(), '\n'));
+    chunk_.clear();
+    chunkNote_ = 0;
 }
 
 // Keeps account of what the file holds: where its newest lines end, and how
 // many rows each stands for.
-void Transcript::tookBytes(const char* data, std::size_t length) {
+void Transcript::took(const char* data, std::size_t length) {
     std::size_t ends[kLineEndsKept];
     std::size_t found = 0;
     for (std::size_t i = length; i-- > 0 && found < kLineEndsKept;)
@@ -237,6 +275,7 @@ void Transcript::tookBytes(const char* data, std::size_t length) {
     for (std::size_t k = found; k-- > 0;) {
         const std::uint64_t at = written_ + ends[k];
         std::uint64_t rows = 1;
+        std::lock_guard<std::mutex> guard(mutex_);
         while (!notes_.empty() && notes_.front().at <= at) {
             if (notes_.front().at == at) rows = notes_.front().rows;
             notes_.erase(notes_.begin());
@@ -247,6 +286,7 @@ void Transcript::tookBytes(const char* data, std::size_t length) {
         lineEndCount_ = std::min(lineEndCount_ + 1, kLineEndsKept);
     }
     written_ += length;
+    std::lock_guard<std::mutex> guard(mutex_);
     while (!notes_.empty() && notes_.front().at <= written_) notes_.erase(notes_.begin());
 }
 
@@ -279,8 +319,7 @@ bool Transcript::takeBackLine(std::uint64_t& to, std::uint64_t& rows) {
 // in a last line; a line it holds only in part is taken back first, and when
 // there is no room for the note, a line or more before it too, counted with
 // the rest. Only a file that holds just what this transcript wrote is cut.
-void Transcript::noteLostEnd(std::string_view unwritten, std::string_view unwrittenLast) {
-    std::uint64_t missing = rowsIn(unwritten, written_) + rowsIn(unwrittenLast, written_ + unwritten.size());
+void Transcript::noteLostEnd(std::uint64_t missing) {
     if (missing == 0 || written_ < kByteOrderMark.size()) return;
     std::uint64_t size = 0;
     const bool canCut = file_.size(size) && size == written_;
@@ -294,7 +333,7 @@ void Transcript::noteLostEnd(std::string_view unwritten, std::string_view unwrit
     for (int attempt = 0;; ++attempt) {
         const std::string note = lostRowsNote(missing);
         const std::uint64_t end = written_;
-        if (write(note.data(), note.size()) == note.size()) return;
+        if (writer_.writeNow(note.data(), note.size()) == note.size()) return;
         // Nothing stays of a note that did not fit.
         if (!canCut || !file_.cutTo(end)) return;
         written_ = end;
@@ -305,23 +344,6 @@ void Transcript::noteLostEnd(std::string_view unwritten, std::string_view unwrit
         if (to == end || !file_.cutTo(to)) return;
         written_ = to;
     }
-}
-
-bool Transcript::writePending() {
-    if (readerGone_) {
-        size_ = 0;
-        failed_ = true;
-        failing_ = true;
-        return false;
-    }
-    const std::size_t done = write(pending_.get(), size_);
-    // Only what the file did not take stays, so nothing is written twice.
-    if (done != 0 && done < size_) std::memmove(pending_.get(), pending_.get() + done, size_ - done);
-    size_ -= done;
-    failed_ = size_ != 0;
-    failing_ = failed_;
-    if (readerGone_) size_ = 0;
-    return !failed_;
 }
 
 }  // namespace vtsnap

@@ -226,11 +226,85 @@ elseif(CASE STREQUAL "asciicast")
   endforeach()
 
   # A raw stream that only starts like JSON is a raw stream, in any block size.
-  file(WRITE "${WORK}/brace.txt" "{\"version\": 1}\r\n{\"version\": 2\r\nx")
+  file(WRITE "${WORK}/brace.txt" "{\"width\": 1}\r\n{\"version\": 2\r\nx")
   foreach(chunk 1 4096)
     expect_exit(0 -chunk=${chunk} "${WORK}/brace.txt" "${WORK}/brace${chunk}.txt")
-    expect_lines("${WORK}/brace${chunk}.txt" [=[{"version": 1}]=] [=[{"version": 2]=] "x")
+    expect_lines("${WORK}/brace${chunk}.txt" [=[{"width": 1}]=] [=[{"version": 2]=] "x")
   endforeach()
+
+  # Recordings as found in the wild: a byte-order mark, a header longer than
+  # 64 KB, version 3 (sizes in "term", times since the event before, comment
+  # lines, events other than "o" passed over, -at= in real time).
+  string(ASCII 239 187 191 BOM)
+  string(REPEAT "t" 100000 title)
+  set(v3 [=[{"version": 3, "term": {"cols": 10, "rows": 3, "type": "xterm"}, "timestamp": 1}
+# a comment
+[0.5, "o", "one\r\n"]
+[0.5, "i", "typed"]
+[0.25, "m", "mark"]
+[0.25, "r", "20x5"]
+#[1, "o", "commented out"]
+[0.5, "o", "two\r\n"]
+[1.0, "x", "0"]
+]=])
+  set(events [=[[0.5, "o", "one\r\n"]
+[1.5, "o", "two\r\n"]
+]=])
+  file(WRITE "${WORK}/bom.cast" "${BOM}{\"version\": 2, \"width\": 10, \"height\": 3}\n${events}")
+  file(WRITE "${WORK}/long.cast" "{\"version\": 2, \"width\": 10, \"height\": 3, \"title\": \"${title}\"}\n${events}")
+  file(WRITE "${WORK}/v3.cast" "${v3}")
+  file(WRITE "${WORK}/v3bom.cast" "${BOM}${v3}")
+  # input | option | the screen's lines ("-" for no option)
+  foreach(row "bom.cast|-|one|two" "long.cast|-|one|two" "v3.cast|-|one|two" "v3.cast|-at=1.9|one"
+              "v3.cast|-at=2|one|two" "v3bom.cast|-at=0.5|one" "v3.cast|-rows=2|two")
+    string(REPLACE "|" ";" fields "${row}")
+    list(POP_FRONT fields input option)
+    if(option STREQUAL "-")
+      set(option "")
+    endif()
+    expect_exit(0 ${option} "${WORK}/${input}" "${WORK}/wild.txt")
+    expect_lines("${WORK}/wild.txt" ${fields})
+  endforeach()
+  # The v3 screen is the header's 10 columns: a longer line wraps.
+  file(WRITE "${WORK}/v3wide.cast" "{\"version\": 3, \"term\": {\"cols\": 10, \"rows\": 3}}\n[0, \"o\", \"0123456789ab\"]\n")
+  expect_exit(0 "${WORK}/v3wide.cast" "${WORK}/wild.txt")
+  expect_lines("${WORK}/wild.txt" "0123456789" "ab")
+
+  # Version 1 (on one line, or spread over lines) and any other version: a
+  # clear error, no output, never taken for a raw stream.
+  file(WRITE "${WORK}/v1.cast" "{\"version\": 1, \"width\": 10, \"height\": 3, \"stdout\": [[0.5, \"x\"]]}\n")
+  file(WRITE "${WORK}/v1spread.cast" "{\n  \"version\": 1,\n  \"width\": 10,\n  \"stdout\": []\n}\n")
+  file(WRITE "${WORK}/v4.cast" "${BOM}{\"version\": 4, \"term\": {\"cols\": 10, \"rows\": 3}}\n")
+  file(WRITE "${WORK}/v2.5.cast" "{\"version\": 2.5, \"width\": 10, \"height\": 3}\n")
+  foreach(row "v1.cast|version 1," "v1spread.cast|version 1," "v4.cast|version 4," "v2.5.cast|an unknown version")
+    string(REPLACE "|" ";" fields "${row}")
+    list(GET fields 0 input)
+    list(GET fields 1 text)
+    file(REMOVE "${WORK}/version.txt")
+    expect_exit(1 "${WORK}/${input}" "${WORK}/version.txt")
+    expect_stderr("${input}: an asciicast recording of ${text}")
+    expect_stderr("(versions 2 and 3 are)")
+    if(EXISTS "${WORK}/version.txt")
+      message(FATAL_ERROR "${input}: an output file was left")
+    endif()
+  endforeach()
+
+  # A header cannot ask for more than 8388608 cells: past it an error naming
+  # the options, and the options choose any size.
+  file(WRITE "${WORK}/huge.cast" "{\"version\": 2, \"width\": 32767, \"height\": 32767}\n[0, \"o\", \"x\"]\n")
+  foreach(options "-" "-cols=1000" "-rows=1000")
+    if(options STREQUAL "-")
+      set(options "")
+    endif()
+    expect_exit(1 ${options} "${WORK}/huge.cast" "${WORK}/huge.txt")
+    expect_stderr("has more than 8388608 cells; choose its size with -cols= and -rows=")
+  endforeach()
+  expect_exit(0 -cols=10 -rows=2 "${WORK}/huge.cast" "${WORK}/huge.txt")
+  expect_lines("${WORK}/huge.txt" "x")
+  file(WRITE "${WORK}/tallest.cast" "{\"version\": 2, \"width\": 120, \"height\": 32767}\n[0, \"o\", \"x\"]\n")
+  expect_exit(0 "${WORK}/tallest.cast" "${WORK}/huge.txt")
+  expect_lines("${WORK}/huge.txt" "x")
+
   # -at= wants a recording, and a number of seconds.
   expect_exit(2 -at=1 "${WORK}/brace.txt" "${WORK}/none.txt")
   expect_stderr("-at= needs an asciicast recording")

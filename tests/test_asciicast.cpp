@@ -9,11 +9,14 @@
 #include <vector>
 
 #include "snapshot/asciicast.hpp"
+#include "snapshot/render.hpp"
+#include "terminal/screen.hpp"
 
 namespace vtsnap {
 namespace {
 
-const std::string kFffd = "\xEF\xBF\xBD";
+const std::string kNotUtf8 = "\\uffff";  // U+FFFF, escaped
+const std::string kFffd = "\xEF\xBF\xBD";   // U+FFFD, as the reader gives a lone surrogate
 
 struct EncodeCase {
     const char* name;
@@ -33,13 +36,13 @@ const EncodeCase kEncodeCases[] = {
     // Controls and line ends no reader sees raw: C1, the line and paragraph separators.
     {"C1 and separators", "\xC2\x80\xC2\x9B\xC2\x9F\xC2\xA0\xE2\x80\xA8\xE2\x80\xA9\xE2\x80\xAA",
      R"("\u0080\u009b\u009f)" "\xC2\xA0" R"(\u2028\u2029)" "\xE2\x80\xAA\""},
-    {"a byte that is never UTF-8", "a\xFF" "b\xC0", "\"a" + kFffd + "b" + kFffd + "\""},
-    {"a lone continuation", "\x80x", "\"" + kFffd + "x\""},
-    {"overlong", "\xC0\xAF\xE0\x80\xAF", "\"" + kFffd + kFffd + kFffd + kFffd + kFffd + "\""},
-    {"surrogate", "\xED\xA0\x80", "\"" + kFffd + kFffd + kFffd + "\""},
-    {"beyond U+10FFFF", "\xF4\x90\x80\x80", "\"" + kFffd + kFffd + kFffd + kFffd + "\""},
-    // The start of a character that something else interrupts is one U+FFFD.
-    {"an interrupted character", "\xE2\x82x\xF0\x9F\x98\x1b[m", "\"" + kFffd + "x" + kFffd + R"(\u001b[m")"},
+    {"a byte that is never UTF-8", "a\xFF" "b\xC0", "\"a" + kNotUtf8 + "b" + kNotUtf8 + "\""},
+    {"a lone continuation", "\x80x", "\"" + kNotUtf8 + "x\""},
+    {"overlong", "\xC0\xAF\xE0\x80\xAF", "\"" + kNotUtf8 + kNotUtf8 + kNotUtf8 + kNotUtf8 + kNotUtf8 + "\""},
+    {"surrogate", "\xED\xA0\x80", "\"" + kNotUtf8 + kNotUtf8 + kNotUtf8 + "\""},
+    {"beyond U+10FFFF", "\xF4\x90\x80\x80", "\"" + kNotUtf8 + kNotUtf8 + kNotUtf8 + kNotUtf8 + "\""},
+    // The start of a character that something else interrupts is one U+FFFF.
+    {"an interrupted character", "\xE2\x82x\xF0\x9F\x98\x1b[m", "\"" + kNotUtf8 + "x" + kNotUtf8 + R"(\u001b[m")"},
 };
 
 // The event texts of `blocks` encoded one after the other, then the end.
@@ -91,13 +94,52 @@ TEST(AsciicastEncoder, BytesBecomeOneJsonStringAndSplitsChangeNothing) {
     }
 }
 
+// The output file of a small screen shown `blocks` one after the other.
+std::string screenOf(const std::vector<std::string_view>& blocks) {
+    Screen screen(20, 4);
+    for (std::string_view block : blocks)
+        screen.feedBytes(reinterpret_cast<const std::uint8_t*>(block.data()), block.size());
+    return renderSnapshot(screen, true);
+}
+
+// Replayed, a recording gives the screen the run showed live, whatever the
+// program wrote and wherever the reads cut it: what the screen drops, the
+// recording holds in a form that the screen drops in the same way.
+TEST(AsciicastEncoder, ARecordingReplaysToTheLiveScreen) {
+    const std::string streams[] = {
+        "caf\xE9 au lait",
+        "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xE6\x97\xA5 ok",
+        "a\xFF" "b\xC0\xAF" "c\x80" "d\xED\xA0\x80" "e\xF4\x90\x80\x80" "f",
+        "e\xE2\x82x\xF0\x9F\x98y\xE2\x82\xCC\x81",
+        "\x1b[3\xE9" "1mred\x1b[m",
+        "\x1b[3\xC3\xA9" "1mred\x1b[m",
+        "\x1b\xE9" "7x\x1b(\xF0\x9F\x98" "0q",
+        "\x1b[?\xF0\x9F\x98" "25l\x1b[1$\x80p",
+        "\x1b]0;t\xE9t\xC3\xA9\x07" "after\x1bP\xFFq\x1b\\",
+        "ab\xE9\x1b[bc\xC3\x1b[2b",
+        "x\xE9\r\n\xC2\x9B" "31m\x9B" "32my",
+        "cut at the end \xF0\x9F\x98",
+    };
+    for (const std::string& bytes : streams) {
+        SCOPED_TRACE(::testing::PrintToString(bytes));
+        const std::string_view b(bytes);
+        for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
+            const std::vector<std::string_view> blocks{b.substr(0, cut), b.substr(cut)};
+            EXPECT_EQ(screenOf({decodedText(encode(blocks))}), screenOf(blocks)) << "cut at " << cut;
+        }
+        std::vector<std::string_view> single;
+        for (std::size_t i = 0; i < b.size(); ++i) single.push_back(b.substr(i, 1));
+        EXPECT_EQ(screenOf({decodedText(encode(single))}), screenOf(single));
+    }
+}
+
 TEST(AsciicastEncoder, ACharacterCutBetweenBlocksGoesWholeWithTheNextEvent) {
     EXPECT_EQ(encode({"a\xF0\x9F", "\x98\x80" "b"}), (std::vector<std::string>{"\"a\"", "\"\xF0\x9F\x98\x80" "b\""}));
     // A block of nothing but a character's start makes no event.
     EXPECT_EQ(encode({"\xE2", "\x82", "\xAC"}), (std::vector<std::string>{"\"\xE2\x82\xAC\""}));
     EXPECT_EQ(encode({"", "x"}), (std::vector<std::string>{"\"x\""}));
-    // One left cut when the output ends becomes U+FFFD in a last event.
-    EXPECT_EQ(encode({"ok\xF0\x9F\x98"}), (std::vector<std::string>{"\"ok\"", "\"" + kFffd + "\""}));
+    // One left cut when the output ends becomes U+FFFF in a last event.
+    EXPECT_EQ(encode({"ok\xF0\x9F\x98"}), (std::vector<std::string>{"\"ok\"", "\"" + kNotUtf8 + "\""}));
 }
 
 TEST(AsciicastEncoder, EventsAndHeaderHaveAsciinemasLayout) {
@@ -113,30 +155,51 @@ TEST(AsciicastEncoder, EventsAndHeaderHaveAsciinemasLayout) {
     EXPECT_EQ(asciicastHeader(120, 1, 5, ""), "{\"version\": 2, \"width\": 120, \"height\": 1, \"timestamp\": 5, \"env\": {}}\n");
 }
 
+struct HeaderCase {
+    std::string line;
+    int version;  // -1: not a header
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
 TEST(AsciicastReader, Headers) {
-    const auto ours = readAsciicastHeader(asciicastHeader(120, 40, 1700000000, "xterm"));
-    ASSERT_TRUE(ours);
-    EXPECT_EQ(ours->width, 120);
-    EXPECT_EQ(ours->height, 40);
-    const auto theirs = readAsciicastHeader(
-        R"( {"version": 2, "width": 80, "height": 24, "timestamp": 1, "idle_time_limit": 2.5, "title": "t \"x\"",)"
-        R"( "env": {"SHELL": "/bin/bash", "TERM": null}, "theme": {"palette": ["#000", "#fff"]}, "x": [true, false]})"
-        "\r");
-    ASSERT_TRUE(theirs);
-    EXPECT_EQ(theirs->width, 80);
-    EXPECT_EQ(theirs->height, 24);
-    const auto noSize = readAsciicastHeader(R"({"version": 2, "width": 80.5, "height": -3})");
-    ASSERT_TRUE(noSize);
-    EXPECT_EQ(noSize->width, 0);
-    EXPECT_EQ(noSize->height, 0);
-    for (const char* line : {R"({"version": 1, "width": 80})", R"({"version": "2"})", R"({"width": 80})",
-                             R"({"version": 2} x)", R"({"version": 2)", R"({"version": 2,})", R"({version: 2})",
-                             "{\"version\": 2, \"t\": \"a\nb\"}", R"([0.5, "o", "x"])", "plain text", "",
-                             R"({"version": 2)"})
-        EXPECT_FALSE(readAsciicastHeader(line)) << line;
-    // Nesting is bounded, not followed to the end of the stack.
-    const std::string deep = R"({"version": 2, "x": )" + std::string(100000, '[') + std::string(100000, ']') + "}";
-    EXPECT_FALSE(readAsciicastHeader(deep));
+    const HeaderCase cases[] = {
+        {asciicastHeader(120, 40, 1700000000, "xterm"), 2, 120, 40},
+        {R"( {"version": 2, "width": 80, "height": 24, "timestamp": 1, "idle_time_limit": 2.5, "title": "t \"x\"",)"
+         R"( "env": {"SHELL": "/bin/bash", "TERM": null}, "theme": {"palette": ["#000", "#fff"]}, "x": [true, false]})"
+         "\r",
+         2, 80, 24},
+        {R"({"version": 2, "width": 80.5, "height": -3})", 2, 0, 0},
+        // Version 3: the size in "term"; "width" and "height" mean nothing there.
+        {R"({"version": 3, "term": {"cols": 100, "rows": 30, "type": "xterm-256color", "theme": {"fg": "#fff"}},)"
+         R"( "timestamp": 1, "env": {"SHELL": "/bin/zsh"}})",
+         3, 100, 30},
+        {R"({"version": 3, "width": 80, "height": 24})", 3, 0, 0},
+        {R"({"term": {"rows": 5, "cols": 7}, "version": 3})", 3, 7, 5},
+        {R"({"version": 2, "term": {"cols": 100, "rows": 30}, "width": 8, "height": 9})", 2, 8, 9},
+        // Any other version is read as such, for the caller to refuse.
+        {R"({"version": 1, "width": 80})", 1, 80, 0},
+        {R"({"version": 4})", 4, 0, 0},
+        {R"({"version": 2.5})", 0, 0, 0},
+        {R"({"version": -2})", 0, 0, 0},
+        // Not a header.
+        {R"({"version": "2"})", -1}, {R"({"width": 80})", -1}, {R"({"version": 2} x)", -1},
+        {R"({"version": 2)", -1}, {R"({"version": 2,})", -1}, {R"({version: 2})", -1},
+        {"{\"version\": 2, \"t\": \"a\nb\"}", -1}, {R"([0.5, "o", "x"])", -1}, {"plain text", -1}, {"", -1},
+        {R"({"version": true})", -1}, {R"({"version": 3, "term": {"cols": null}})", -1},
+        {R"({"version": 3, "term": {"cols": 1)", -1},
+        // Nesting is bounded, not followed to the end of the stack.
+        {R"({"version": 2, "x": )" + std::string(100000, '[') + std::string(100000, ']') + "}", -1},
+    };
+    for (const HeaderCase& c : cases) {
+        SCOPED_TRACE(c.line.substr(0, 120));
+        const auto header = readAsciicastHeader(c.line);
+        ASSERT_EQ(header.has_value(), c.version >= 0);
+        if (!header) continue;
+        EXPECT_EQ(header->version, c.version);
+        EXPECT_EQ(header->width, c.width);
+        EXPECT_EQ(header->height, c.height);
+    }
 }
 
 struct EventCase {

@@ -3,10 +3,12 @@
 //
 //   vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] [-at=SECONDS] INPUT OUTPUT
 //
-// INPUT is the raw stream, or an asciicast v2 recording (its first line a
-// JSON object with "version": 2), whose output events are fed in order, each
-// as one block, up to the moment -at= names; the recording's width and height
-// are the screen's unless -cols= or -rows= say otherwise.
+// INPUT is the raw stream, or an asciicast recording of version 2 or 3 (its
+// first line, after any byte-order mark, a JSON object with "version": 2 or
+// 3), whose output events are fed in order, each as one block, up to the
+// moment -at= names; the recording's width and height are the screen's unless
+// -cols= or -rows= say otherwise, and may not pass kMaxRecordingCells. Any
+// other version is an error.
 //
 // INPUT and OUTPUT may be `-` for standard input and standard output; no other
 // file may be `-`. Options
@@ -68,18 +70,20 @@ constexpr std::size_t kDefaultChunk = 4096;
 constexpr std::size_t kMaxChunk = 1048576;
 // A recording's line, and the look at a raw stream that starts like one.
 constexpr std::size_t kMaxLine = 64u << 20;
-constexpr std::size_t kMaxHeader = 64u << 10;
+// The most cells a recording's header may ask for (about 100 MB of screen in
+// colour): 120 x 32767, vtsnap's largest, fits.
+constexpr std::int64_t kMaxRecordingCells = std::int64_t{1} << 23;
 constexpr const char* kUsage =
     "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] [-at=SECONDS] INPUT "
     "OUTPUT\n";
 constexpr std::string_view kHelp =
     "\n"
-    "Replays a recorded output stream, raw or an asciicast v2 recording, into the\n"
-    "file vtsnap would write for it. INPUT and OUTPUT may be - for standard input\n"
-    "and output.\n"
+    "Replays a recorded output stream, raw or an asciicast recording (version 2 or\n"
+    "3), into the file vtsnap would write for it. INPUT and OUTPUT may be - for\n"
+    "standard input and output; no other file may be -.\n"
     "\n"
     "  -rows=N, -cols=N   the screen's size, 1 to 32767 (default: a recording's, or\n"
-    "                     100 x 120)\n"
+    "                     100 x 120); a recording may ask for 8388608 cells at most\n"
     "  -color             keep colours, as SGR sequences\n"
     "  -chunk=N           feed a raw stream in blocks of N bytes, 1 to 1048576\n"
     "                     (default 4096); a recording's events are its blocks\n"
@@ -88,9 +92,10 @@ constexpr std::string_view kHelp =
     "  -at=SECONDS        stop a recording at that moment: the screen as it was then\n"
     "  --help, --version  this text, or the version, when it is the only argument\n"
     "\n"
-    "Exit code: 0 done; 1 the input could not be read or is not a recording past its\n"
-    "header, the output, the log or the page not written, or two of INPUT, OUTPUT,\n"
-    "the log and the page one file; 2 a usage error.\n";
+    "Exit code: 0 done; 1 the input could not be read, is a recording of another\n"
+    "version or too large a screen, or is not a recording past its header, the\n"
+    "output, the log or the page not written, or two of INPUT, OUTPUT, the log and\n"
+    "the page one file; 2 a usage error.\n";
 
 struct Options {
     // Unset: the recording's size, or the default.
@@ -298,16 +303,68 @@ private:
     std::size_t end_ = 0;
 };
 
-// The header, when the input is an asciicast v2 recording; otherwise the
-// input is left as it was.
-std::optional<AsciicastHeader> readHeader(Input& input) {
-    if (input.peek() != '{') return std::nullopt;
+// What the input turned out to be.
+enum class InputKind {
+    Raw,        // a raw stream, left as it was
+    Recording,  // an asciicast recording of a version read here, its header taken
+    Refused,    // a recording of another version: reported
+};
+
+// A value as a message shows it: the version a recording gives, say.
+void reportVersion(const std::string& shownInput, int version) {
+    const std::string which = version > 0 ? "version " + std::to_string(version) : "an unknown version";
+    std::fprintf(stderr, "vtsnap-render: %s: an asciicast recording of %s, which is not read (versions 2 and 3 are)\n",
+                 shownInput.c_str(), which.c_str());
+}
+
+// The second line of a version 1 recording spread over lines, `"version": N,`.
+int spreadVersion(std::string_view line) {
+    const std::size_t key = line.find_first_not_of(" \t");
+    if (key == std::string_view::npos || line.substr(key, 9) != "\"version\"") return -1;
+    std::size_t at = line.find_first_not_of(" \t", key + 9);
+    if (at == std::string_view::npos || line[at] != ':') return -1;
+    at = line.find_first_not_of(" \t", at + 1);
+    int version = 0;
+    if (at == std::string_view::npos) return -1;
+    const auto result = std::from_chars(line.data() + at, line.data() + line.size(), version);
+    return result.ec == std::errc() ? version : -1;
+}
+
+// Reads the header when the input is an asciicast recording, a UTF-8
+// byte-order mark before it allowed; otherwise leaves the input as it was.
+InputKind readHeader(Input& input, const std::string& shownInput, AsciicastHeader& header) {
+    constexpr std::string_view kBom = "\xEF\xBB\xBF";
+    const int first = input.peek();
+    if (first != '{' && first != static_cast<unsigned char>(kBom[0])) return InputKind::Raw;
     std::string line;
-    const Input::Line got = input.line(line, kMaxHeader);
-    std::optional<AsciicastHeader> header;
-    if (got == Input::Line::Ended || got == Input::Line::Last) header = readAsciicastHeader(line);
-    if (!header) input.unread(got == Input::Line::Ended ? line + '\n' : line);
-    return header;
+    const Input::Line got = input.line(line, kMaxLine);
+    std::string_view text = line;
+    if (text.starts_with(kBom)) text.remove_prefix(kBom.size());
+    std::optional<AsciicastHeader> read;
+    if ((got == Input::Line::Ended || got == Input::Line::Last) && text.starts_with('{'))
+        read = readAsciicastHeader(text);
+    if (read) {
+        if (read->version != 2 && read->version != 3) {
+            reportVersion(shownInput, read->version);
+            return InputKind::Refused;
+        }
+        header = *read;
+        return InputKind::Recording;
+    }
+    std::string back = got == Input::Line::Ended ? line + '\n' : line;
+    // Version 1 is one JSON document, which writers spread over lines.
+    if (got == Input::Line::Ended && text.starts_with('{') &&
+        text.find_first_not_of(" \t\r", 1) == std::string_view::npos) {
+        std::string next;
+        const Input::Line second = input.line(next, kMaxLine);
+        if (const int version = second != Input::Line::None ? spreadVersion(next) : -1; version >= 0) {
+            reportVersion(shownInput, version);
+            return InputKind::Refused;
+        }
+        back += second == Input::Line::Ended ? next + '\n' : next;
+    }
+    input.unread(back);
+    return InputKind::Raw;
 }
 
 struct Target {
@@ -338,9 +395,12 @@ bool decodeStream(Input& input, std::size_t chunk, Target& target) {
 }
 
 // Feeds a recording's output events, each as one block, up to `at` seconds.
-bool decodeRecording(Input& input, const std::string& shownInput, std::optional<double> at, Target& target) {
+// Version 3 times each event from the one before, and has comment lines.
+bool decodeRecording(Input& input, const std::string& shownInput, int version, std::optional<double> at,
+                     Target& target) {
     std::string line;
     AsciicastEvent event;
+    double seconds = 0;
     for (std::uint64_t number = 2;; ++number) {
         const Input::Line got = input.line(line, kMaxLine);
         if (got == Input::Line::None) return true;
@@ -350,13 +410,15 @@ bool decodeRecording(Input& input, const std::string& shownInput, std::optional<
             return false;
         }
         if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        if (version == 3 && line.starts_with('#')) continue;
         if (!readAsciicastEvent(line, event)) {
             if (input.failed()) return true;  // reported by the caller
             std::fprintf(stderr, "vtsnap-render: %s: line %llu is not an asciicast event\n", shownInput.c_str(),
                          static_cast<unsigned long long>(number));
             return false;
         }
-        if (at && event.seconds > *at) return true;
+        seconds = version == 3 ? seconds + event.seconds : event.seconds;
+        if (at && seconds > *at) return true;
         if (event.type == "o" &&
             !target.feed(reinterpret_cast<const std::uint8_t*>(event.text.data()), event.text.size()))
             return false;
@@ -412,16 +474,30 @@ int run(int argc, char** argv) {
 
     try {
         Input input(inputFile.get());
-        const std::optional<AsciicastHeader> header = readHeader(input);
-        if (!header && options.at) {
+        AsciicastHeader header;
+        const InputKind kind = readHeader(input, shownInput, header);
+        if (kind == InputKind::Refused) return 1;
+        const bool recording = kind == InputKind::Recording;
+        if (!recording && options.at) {
             std::fprintf(stderr, "vtsnap-render: %s: -at= needs an asciicast recording\n%s", shownInput.c_str(),
                          kUsage);
             return 2;
         }
-        std::int32_t rows = header && header->height != 0 ? header->height : kDefaultRows;
-        std::int32_t cols = header && header->width != 0 ? header->width : kColumns;
+        std::int32_t rows = recording && header.height != 0 ? header.height : kDefaultRows;
+        std::int32_t cols = recording && header.width != 0 ? header.width : kColumns;
         rows = options.rows.value_or(rows);
         cols = options.cols.value_or(cols);
+        // A header cannot ask for more than the bound; the options can.
+        const bool sizedByHeader =
+            recording && ((!options.rows && header.height != 0) || (!options.cols && header.width != 0));
+        if (sizedByHeader && static_cast<std::int64_t>(rows) * cols > kMaxRecordingCells) {
+            std::fprintf(stderr,
+                         "vtsnap-render: %s: the recording's screen, %d x %d, has more than %lld cells; "
+                         "choose its size with -cols= and -rows=\n",
+                         shownInput.c_str(), static_cast<int>(cols), static_cast<int>(rows),
+                         static_cast<long long>(kMaxRecordingCells));
+            return 1;
+        }
 
         // The log is written as the rows come, as vtsnap writes it.
         if (!outputs.empty(Output::Transcript)) {
@@ -434,7 +510,7 @@ int run(int argc, char** argv) {
         const std::string logPath = options.paths[indexOf(Output::Transcript)].value_or("");
         Target target{screen, transcript, logPath};
         errno = 0;
-        const bool decoded = header ? decodeRecording(input, shownInput, options.at, target)
+        const bool decoded = recording ? decodeRecording(input, shownInput, header.version, options.at, target)
                                     : decodeStream(input, options.chunk, target);
         if (!decoded) return 1;
         if (input.failed()) {

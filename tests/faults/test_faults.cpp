@@ -317,9 +317,12 @@ TEST_F(TranscriptFaultTest, BeyondWhatItHoldsLinesAreCountedAndTheFileSaysSo) {
     EXPECT_TRUE(transcript_->finish(screen_));
     long lost = 0;
     EXPECT_TRUE(holdsLines(path_, 60100, &lost));
-    // What was held filled the memory allowed, 102 bytes a line; of the
-    // 60000 lines, the last 99 were still on the screen.
-    const long held = 59901 - lost;
+    // What was held filled the memory allowed, 102 bytes a line: the lines
+    // before the note. Rows still waiting for the renderer at the tick that
+    // found the file open again may follow it.
+    EXPECT_GT(lost, 0);
+    const std::vector<long> numbers = numbersIn(path_);
+    const long held = std::find(numbers.begin(), numbers.end(), 0) - numbers.begin();
     EXPECT_LE(held * 102 + 3, static_cast<long>(Transcript::kHoldAtMost));
     EXPECT_GT(held * 102 + 3, static_cast<long>(Transcript::kHoldAtMost) - 256);
 }

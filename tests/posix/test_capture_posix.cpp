@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/file_bytes.hpp"
+#include "tests/posix/whole_file.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -344,7 +345,8 @@ TEST_F(CaptureTest, TheFileCanBeReadWhileTheChildRuns) {
 }
 
 // Every snapshot a reader sees while frames are drawn in synchronized updates
-// is one whole frame: 60 rows, all of the same frame. With pauses between the
+// is one whole frame: 60 rows, all of the same frame. The reader takes the
+// shared lock, as readers must that want never to see a rewrite half done. With pauses between the
 // frames, ticks find them done; back to back, a tick finds one open every
 // time, and writes the first whole frame that came after the tick before.
 class FramesTest : public CaptureTest, public ::testing::WithParamInterface<const char*> {};
@@ -372,12 +374,12 @@ TEST_P(FramesTest, BracketedFramesAreNeverSeenHalfDrawn) {
         else if (seen.empty() || seen.back() != frames[0]) seen.push_back(frames[0]);
     };
     while (tool.running()) {
-        check(readFile(out()));
+        check(vtsnap::test::readWhole(out()));
         std::this_thread::sleep_for(3ms);
     }
     const Result r = tool.wait();
     EXPECT_EQ(r.exitCode, 0);
-    check(readFile(out()));
+    check(vtsnap::test::readWhole(out()));
     EXPECT_TRUE(bad.empty()) << bad.size() << " snapshots half drawn, the first:\n" << bad.front();
     EXPECT_GE(seen.size(), 4u) << "snapshots are still taken while frames are drawn";
     EXPECT_EQ(seen.empty() ? 0 : seen.back(), count) << "the last snapshot holds the last frame";
@@ -397,7 +399,7 @@ TEST_F(CaptureTest, AnUpdateLeftOpenHoldsSnapshotsBackForASecondAtMost) {
     const auto opened = Clock::now();
     double heldFor = -1;
     while (tool.running() && heldFor < 0) {
-        if (readFile(out()) == fileOf({"before after"}))
+        if (vtsnap::test::readWhole(out()) == fileOf({"before after"}))
             heldFor = std::chrono::duration<double>(Clock::now() - opened).count();
         std::this_thread::sleep_for(5ms);
     }
@@ -453,7 +455,7 @@ TEST_F(CaptureTest, ThePageRefreshesOnlyWhileTheChildRuns) {
     Tool tool({"-html=" + page, "sh", "-c", "echo '<first>'; sleep 2; echo second", out()}, setup_);
     bool seen = false;
     while (!seen && tool.running()) {
-        const std::string live = readFile(page);
+        const std::string live = vtsnap::test::readWhole(page);
         seen = contains(live, kRefresh) && contains(live, "<div class=\"r\">&lt;first&gt;</div>\n</div>");
         std::this_thread::sleep_for(20ms);
     }

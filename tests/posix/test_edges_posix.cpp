@@ -15,10 +15,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <optional>
 #include <string_view>
@@ -29,6 +31,7 @@
 
 #include "snapshot/page.hpp"
 #include "tests/file_bytes.hpp"
+#include "tests/posix/whole_file.hpp"
 #include "vtsnap_version.hpp"
 
 namespace {
@@ -80,6 +83,7 @@ struct Row {
     std::vector<std::pair<std::string, std::optional<std::string>>> files{};  // no bytes: must not exist
     std::string printed{};           // what the reader got
     bool printedPrefixOnly = false;
+    std::string message{};           // what standard error holds, when it matters
 };
 
 const std::string kScript = "printf '#!/bin/sh\\ntouch started\\necho ran\\n' > build.sh; chmod +x build.sh; ";
@@ -211,20 +215,23 @@ const std::vector<Row>& rows() {
         // new names are compared once they exist: refused, every file as it was.
         {.what = "vtsnap-render's log on its standard input", .setup = "printf 'a\\nb' > in.txt", .tool = kRender,
          .args = {"-log=in.txt", "-", "o.txt"}, .input = "in.txt",
-         .exit = 1, .files = {{"in.txt", "a\nb"}, {"o.txt", {}}}},
+         .exit = 1, .files = {{"in.txt", "a\nb"}, {"o.txt", {}}},
+         .message = "vtsnap-render: standard input and -log=in.txt are one file\n"},
         {.what = "vtsnap-render's output on its standard input", .setup = "printf ab > in.txt", .tool = kRender,
          .args = {"-", "in.txt"}, .input = "in.txt",
-         .exit = 1, .files = {{"in.txt", "ab"}}},
+         .exit = 1, .files = {{"in.txt", "ab"}}, .message = "standard input and in.txt are one file"},
         {.what = "vtsnap-render's page on its standard input", .setup = "printf ab > in.txt", .tool = kRender,
          .args = {"-html=in.txt", "-", "o.txt"}, .input = "in.txt",
          .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}},
         {.what = "vtsnap-render's log on /dev/stdin", .setup = "printf ab > in.txt", .tool = kRender,
          .args = {"-log=/dev/stdin", "-", "o.txt"}, .input = "in.txt",
-         .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}},
+         .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}},
+         .message = "standard input and -log=/dev/stdin are one file"},
         {.what = "vtsnap-render's log and its output through a dangling link",
          .setup = "printf ab > in.txt; ln -s target.txt link.txt", .tool = kRender,
          .args = {"-log=target.txt", "in.txt", "link.txt"},
-         .exit = 1, .files = {{"in.txt", "ab"}, {"target.txt", {}}}},
+         .exit = 1, .files = {{"in.txt", "ab"}, {"target.txt", {}}},
+         .message = "link.txt and -log=target.txt are one file"},
         {.what = "vtsnap-render's output through a dangling link and its log",
          .setup = "printf ab > in.txt; ln -s target.txt link.txt", .tool = kRender,
          .args = {"-log=link.txt", "in.txt", "target.txt"},
@@ -232,11 +239,11 @@ const std::vector<Row>& rows() {
         {.what = "vtsnap-render's log on its input, a FIFO",
          .setup = "printf ab > in.txt; mkfifo p; (cat < in.txt > p &)", .tool = kRender,
          .args = {"-log=p", "p", "o.txt"},
-         .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}},
+         .exit = 1, .files = {{"in.txt", "ab"}, {"o.txt", {}}}, .message = "p and -log=p are one file"},
         // `-` is standard input or output only as vtsnap-render's operands.
         {.what = "vtsnap-render's page to -", .setup = "printf ab > in.txt", .tool = kRender,
          .args = {"-html=-", "in.txt", "o.txt"}, .reader = Reader::Stdout,
-         .exit = 1, .files = {{"o.txt", {}}}},
+         .exit = 1, .files = {{"o.txt", {}}}, .message = "-html=-: `-` names no file here"},
         {.what = "vtsnap-render's log to -", .setup = "printf ab > in.txt", .tool = kRender,
          .args = {"-log=-", "in.txt", "o.txt"}, .reader = Reader::Stdout,
          .exit = 1, .files = {{"-", {}}, {"o.txt", {}}}},
@@ -266,11 +273,18 @@ const std::vector<Row>& rows() {
          .exit = 1, .files = {{"o.txt", "old"}, {"p.html", "page"}}},
         // A program that cannot be started, a mistyped option above all, leaves the output as it was.
         {.what = "a mistyped option taken for the program", .setup = "printf keep > o.txt",
-         .args = {"-row=5", "ls", "o.txt"}, .exit = 1, .files = {{"o.txt", "keep"}}},
+         .args = {"-row=5", "ls", "o.txt"}, .exit = 1, .files = {{"o.txt", "keep"}},
+         .message = "vtsnap: cannot start -row=5: not found on PATH (it begins with '-': a mistyped option?"},
         {.what = "a mistyped long option taken for the program", .setup = "printf keep > o.txt",
-         .args = {"--rows=5", "-color=yes", "ls", "o.txt"}, .exit = 1, .files = {{"o.txt", "keep"}}},
+         .args = {"--rows=5", "-color=yes", "ls", "o.txt"}, .exit = 1, .files = {{"o.txt", "keep"}},
+         .message = "vtsnap: cannot start --rows=5: not found on PATH (it begins with '-'"},
         {.what = "a program not found, a new output", .args = {"no-such-program-vtsnap", "o.txt"},
-         .exit = 1, .files = {{"o.txt", {}}}},
+         .exit = 1, .files = {{"o.txt", {}}},
+         .message = "vtsnap: cannot start no-such-program-vtsnap: not found on PATH\n"},
+        {.what = "a program that is not executable", .setup = "printf 'echo hi' > plain.sh; printf keep > o.txt",
+         .args = {"./plain.sh", "o.txt"},
+         .exit = 1, .files = {{"o.txt", "keep"}},
+         .message = "vtsnap: cannot start ./plain.sh: not an executable file\n"},
 
         {.what = "vtsnap-render's log and output on /dev/null", .setup = "printf ab > in.txt", .tool = kRender,
          .args = {"-log=/dev/null", "in.txt", "/dev/null"},
@@ -443,6 +457,8 @@ public:
             const int null = open("/dev/null", O_RDWR);
             dup2(row_.input.empty() ? null : open(row_.input.c_str(), O_RDONLY), 0);
             dup2(out >= 0 ? out : null, 1);
+            const int errors = open((dir_ / ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            if (errors >= 0) dup2(errors, 2);
             if (!environment.empty()) putenv(environment.data());
             rlimit limit{};
             getrlimit(RLIMIT_FSIZE, &limit);
@@ -539,6 +555,130 @@ TEST(EdgeTest, EveryCommandLineOfTheTable) {
             row.printedPrefixOnly ? outcome.printed.substr(0, row.printed.size()) : outcome.printed;
         EXPECT_EQ(printed, row.printed);
         for (const auto& [name, bytes] : row.files) EXPECT_EQ(readFile(run.dir() / name), bytes) << name;
+        const std::string errors = readFile(run.dir() / ".stderr").value_or("");
+        if (!row.message.empty()) {
+            EXPECT_NE(errors.find(row.message), std::string::npos) << errors;
+        }
+    }
+}
+
+
+// Recorded live and replayed by vtsnap-render: the same screen file, byte for
+// byte, whatever the program wrote. (printf formats, in octal.)
+TEST(EdgeTest, ARecordingReplaysToTheLiveScreenFile) {
+    struct Case {
+        const char* what;
+        std::string printf;
+        std::optional<std::string> live;  // the screen file, where the case says what it is
+    };
+    const std::vector<Case> table = {
+        {"Latin-1", "caf\\351 au lait\\n", fileOf({"caf au lait"})},
+        {"UTF-8", "caf\\303\\251 \\342\\202\\254 \\360\\237\\230\\200\\n", fileOf({"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"})},
+        {"never UTF-8, and cut characters", "a\\377b\\300\\257c\\342\\202d\\355\\240\\200e\\n", fileOf({"abcde"})},
+        {"within escape sequences", "\\033[3\\3511mred\\033[m \\033\\3517x\\033]0;t\\351\\007ok\\n", {}},
+        {"a character cut at the end", "end \\360\\237\\230", fileOf({"end"})},
+    };
+    for (const Case& c : table) {
+        SCOPED_TRACE(c.what);
+        Row none;
+        EdgeRun place(none);
+        const fs::path& dir = place.dir();
+        const std::string live = "cd '" + dir.string() + "' && '" + kTool + "' -rows=3 -color -record=r.cast sh -c \"printf '" +
+                                 c.printf + "'\" live.txt && '" + kRender + "' -color r.cast replay.txt";
+        EXPECT_EQ(std::system(live.c_str()), 0);
+        const std::optional<std::string> screen = readFile(dir / "live.txt");
+        if (c.live) {
+            EXPECT_EQ(screen, c.live);
+        }
+        EXPECT_EQ(readFile(dir / "replay.txt"), screen);
+    }
+}
+
+// A log or a recording whose reader lags far behind: a FIFO that is read only
+// once the program is done. The program goes at its own pace, each line it
+// prints reaches the screen file within a second, and the reader still gets
+// every byte at the end.
+struct LaggingReaderRow {
+    const char* what;
+    std::string option;  // names the FIFO ./ff
+};
+
+TEST(EdgeTest, AReaderThatLagsHoldsNeitherTheProgramNorTheScreenBack) {
+    constexpr int kTicks = 6;
+    const std::string script = "seq 1 100000; for i in 1 2 3 4 5 6; do echo tick $i; date +%s.%N > t$i; sleep 0.5; done";
+    std::string allLines = std::string(kBom);
+    for (int i = 1; i <= 100000; ++i) allLines += std::to_string(i) + "\r\n";
+    for (int i = 1; i <= kTicks; ++i) allLines += "tick " + std::to_string(i) + "\r\n";
+    const std::vector<LaggingReaderRow> table = {
+        {"the log", "-log=ff"},
+        {"the recording", "-record=ff"},
+    };
+    for (const LaggingReaderRow& row : table) {
+        SCOPED_TRACE(row.what);
+        Row none;
+        EdgeRun place(none);
+        const fs::path& dir = place.dir();
+        ASSERT_EQ(mkfifo((dir / "ff").c_str(), 0600), 0);
+        const int reader = open((dir / "ff").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(dir.c_str()) != 0) _exit(120);
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            execl(kTool.c_str(), kTool.c_str(), "-rows=3", row.option.c_str(), "sh", "-c", script.c_str(), "st.txt",
+                  static_cast<char*>(nullptr));
+            _exit(122);
+        }
+        // The FIFO is not read while the ticks come.
+        std::vector<std::optional<std::chrono::system_clock::time_point>> seen(kTicks + 1);
+        const auto limit = Clock::now() + kHangLimit;
+        while (!seen[kTicks] && Clock::now() < limit) {
+            const std::string screen = vtsnap::test::readWhole((dir / "st.txt").string());
+            for (int i = 1; i <= kTicks; ++i)
+                if (!seen[i] && screen.find("tick " + std::to_string(i) + "\r\n") != screen.npos)
+                    seen[i] = std::chrono::system_clock::now();
+            std::this_thread::sleep_for(10ms);
+        }
+        std::string got;
+        int status = 0;
+        for (bool open = true; open;) {
+            pollfd ready{reader, POLLIN, 0};
+            poll(&ready, 1, 10);
+            open = readAvailable(reader, got) || waitpid(pid, &status, WNOHANG) == 0;
+            if (Clock::now() > limit) {
+                kill(pid, SIGKILL);
+                break;
+            }
+        }
+        waitpid(pid, &status, 0);
+        close(reader);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        double latest = 0;
+        for (int i = 1; i <= kTicks; ++i) {
+            SCOPED_TRACE("tick " + std::to_string(i));
+            const std::optional<std::string> printed = readFile(dir / ("t" + std::to_string(i)));
+            ASSERT_TRUE(printed && seen[i]);
+            const std::chrono::duration<double> at(std::atof(printed->c_str()));
+            const double late =
+                std::chrono::duration<double>(seen[i]->time_since_epoch()).count() - at.count();
+            EXPECT_LT(late, 1.0) << "seconds from the program's print to the screen file";
+            latest = std::max(latest, late);
+        }
+        std::cout << row.what << " lagging: each tick in the screen file within " << latest << " s\n";
+        EXPECT_EQ(readFile(dir / "st.txt"), fileOf({"tick 5", "tick 6"}));
+        if (row.option.starts_with("-log")) {
+            EXPECT_TRUE(got == allLines) << got.size() << " bytes, expected " << allLines.size();
+        } else {
+            // Every byte is there when the recording replays to the same screen.
+            std::ofstream(dir / "rec.cast", std::ios::binary) << got;
+            const std::string replay = "'" + kRender + "' -rows=3 '" + (dir / "rec.cast").string() + "' '" +
+                                       (dir / "replay.txt").string() + "'";
+            EXPECT_EQ(std::system(replay.c_str()), 0);
+            EXPECT_EQ(readFile(dir / "replay.txt"), fileOf({"tick 5", "tick 6"}));
+            EXPECT_TRUE(got.starts_with("{\"version\": 2, \"width\": 120, \"height\": 3,"));
+        }
     }
 }
 
