@@ -20,14 +20,8 @@ CaptureLoop::CaptureLoop(std::int32_t rows, const OutputFiles& files, bool useCo
         recording_ = std::make_unique<Recording>(*file, asciicastHeader(kColumns, screen_.rows(), unixSeconds, term));
         recordingStart_ = Clock::now();
     }
+    screen_.setUpdateObserver(this);
 }
-
-namespace {
-
-// How programs end a synchronized update, nearly always.
-constexpr std::string_view kUpdateEnd = "\x1b[?2026l";
-
-}  // namespace
 
 std::uint64_t CaptureLoop::microsecondsSinceStart() const {
     const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - recordingStart_);
@@ -42,22 +36,14 @@ void CaptureLoop::feed(const std::uint8_t* bytes, std::size_t length) {
     if (recording_) recording_->waitForRoom();
     std::lock_guard<std::mutex> guard(lock_);
     if (recording_) recording_->add(microsecondsSinceStart(), bytes, length);
-    if (holdWanted_) [[unlikely]] {
-        // The block is decoded up to each end of an update, so that the frame
-        // is caught whole even when the next one begins in the same block.
-        std::string_view block(reinterpret_cast<const char*>(bytes), length);
-        for (std::size_t at = block.find(kUpdateEnd); holdWanted_ && at != std::string_view::npos;
-             at = block.find(kUpdateEnd)) {
-            const std::size_t upTo = at + kUpdateEnd.size();
-            decode(bytes, upTo);
-            bytes += upTo;
-            length -= upTo;
-            block.remove_prefix(upTo);
-            if (!screen_.updateOpen()) holdFrame();
-        }
-    }
     decode(bytes, length);
-    if (holdWanted_ && !screen_.updateOpen()) holdFrame();
+}
+
+// From inside the decoding of a block, with the lock held: the frame is
+// caught whole even when the next one begins in the same block.
+void CaptureLoop::updateEnded() {
+    if (holdWanted_) [[unlikely]]
+        holdFrame();
 }
 
 void CaptureLoop::decode(const std::uint8_t* bytes, std::size_t length) {

@@ -59,7 +59,7 @@ protected:
 // (or the null device). Opened, and later closed, by the caller.
 using OutputFiles = std::array<std::optional<OutputFile>, kOutputCount>;
 
-class CaptureLoop {
+class CaptureLoop : private UpdateObserver {
 public:
     // A recording, when there is one, starts now, for a child that sees
     // `term` as TERM (empty: none): built just before the child starts.
@@ -90,6 +90,7 @@ private:
     // Renders every rewritten output, into its `rendered` or its `held`.
     void render(bool held, bool live);
     void holdFrame();
+    void updateEnded() override;
 
     std::mutex lock_;  // held for each block decoded, each render and each hand-over to the log
     CapturedScreen captured_;

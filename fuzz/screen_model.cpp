@@ -53,7 +53,9 @@ std::string describe(CellAttr a) { return "(" + hex(a.fg) + ", " + hex(a.bg) + "
 }  // namespace
 
 Terminal::Terminal(std::int32_t cols_, std::int32_t rows_)
-    : rows(std::max(rows_, 1)), cols(std::max(cols_, 1)), grid(at(rows), Row(at(cols))), scrollBottom(rows - 1) {}
+    : rows(std::max(rows_, 1)), cols(std::max(cols_, 1)), grid(at(rows), Row(at(cols))), scrollBottom(rows - 1) {
+    defaultTabStops();
+}
 
 // ---- Decoding, one byte at a time ---------------------------------------------------
 
@@ -127,7 +129,7 @@ void Terminal::control(std::uint8_t b) {
         wrapPending = false;
         break;
     case 0x09:  // a pending wrap stays pending
-        if (!wrapPending) cursorCol = std::min(cols - 1, (cursorCol / 8) * 8 + 8);
+        if (!wrapPending) cursorCol = nextStop(cursorCol);
         break;
     case 0x0A:
     case 0x0B:
@@ -239,6 +241,7 @@ void Terminal::escDispatch(std::uint8_t final) {
         lineFeed();
         cursorCol = 0;
         break;
+    case 'H': tabStop[at(cursorCol)] = true; break;
     case 'M':
         wrapPending = false;
         if (cursorRow == scrollTop)
@@ -288,7 +291,11 @@ void Terminal::csiDispatch(std::uint8_t final) {
                     originMode = final == 'h';
                     home();
                 }
-                if (p.value == 7) autoWrap = final == 'h';
+                if (p.value == 7) {
+                    // Past the margin without autowrap is no wrap after it either.
+                    if (final == 'h' && !autoWrap) wrapPending = false;
+                    autoWrap = final == 'h';
+                }
             }
         return;
     }
@@ -342,14 +349,17 @@ void Terminal::csiDispatch(std::uint8_t final) {
         cursorCol = std::min(n, cols) - 1;
         wrapPending = false;
         break;
-    case 'I':  // CHT: n tab stops forward, one at a time, stops every 8 columns
+    case 'I':  // CHT: n tab stops forward, one at a time
         if (wrapPending) break;
-        for (std::int32_t i = 0; i < n && i < cols; ++i) cursorCol = std::min(cols - 1, (cursorCol / 8) * 8 + 8);
+        for (std::int32_t i = 0; i < n && i < cols; ++i) cursorCol = nextStop(cursorCol);
         break;
     case 'Z':  // CBT: n tab stops back
         if (wrapPending) break;
-        for (std::int32_t i = 0; i < n && i < cols; ++i)
-            cursorCol = cursorCol % 8 != 0 ? cursorCol - cursorCol % 8 : std::max(cursorCol - 8, 0);
+        for (std::int32_t i = 0; i < n && i < cols; ++i) cursorCol = previousStop(cursorCol);
+        break;
+    case 'g':  // TBC: 0 the stop at the cursor, 3 all of them
+        if (first == 0) tabStop[at(cursorCol)] = false;
+        if (first == 3) tabStop.assign(at(cols), false);
         break;
     case 'H':
     case 'f':
@@ -501,20 +511,29 @@ void Terminal::printNarrow(char32_t c) {
     joinedCol = cursorCol;
     if (cursorCol < cols - 1)
         ++cursorCol;
-    else if (autoWrap)
-        wrapPending = true;
+    else
+        wrapPending = true;  // without autowrap: past the margin, where tabs stay
 }
 
 // A wide character never goes into the last column: with autowrap it leaves
 // that column blank and starts the next line, without it is dropped. A screen
 // one column wide has no room for one anywhere, though a pending wrap happens
-// first as for any character. A mark after a dropped character has nothing
-// printed just before it to join.
+// first as for any character. A dropped one cuts a wide character whose
+// second half the cursor is on, unless the cursor was past the margin: the
+// first half becomes a blank in the current colours, the second a blank in
+// its own. A mark after a dropped character has nothing printed just before
+// it to join.
 void Terminal::printWide(char32_t c) {
     lastGraphic = c;
     lastMarks.clear();
+    const bool pastMargin = wrapPending && !autoWrap;
     wrapIfPending();
     if (cols < 2 || (cursorCol == cols - 1 && !autoWrap)) {
+        Row& row = grid[at(cursorRow)];
+        if (!pastMargin && row[at(cursorCol)].secondHalf) {
+            row[at(cursorCol - 1)] = Cell{U' ', currentAttr};
+            row[at(cursorCol)] = Cell{U' ', row[at(cursorCol)].attr};
+        }
         joined = false;
         return;
     }
@@ -533,7 +552,7 @@ void Terminal::printWide(char32_t c) {
     cursorCol += 2;
     if (cursorCol == cols) {
         cursorCol = cols - 1;
-        wrapPending = autoWrap;
+        wrapPending = true;
     }
 }
 
@@ -695,6 +714,26 @@ void Terminal::restore() {
     wrapPending = false;
 }
 
+// A stop every 8 columns, from the first.
+void Terminal::defaultTabStops() {
+    tabStop.assign(at(cols), false);
+    for (std::int32_t c = 0; c < cols; c += 8) tabStop[at(c)] = true;
+}
+
+// The stops a column at a time: the last column, or the first, when no stop
+// is left on the way.
+std::int32_t Terminal::nextStop(std::int32_t col) const {
+    do ++col;
+    while (col < cols - 1 && !tabStop[at(col)]);
+    return std::min(col, cols - 1);
+}
+
+std::int32_t Terminal::previousStop(std::int32_t col) const {
+    do --col;
+    while (col > 0 && !tabStop[at(col)]);
+    return std::max(col, 0);
+}
+
 void Terminal::reset() {
     for (std::int32_t r = 0; r < rows; ++r) clearRow(r, CellAttr{});
     currentAttr = CellAttr{};
@@ -702,6 +741,7 @@ void Terminal::reset() {
     wrapPending = false;
     scrollTop = 0;
     scrollBottom = rows - 1;
+    defaultTabStops();
     autoWrap = true;
     insertMode = originMode = false;
     g[0] = g[1] = Set::Ascii;
@@ -754,6 +794,8 @@ std::string Terminal::differences(const Screen& s) const {
                "), the rules give (" + std::to_string(cursorRow) + ", " + std::to_string(cursorCol) + ")";
     if (inspect(s).wrapPending() != wrapPending) return "wrapPending";
     if (inspect(s).scrollTop() != scrollTop || inspect(s).scrollBottom() != scrollBottom) return "scroll region";
+    for (std::int32_t c = 0; c < cols; ++c)
+        if (inspect(s).nextTabStop(c) != nextStop(c)) return "the tab stop after column " + std::to_string(c);
     if (inspect(s).parserState() != state)
         return "decoder state: " + std::to_string(static_cast<int>(inspect(s).parserState())) + ", the rules give " +
                std::to_string(static_cast<int>(state));

@@ -112,6 +112,9 @@ private:
     void eraseInDisplay(std::int32_t mode);
     void eraseInLine(std::int32_t mode);
     void moveToRow(std::int32_t n);
+    std::int32_t nextStop(std::int32_t col) const;
+    std::int32_t previousStop(std::int32_t col) const;
+    void defaultTabStops();
     void home();
     void save();
     void restore();
@@ -125,6 +128,7 @@ private:
     bool wrapPending = false;
     std::int32_t scrollTop = 0, scrollBottom = 0;
     bool autoWrap = true, insertMode = false, originMode = false;
+    std::vector<bool> tabStop;  // a column at a time, for every row
     Set g[2] = {Set::Ascii, Set::Ascii};
     int invoked = 0;
     Saved saved;

@@ -108,15 +108,22 @@ void Grid::cutWide(std::int32_t row, std::int32_t col, CellAttr attr) {
     blankCell(r, col, attr);
 }
 
+void Grid::splitWide(std::int32_t row, std::int32_t col, CellAttr attr) {
+    if (blank(at(row)) || at(row).chars[col] != kWideContinuation) return;
+    splitWide(materialize(row, attr), col, attr);
+}
+
+void Grid::splitWide(Row& r, std::int32_t col, CellAttr fill) {
+    blankCell(r, col - 1, fill);
+    r.chars[col] = u' ';
+}
+
 void Grid::insertCells(std::int32_t row, std::int32_t col, std::int32_t n, CellAttr fill) {
     n = std::min(n, cols_ - col);
     if (n <= 0) return;
     Row& r = materialize(row, fill);
-    if (r.chars[col] == kWideContinuation) {
-        // Cut in two: the first half is blanked, the second moves on as a blank.
-        blankCell(r, col - 1, fill);
-        r.chars[col] = u' ';
-    }
+    // Cut in two: the second half moves on as a blank.
+    if (r.chars[col] == kWideContinuation) splitWide(r, col, fill);
     // The wide character that the shift brings to the last column loses its
     // second half.
     const bool lastCut = cols_ - n > col && r.chars[cols_ - n] == kWideContinuation;

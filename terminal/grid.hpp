@@ -76,6 +76,9 @@ public:
     // blanked in `attr`, as a write there would (insert mode, before the
     // cells move).
     void cutWide(std::int32_t row, std::int32_t col, CellAttr attr);
+    // When `col` holds the second half of a wide character, the first half is
+    // blanked in `attr` and the second becomes a blank in its own colours.
+    void splitWide(std::int32_t row, std::int32_t col, CellAttr attr);
 
     // Editing within a row: cells from `col` move right (the last ones fall
     // off) or left by n, and the cells left empty are blank in `fill`. A wide
@@ -147,6 +150,7 @@ private:
     }
     void clearCells(Row& r, std::int32_t from, std::int32_t to, CellAttr fill);
     void blankCell(Row& r, std::int32_t col, CellAttr fill);
+    void splitWide(Row& r, std::int32_t col, CellAttr fill);
     void dropMarks(Row& r, std::int32_t from, std::int32_t to);
     void shiftMarks(Row& r, std::int32_t from, std::int32_t by);
     void markBlank(std::int32_t first, std::int32_t last, CellAttr fill);

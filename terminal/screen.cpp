@@ -19,7 +19,8 @@ constexpr char16_t kDecGraphics[31] = {
 
 }  // namespace
 
-Screen::Screen(std::int32_t cols, std::int32_t rows) : grid_(cols, rows), scrollBottom_(grid_.rows() - 1) {}
+Screen::Screen(std::int32_t cols, std::int32_t rows)
+    : grid_(cols, rows), scrollBottom_(grid_.rows() - 1), tabStops_(grid_.cols()) {}
 
 void Screen::feedBytes(const std::uint8_t* bytes, std::uint64_t length) {
     decoder_.feed(bytes, bytes + length, *this);
@@ -33,7 +34,10 @@ void Screen::wrapToNextLine() {
     lineFeed();
 }
 
-// One narrow character in the invoked set, with the modes' effects.
+// One narrow character in the invoked set, with the modes' effects. In the
+// last column it leaves a wrap pending; without autowrap that only keeps the
+// cursor past the margin, where the next character takes the last column
+// again and tabs do not move it.
 void Screen::putNarrow(char32_t c) {
     if (wrapPending_) {
         if (autoWrap_)
@@ -54,17 +58,20 @@ void Screen::putNarrow(char32_t c) {
     joinCol_ = cursorCol_;
     if (cursorCol_ < cols() - 1)
         ++cursorCol_;
-    else if (autoWrap_)
+    else
         wrapPending_ = true;
 }
 
 // One wide character, with the modes' effects. One that does not fit in the
 // last column wraps first and leaves that column blank, or without autowrap
 // is dropped; a screen of one column has no room for one anywhere (a pending
-// wrap still happens first, as for any character). A mark that comes after a
-// dropped one has no character printed just before it.
+// wrap still happens first, as for any character). A dropped one blanks the
+// first half of a wide character whose second half the cursor is on, as
+// xterm.js does (from past the margin the cursor is on none). A mark that
+// comes after it has no character printed just before it.
 void Screen::putWide(char32_t c) {
     const std::int32_t cols = this->cols();
+    const bool pastMargin = wrapPending_ && !autoWrap_;
     if (wrapPending_) {
         if (autoWrap_)
             wrapToNextLine();
@@ -72,6 +79,7 @@ void Screen::putWide(char32_t c) {
             wrapPending_ = false;
     }
     if (cols < 2 || (cursorCol_ == cols - 1 && !autoWrap_)) {
+        if (!pastMargin) grid_.splitWide(cursorRow_, cursorCol_, currentAttr_);
         joinCol_ = kDropped;
         return;
     }
@@ -91,7 +99,7 @@ void Screen::putWide(char32_t c) {
     cursorCol_ += 2;
     if (cursorCol_ == cols) {
         cursorCol_ = cols - 1;
-        wrapPending_ = autoWrap_;
+        wrapPending_ = true;
     }
 }
 
@@ -246,74 +254,6 @@ void Screen::repeatLast(std::int32_t n) {
     }
 }
 
-// ---- Controls --------------------------------------------------------------
-
-void Screen::execute(std::uint8_t control) {
-    endText();
-    switch (control) {
-    case 0x08:  // BS
-        if (cursorCol_ > 0) --cursorCol_;
-        wrapPending_ = false;
-        break;
-    case '\t':
-        // A pending wrap stays pending: the cursor is past the last stop.
-        if (!wrapPending_) cursorCol_ = std::min(cols() - 1, (cursorCol_ / 8) * 8 + 8);
-        break;
-    case '\n':
-    case 0x0B:  // VT and FF move down like LF, as on every terminal
-    case 0x0C:
-        lineFeed();
-        break;
-    case '\r':
-        cursorCol_ = 0;
-        wrapPending_ = false;
-        break;
-    case 0x0E:  // SO
-        invoked_ = 1;
-        break;
-    case 0x0F:  // SI
-        invoked_ = 0;
-        break;
-    default:
-        break;  // NUL, BEL and the rest change nothing
-    }
-}
-
-void Screen::escDispatch(std::uint32_t intermediates, std::uint8_t final) {
-    endText();
-    if (intermediates == '(' || intermediates == ')') {
-        // Designations of G0 and G1; other sets are not known here.
-        Charset& set = intermediates == '(' ? g0_ : g1_;
-        if (final == '0') set = Charset::DecGraphics;
-        if (final == 'B') set = Charset::Ascii;
-        return;
-    }
-    if (intermediates != 0) return;
-    switch (final) {
-    case '7':
-        saveCursor();
-        break;
-    case '8':
-        restoreCursor();
-        break;
-    case 'D':
-        lineFeed();
-        break;
-    case 'E':
-        lineFeed();
-        cursorCol_ = 0;
-        break;
-    case 'M':
-        reverseIndex();
-        break;
-    case 'c':
-        reset();
-        break;
-    default:
-        break;
-    }
-}
-
 // ---- Lines and scrolling -----------------------------------------------------
 
 // The region scrolls when the cursor is on its bottom row. Elsewhere, below
@@ -435,6 +375,82 @@ void Screen::eraseChars(std::int32_t n) {
     blankChars(cursorRow_, cursorCol_, cursorCol_ + n - 1);
 }
 
+// ---- Cursor motion -------------------------------------------------------------
+
+// Rows count from the top of the screen, or of the scroll region in origin
+// mode, which also keeps the cursor inside the region.
+void Screen::moveTo(std::int32_t row, std::int32_t col) {
+    if (originMode_)
+        cursorRow_ = std::clamp(scrollTop_ + row, scrollTop_, scrollBottom_);
+    else
+        cursorRow_ = std::clamp(row, 0, rows() - 1);
+    cursorCol_ = std::clamp(col, 0, cols() - 1);
+    wrapPending_ = false;
+}
+
+void Screen::home() {
+    cursorRow_ = originMode_ ? scrollTop_ : 0;
+    cursorCol_ = 0;
+    wrapPending_ = false;
+}
+
+// Up and down stop at the region's edge when the cursor starts inside the
+// region or beyond that edge; from the other side they stop at the screen's.
+void Screen::cursorUp(std::int32_t n) {
+    cursorRow_ = std::max(cursorRow_ - n, cursorRow_ >= scrollTop_ ? scrollTop_ : 0);
+    wrapPending_ = false;
+}
+
+void Screen::cursorDown(std::int32_t n) {
+    cursorRow_ = std::min(cursorRow_ + n, cursorRow_ <= scrollBottom_ ? scrollBottom_ : rows() - 1);
+    wrapPending_ = false;
+}
+
+void Screen::cursorForward(std::int32_t n) {
+    cursorCol_ = std::min(cursorCol_ + n, cols() - 1);
+    wrapPending_ = false;
+}
+
+// From a pending wrap too: BS there lands on the column before the last.
+void Screen::cursorBackward(std::int32_t n) {
+    cursorCol_ = std::max(cursorCol_ - n, 0);
+    wrapPending_ = false;
+}
+
+void Screen::setColumn(std::int32_t col) {
+    cursorCol_ = std::clamp(col, 0, cols() - 1);
+    wrapPending_ = false;
+}
+
+void Screen::carriageReturn() {
+    cursorCol_ = 0;
+    wrapPending_ = false;
+}
+
+void Screen::nextLine() {
+    lineFeed();
+    cursorCol_ = 0;
+}
+
+// HT and CHT stop at the last column, CBT at the first, when no stop is
+// left. A pending wrap stays pending: the cursor is past the last stop.
+
+void Screen::tabBackward(std::int32_t n) {
+    if (wrapPending_) return;
+    for (; n > 0 && cursorCol_ > 0; --n) cursorCol_ = tabStops_.previous(cursorCol_);
+}
+
+// HTS sets a stop at the cursor's column; TBC 0 clears it, TBC 3 clears
+// every stop, other values nothing.
+void Screen::setTabStop() { tabStops_.set(cursorCol_); }
+
+void Screen::clearTabStops(std::int32_t mode) {
+    if (mode == 0)
+        tabStops_.clear(cursorCol_);
+    else if (mode == 3)
+        tabStops_.clearAll();
+}
+
 // ---- Cursor state ----------------------------------------------------------------
 
 void Screen::saveCursor() {
@@ -452,11 +468,6 @@ void Screen::restoreCursor() {
     wrapPending_ = false;
 }
 
-void Screen::home() {
-    cursorRow_ = originMode_ ? scrollTop_ : 0;
-    cursorCol_ = 0;
-    wrapPending_ = false;
-}
 
 void Screen::reset() {
     grid_.clearAll(CellAttr{});
@@ -464,15 +475,19 @@ void Screen::reset() {
     cursorRow_ = cursorCol_ = 0;
     scrollTop_ = 0;
     scrollBottom_ = rows() - 1;
+    tabStops_.reset();
     wrapPending_ = false;
     autoWrap_ = true;
     insertMode_ = false;
     originMode_ = false;
-    updateOpen_ = false;
     g0_ = g1_ = Charset::Ascii;
     invoked_ = 0;
     saved_ = SavedState{};
     endText();
+    if (updateOpen_) {
+        updateOpen_ = false;
+        if (updateObserver_ != nullptr) updateObserver_->updateEnded();
+    }
 }
 
 }  // namespace vtsnap

@@ -11,6 +11,7 @@
 #include "terminal/decoder.hpp"
 #include "terminal/grid.hpp"
 #include "terminal/row_view.hpp"
+#include "terminal/tab_stops.hpp"
 
 namespace vtsnap {
 
@@ -24,6 +25,17 @@ public:
 
 protected:
     ~RowSink() = default;
+};
+
+// Told when a synchronized update ends, as the sequence that ends it is
+// carried out: a frame can be taken whole before the rest of the block, which
+// may begin the next one, is decoded.
+class UpdateObserver {
+public:
+    virtual void updateEnded() = 0;
+
+protected:
+    ~UpdateObserver() = default;
 };
 
 enum class Charset : std::uint8_t { Ascii, DecGraphics };
@@ -40,6 +52,7 @@ public:
     void feedBytes(const std::uint8_t* bytes, std::uint64_t length);
 
     void setRowSink(RowSink* sink) { rowSink_ = sink; }  // nullptr: none (the default)
+    void setUpdateObserver(UpdateObserver* observer) { updateObserver_ = observer; }  // nullptr: none
 
     // Reading, for the renderer and the capture.
     std::int32_t rows() const { return grid_.rows(); }
@@ -90,8 +103,23 @@ private:
     void saveCursor();
     void restoreCursor();
     void reset();
-    void dispatchCsi(const CsiSequence& sequence);
     void selectGraphicRendition(const CsiParams& params);
+
+    // Cursor motion. Each ends a pending wrap, but for the tab moves: the
+    // cursor is past the last stop already.
+    void moveTo(std::int32_t row, std::int32_t col);
+    void cursorUp(std::int32_t n);
+    void cursorDown(std::int32_t n);
+    void cursorForward(std::int32_t n);
+    void cursorBackward(std::int32_t n);
+    void setColumn(std::int32_t col);
+    void carriageReturn();
+    void nextLine();
+    void home();
+    void tabForward(std::int32_t n);
+    void tabBackward(std::int32_t n);
+    void setTabStop();
+    void clearTabStops(std::int32_t mode);
 
     // What the cursor save keeps.
     struct SavedState {
@@ -104,7 +132,7 @@ private:
         bool originMode = false;
     };
 
-    // The decoder's handler.
+    // The decoder's handler: text here, the rest in dispatch.cpp.
     void printAscii(const std::uint8_t* text, std::size_t count);
     void printCells(const char32_t* cells, std::size_t count);
     void print(char32_t c);
@@ -115,9 +143,11 @@ private:
         if (sequence.final == 'm' && (sequence.marker | sequence.intermediates) == 0)
             selectGraphicRendition(sequence.params);
         else
-            dispatchCsi(sequence);
+            otherControlSequence(sequence);
         endText();  // REP included: a second REP repeats nothing
     }
+    // Every control sequence but SGR.
+    void otherControlSequence(const CsiSequence& sequence);
     void noAction() { endText(); }
     // Anything but text: REP has nothing to repeat, and a mark that comes next
     // has no character printed just before it.
@@ -137,24 +167,24 @@ private:
     bool joinTarget(std::int32_t& row, std::int32_t& col) const;
     void joinMark(char32_t mark);
     void wrapToNextLine();
-    void moveTo(std::int32_t row, std::int32_t col);
-    void cursorUp(std::int32_t n);
-    void cursorDown(std::int32_t n);
     void reportRowsLeaving(std::int32_t n);
     void setModes(const CsiSequence& sequence, bool on);
     void repeatLast(std::int32_t n);
-    void home();
     void setScrollRegion(const CsiParams& params);
     bool cursorInRegion() const;
 
     Grid grid_;
     Decoder decoder_;
     RowSink* rowSink_ = nullptr;
+    UpdateObserver* updateObserver_ = nullptr;
     CellAttr currentAttr_;
     std::int32_t cursorRow_ = 0;
     std::int32_t cursorCol_ = 0;
     std::int32_t scrollTop_ = 0;
     std::int32_t scrollBottom_ = 0;
+    TabStops tabStops_;
+    // A character went into the last column, and the cursor is past it: the
+    // next one wraps, or without autowrap takes the last column again.
     bool wrapPending_ = false;
     bool autoWrap_ = true;
     bool insertMode_ = false;
@@ -177,5 +207,13 @@ private:
     std::int32_t joinRow_ = 0;
     std::int32_t joinCol_ = kLeftOfCursor;
 };
+
+// HT (n = 1, inline in the dispatch) and CHT stop at the last column when no
+// stop is left. A pending wrap stays pending: the cursor is past the last stop.
+inline void Screen::tabForward(std::int32_t n) {
+    if (wrapPending_) return;
+    do cursorCol_ = tabStops_.next(cursorCol_);
+    while (--n > 0 && cursorCol_ < cols() - 1);
+}
 
 }  // namespace vtsnap

@@ -19,6 +19,7 @@ struct ScreenAccess {
     std::int32_t scrollTop() const { return s.scrollTop_; }
     std::int32_t scrollBottom() const { return s.scrollBottom_; }
     CellAttr currentAttr() const { return s.currentAttr_; }
+    std::int32_t nextTabStop(std::int32_t col) const { return s.tabStops_.next(col); }
     ParserState parserState() const { return s.decoder_.state(); }
 
     void putChar(char32_t c) const { s.putChar(c); }

@@ -1,6 +1,6 @@
 // What real terminals do and programs rely on: character sets, strings,
 // sequences with markers and intermediates, sub-parameters, modes, the
-// cursor save, REP and erasing in the current background.
+// cursor save, tab stops, REP and erasing in the current background.
 #include <string>
 
 #include "tests/stream_case.hpp"
@@ -11,6 +11,8 @@ namespace {
 const std::string kA120(120, 'a');
 const StreamOptions kColor{.color = true};
 const StreamOptions kSmall{.cols = 5, .rows = 3, .color = true};
+const StreamOptions kTwenty{.cols = 20, .rows = 3};
+const StreamOptions kThree{.cols = 3, .rows = 2};
 
 // DEC Special Graphics for ` a b ... ~ in UTF-8.
 const std::string kDecGraphics =
@@ -57,6 +59,17 @@ const StreamCase kFidelityCases[] = {
     // Auto-wrap off: the last column is overwritten; insert mode shifts.
     {"AutoWrapOff", CSI "?7l" + kA120 + "XY" CSI "?7h" "Z" + kA120, fileOf({std::string(119, 'a') + "Z", kA120})},
     {"InsertMode", "abc" CSI "1G" CSI "4hX" CSI "4lY", fileOf({"XYbc"})},
+    // Without it, the cursor stays past the last column after writing there,
+    // where tabs leave it; a wide character is dropped in the last column and
+    // blanks the one whose second half the cursor is on, unless the cursor was
+    // past it; a mark after it joins the character left of the cursor.
+    {"TabsStayPastMargin", CSI "?7lHMi" CSI "Zy\tz", fileOf({"HMz"}), kThree},
+    {"DroppedWideCutsWideUnderCursor", "a" CSI "1;19H" "\xF0\xA0\x81\xA5" CSI "?7l" CSI "1;20H" "\xE6\xB3\x89",
+     fileOf({"a"}), kTwenty},
+    {"DroppedWidePastMarginKeepsWide", CSI "?7l" CSI "1;19H" "\xE4\xB8\xAD\xE4\xB8\xAD",
+     fileOf({std::string(18, ' ') + "\xE4\xB8\xAD"}), kTwenty},
+    {"MarkAfterDroppedWide", CSI "?7l" CSI "1;18Hab" "\xE4\xB8\xAD" "\xCC\x81",
+     fileOf({std::string(17, ' ') + "ab\xCC\x81"}), kTwenty},
 
     // The cursor save keeps colours, character sets and origin mode.
     {"RestoreBringsColoursBack", CSI "31m" ESC "7" CSI "0m" "a" ESC "8b", fileOf({CSI "31mb" CSI "0m"}), kColor},
@@ -66,6 +79,21 @@ const StreamCase kFidelityCases[] = {
     // Tab forward and back by count, over stops every 8 columns.
     {"TabForwardAndBack", CSI "5GA" CSI "1ZB" CSI "2IC" CSI "9ZD" CSI "999IE",
      fileOf({"D   A" + std::string(11, ' ') + "C" + std::string(102, ' ') + "E"})},
+
+    // Tab stops are the program's: one set for every row, every 8 columns at
+    // the start and after a full reset, not after the soft one (ignored).
+    {"TabStopSetAtCursor", "a" ESC "H\r\tx", fileOf({"ax"})},
+    {"TabWithoutStopsGoesToLastColumn", CSI "3g\tx", fileOf({std::string(119, ' ') + "x"})},
+    {"TabStopsEveryFour", CSI "3g" CSI "5G" ESC "H" CSI "9G" ESC "H" CSI "13G" ESC "H\ra\tb\tc\td",
+     fileOf({"a   b   c   d"})},
+    {"TabStopClearedAtCursor", CSI "9G" CSI "g" CSI "17G" CSI "0g\r\tx", fileOf({std::string(19, ' ') + "x"}), kTwenty},
+    {"OtherTabClearsDoNothing", CSI "9G" CSI "2g" CSI "1g" CSI "4g\r\tx", fileOf({"        x"}), kTwenty},
+    {"TabStopsForEveryRow", "a" CSI "3g" CSI "4G" ESC "H\r\n\tx", fileOf({"a", "   x"}), kTwenty},
+    {"BackTabOverSetStops", CSI "3g" CSI "4G" ESC "H" CSI "12G" ESC "H" CSI "20G" CSI "Za" CSI "2Zb" CSI "3Zc",
+     fileOf({"c  b       a"}), kTwenty},
+    {"ForwardTabOverSetStops", CSI "3g" CSI "6G" ESC "H" CSI "1G" CSI "2Ix", fileOf({std::string(19, ' ') + "x"}), kTwenty},
+    {"ResetBringsBackTabStops", CSI "3g" ESC "c\tx", fileOf({"        x"}), kTwenty},
+    {"SoftResetKeepsTabStops", CSI "3g" CSI "!p\tx", fileOf({std::string(19, ' ') + "x"}), kTwenty},
 
     // REP repeats the last graphic character, and only right after it.
     {"RepeatLastCharacter", "a" CSI "3b" "\r\n" "b" CSI "0b" "\r\n" "c\r" CSI "2b" "\r\n" "d" CSI "b" CSI "b",

@@ -174,28 +174,40 @@ TEST(ScreenState, ScrollingLeavesTheCursor) {
 
 // Synchronized output: each update that begins is numbered; setting the mode
 // again inside one, or among other modes, begins no new one; ESC c ends it.
+// The observer sees each end as it happens, the frame whole and nothing of
+// what follows in the block.
 TEST(ScreenState, SynchronizedUpdatesAreNumbered) {
     Screen screen(10, 3);
+    struct Frames : UpdateObserver {
+        Screen& screen;
+        std::string seen;
+        explicit Frames(Screen& s) : screen(s) {}
+        void updateEnded() override { seen += render(screen).substr(kBom.size()) + "|"; }
+    } frames(screen);
+    screen.setUpdateObserver(&frames);
     const struct {
         const char* bytes;
         bool open;
         std::uint32_t number;
+        const char* seen;
     } steps[] = {
-        {"a", false, 0},
-        {CSI "?2026h", true, 1},
-        {CSI "?2026hb" CSI "?25;2026h", true, 1},
-        {CSI "?2026l", false, 1},
-        {CSI "?2026l" CSI "2026h", false, 1},
-        {CSI "?1;2026h", true, 2},
-        {ESC "c", false, 2},
-        {CSI "?2026h" CSI "?2026l" CSI "?2026h", true, 4},
+        {"a", false, 0, ""},
+        {CSI "?2026h", true, 1, ""},
+        {CSI "?2026hb" CSI "?25;2026h", true, 1, ""},
+        {CSI "?2026lc", false, 1, "ab\r\n|"},
+        {CSI "?2026l" CSI "2026h", false, 1, ""},
+        {CSI "?1;2026h", true, 2, ""},
+        {ESC "c", false, 2, "|"},
+        {CSI "?2026hd" CSI "?2026;7le" CSI "?2026h", true, 4, "d\r\n|"},
     };
     for (const auto& step : steps) {
+        frames.seen.clear();
         feed(screen, step.bytes);
         EXPECT_EQ(screen.updateOpen(), step.open) << step.bytes;
         EXPECT_EQ(screen.updateNumber(), step.number) << step.bytes;
+        EXPECT_EQ(frames.seen, step.seen) << step.bytes;
     }
-    EXPECT_EQ(render(screen), std::string(kBom));
+    EXPECT_EQ(render(screen), std::string(kBom) + "de\r\n");
 }
 
 TEST(ScreenState, EraseLeavesTheCursor) {

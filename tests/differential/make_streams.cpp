@@ -22,10 +22,12 @@
 //   - a combining or zero-width character comes only right after a printed
 //     character (after a control or a sequence terminals disagree);
 //   - with auto-wrap off, a wide character that may not fit is printed only
-//     where the column is known, and one that is dropped at the margin, or
-//     that fills the last two columns, is followed by a fence: xterm.js joins
-//     what comes next in the same run of text to the cell before the cursor,
-//     and leaves the wide character in the last two columns whole;
+//     where the column is known; one that is dropped at the margin is
+//     followed by a fence (xterm.js blanks a wide character under the cursor
+//     only where a run of text starts, and loses a character that a mark
+//     after the dropped one joined when ICH moves it on); one that fills
+//     the last two columns is fenced before a narrow character (xterm.js
+//     writes it over the second half and keeps the first);
 //   - ICH is followed by ECH over the cells it moved, in case it split a wide
 //     character: xterm.js moves the second half on as an empty cell that
 //     later text colours.
@@ -65,19 +67,19 @@ private:
 enum class Kind : std::uint8_t {
     Ascii, Utf8, BrokenUtf8, C1, Control, Esc2, Charset, DecGraphics, EscIgnored, Move, Position,
     Erase, Edit, Lines, Scroll, Region, SaveRestore, Rep, Sgr, Modes, IgnoredCsi, InvalidCsi, CsiWithControls,
-    String, Reset, WideText, Marks, WideMargin, Count
+    String, Reset, WideText, Marks, WideMargin, TabStops, Count
 };
 
 constexpr const char* kKindNames[] = {
     "ascii", "utf8", "broken-utf8", "c1", "control", "esc2", "charset", "dec-graphics", "esc-ignored", "move",
     "position", "erase", "edit", "lines", "scroll", "region", "save-restore", "rep", "sgr", "modes", "ignored-csi",
-    "invalid-csi", "csi-with-controls", "string", "reset", "wide-text", "marks", "wide-margin"};
+    "invalid-csi", "csi-with-controls", "string", "reset", "wide-text", "marks", "wide-margin", "tab-stops"};
 
-// Relative weights of the kinds, in the order above; the last three only with
-// --wide, so that streams without it stay as they were.
+// Relative weights of the kinds, in the order above; wide-text, marks and
+// wide-margin only with --wide.
 using Weights = std::array<int, static_cast<int>(Kind::Count)>;
-constexpr Weights kWeights = {14, 8, 4, 2, 5, 4, 3, 3, 2, 6, 6, 5, 5, 3, 3, 3, 4, 3, 8, 3, 2, 3, 2, 3, 1, 0, 0, 0};
-constexpr Weights kWideWeights = {14, 8, 4, 2, 5, 4, 3, 3, 2, 6, 6, 5, 5, 3, 3, 3, 4, 3, 8, 3, 2, 3, 2, 3, 1, 12, 8, 4};
+constexpr Weights kWeights = {14, 8, 4, 2, 5, 4, 3, 3, 2, 6, 6, 5, 5, 3, 3, 3, 4, 3, 8, 3, 2, 3, 2, 3, 1, 0, 0, 0, 4};
+constexpr Weights kWideWeights = {14, 8, 4, 2, 5, 4, 3, 3, 2, 6, 6, 5, 5, 3, 3, 3, 4, 3, 8, 3, 2, 3, 2, 3, 1, 12, 8, 6, 4};
 
 // An item: a kind and the random numbers it may use, drawn up front so that
 // dropping an item never changes the numbers of the others.
@@ -315,12 +317,7 @@ void writeItem(const Item& item, State& s, std::string& out) {
     case Kind::Control: {
         switch (pick(0, 12)) {
         case 0: w.put('\b'); break;
-        case 1:
-            // With auto-wrap off, xterm.js leaves the cursor past the last
-            // column after writing there, and tabs do not move it.
-            if (!s.autowrap) w.fence();
-            w.put('\t');
-            break;
+        case 1: w.put('\t'); break;
         case 2: w.put('\n'); break;
         case 3: w.put('\v'); break;
         case 4: w.put('\f'); break;
@@ -409,7 +406,6 @@ void writeItem(const Item& item, State& s, std::string& out) {
         static constexpr char kFinals[] = {'A', 'B', 'C', 'D', 'E', 'F', 'G', '`', 'a', 'e', 'I', 'Z'};
         char final = kFinals[pick(0, 12)];
         if (final == 'e' && !s.fullRegion()) final = 'B';
-        if ((final == 'I' || final == 'Z') && !s.autowrap) w.fence();  // as for HT
         w.csi();
         switch (pick(1, 4)) {
         case 0: break;
@@ -764,47 +760,112 @@ void writeItem(const Item& item, State& s, std::string& out) {
         // Characters from a few columns before the right margin, sometimes in
         // insert mode. With auto-wrap on, a wide one that does not fit in the
         // last column wraps and leaves it blank; with it off, it is dropped,
-        // and a fence follows. The column is followed here for that.
+        // and a fence follows. The column is followed here for that: x ==
+        // kCols is the cursor past the last column after writing there.
         if (pick(0, 3) == 0) w.put("\x1b[4h");
         int x = kCols - 1 - pick(1, 5);  // 0-based
+        // Without auto-wrap, sometimes from the last column itself, which may
+        // hold the second half of a wide character: a wide one dropped there
+        // blanks its first half.
+        if (!s.autowrap && pick(12, 4) == 0) x = kCols - 1;
         w.toColumn(x + 1, r[2]);
         const int n = 1 + pick(3, 5);
         bool fenced = false;
+        bool wideAtEnd = false;  // a wide character fills the last two columns
         for (int i = 0; i < n; ++i) {
             const std::uint32_t v = r[4 + i];
             fenced = false;
-            // Without auto-wrap, a wide character is dropped in the last
-            // column; xterm.js still blanks a wide character whose second
-            // half the cursor is on when its run of text starts there. The
-            // first character of the item may be on one.
-            const bool wide = v % 3 != 0 && (i > 0 || x < kCols - 1 || s.autowrap);
-            if (wide) {
+            // At the margin HT keeps the cursor in the last column or past
+            // it; CBT keeps it past it.
+            if (i > 0 && x >= kCols - 1 && pick(13 + i % 5, 4) == 0) w.put(x == kCols && (v & 64) ? "\x1b[Z" : "\t");
+            if (v % 3 != 0) {
                 w.utf8(wideChar(v >> 2));
+                wideAtEnd = false;
                 if (x + 2 <= kCols) {
                     x += 2;
-                    // Without auto-wrap, xterm.js writes what comes next over
-                    // the last column and keeps the wide character before it
-                    // whole; the screen blanks it. A fence keeps clear.
-                    if (!s.autowrap && x == kCols) {
-                        w.fence();
-                        x = kCols - 2;
-                        fenced = true;
-                    }
+                    wideAtEnd = !s.autowrap && x == kCols;
                 } else if (s.autowrap) {
                     x = 2;
                 } else {
+                    // Dropped. A mark that comes next joins the character
+                    // left of the cursor on both sides, but xterm.js then
+                    // loses that character when ICH moves it on.
                     w.fence();
                     x = kCols - 2;
                     fenced = true;
                 }
             } else {
+                // Without auto-wrap, xterm.js writes this over the last
+                // column and keeps the wide character before it whole; the
+                // screen blanks it. A fence keeps clear.
+                if (wideAtEnd) {
+                    w.fence();
+                    x = kCols - 2;
+                    wideAtEnd = false;
+                }
                 if ((v >> 2) % 2) w.utf8(narrowChar(v >> 3));
                 else w.put(kPrintable[(v >> 3) % 95]);
                 x = x < kCols ? x + 1 : s.autowrap ? 1 : kCols;
             }
         }
+        // The same for what the next item writes.
+        if (wideAtEnd) {
+            w.fence();
+            fenced = true;
+        }
         if (pick(10, 3) == 0) w.put("\x1b[4l");
         else joinable = !fenced;
+        break;
+    }
+    case Kind::TabStops: {
+        // Stops set and cleared, and tabs over them, as programs such as
+        // tabs(1) do. CHT and CBT not in origin mode, where xterm.js moves
+        // relative to the region.
+        switch (pick(0, 9)) {
+        case 0: w.put("\x1bH"); break;  // wherever the cursor is, past the margin too
+        case 1: {
+            // Near either margin, or anywhere.
+            const int where = pick(2, 3);
+            const long col = where == 0 ? kCols - pick(3, 3) : where == 1 ? 1 + pick(3, 3) : 1 + pick(3, kCols);
+            w.toColumn(col, r[4]);
+            w.put("\x1bH");
+            break;
+        }
+        case 2: w.put(pick(1, 2) ? "\x1b[g" : "\x1b[0g"); break;
+        case 3: w.put("\x1b[3g"); break;
+        case 4: {
+            static constexpr std::string_view kOther[] = {"\x1b[1g", "\x1b[2g", "\x1b[4g", "\x1b[5g"};
+            w.put(kOther[pick(1, 4)]);
+            break;
+        }
+        case 5: {
+            // Every few columns, as `tabs -N` sets them.
+            w.put("\x1b[3g");
+            const int step = 2 + pick(1, 10);
+            for (int c = 1 + step; c <= kCols; c += step) {
+                w.toColumn(c, r[4]);
+                w.put("\x1bH");
+            }
+            w.put('\r');
+            break;
+        }
+        default: {
+            // Text between tabs, or tab moves by a count.
+            const int n = 1 + pick(1, 5);
+            for (int i = 0; i < n; ++i) {
+                switch (pick(5 + i, s.origin ? 2 : 4)) {
+                case 0:
+                case 1: w.put('\t'); break;
+                case 2: w.csi(); w.num(1 + pick(10 + i, 4)); w.put('I'); break;
+                default: w.csi(); w.num(1 + pick(10 + i, 4)); w.put('Z'); break;
+                }
+                const int length = pick(15 + i, 6);
+                for (int k = 0; k < length; ++k) w.put(kPrintable[1 + (r[20] >> k) % 94]);
+                joinable = length > 0;
+            }
+            break;
+        }
+        }
         break;
     }
     case Kind::Count:
