@@ -8,12 +8,13 @@ namespace vtsnap {
 
 namespace {
 
-// Bytes wake the thread once this many wait, and at every tick.
-constexpr std::size_t kWakeAt = 64 << 10;
+// Bytes wake the thread once this many wait, and at every tick: a wake costs
+// the producer a system call, and the thread a switch.
+constexpr std::size_t kWakeAt = 1 << 20;
 // One write call at most: small enough that a waiting producer hears of the
 // room a pipe's reader makes before the whole hold has gone through.
 constexpr std::size_t kWriteAtMost = 256 << 10;
-constexpr std::size_t kLetGoAbove = 1 << 20;
+constexpr std::size_t kLetGoAbove = 2 * kWakeAt;
 
 }  // namespace
 

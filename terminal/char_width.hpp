@@ -6,23 +6,53 @@
 // widths on every character Unicode 11 has (tools/make_width_table.py says
 // where the two sets of rules part and why).
 //
-// Every non-ASCII character passes here: two loads and a few shifts, no
-// branch, from 11 KB of constant tables.
+// Every non-ASCII character passes here: nearly all are answered by one load
+// from a flat table made from the generated one, the rest take two.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "terminal/char_width_table.hpp"
 
 namespace vtsnap {
 
-constexpr int charWidth(char32_t c) {
+namespace char_width_detail {
+
+// Code points that one load answers: the Basic Multilingual Plane (Latin,
+// Greek, Cyrillic, box drawing, CJK, Hangul) and U+1D000 to U+1FFFF (letters
+// for mathematics, emoji), which follow it in the flat table below.
+inline constexpr std::uint32_t kFlatPlaneEnd = 0x10000;
+inline constexpr std::uint32_t kFlatHighStart = 0x1D000;
+inline constexpr std::uint32_t kFlatHighEnd = 0x20000;
+inline constexpr std::uint32_t kFlatCodePoints = kFlatPlaneEnd + (kFlatHighEnd - kFlatHighStart);
+
+// The generated table's two steps, for any code point.
+constexpr int tableWidth(char32_t c) {
     using namespace char_width_table;
     // Beyond U+10FFFF: read as U+FFFF, a noncharacter (a conditional move).
     const std::uint32_t cp = c < 0x110000 ? static_cast<std::uint32_t>(c) : 0xFFFFu;
     const std::uint32_t block = kWidthBlocks[cp >> kBlockShift];
     const std::uint32_t packed = kWidthCells[block * kBlockBytes + ((cp & ((1u << kBlockShift) - 1)) >> 2)];
     return static_cast<int>((packed >> ((cp & 3) * 2)) & 3) - 1;
+}
+
+// A byte a code point (width), for the code points above in order: 76 KB, of
+// which running text touches a few lines. Made at compile time in
+// char_width.cpp, so that only that file pays for making it.
+extern const std::array<std::int8_t, kFlatCodePoints> kFlatWidths;
+
+}  // namespace char_width_detail
+
+// Whether the BMP or the range above comes next is random in mixed text, so
+// the index is found by arithmetic (a conditional would become a branch); the
+// branch to the two-step table is taken only by the rarer planes.
+inline int charWidth(char32_t c) {
+    using namespace char_width_detail;
+    if ((c - kFlatPlaneEnd < kFlatHighStart - kFlatPlaneEnd) | (c >= kFlatHighEnd)) [[unlikely]]
+        return tableWidth(c);
+    const std::uint32_t i = static_cast<std::uint32_t>(c) - (c >> 16) * (kFlatHighStart - kFlatPlaneEnd);
+    return kFlatWidths[i];
 }
 
 }  // namespace vtsnap

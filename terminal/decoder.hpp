@@ -260,8 +260,8 @@ inline constexpr std::array<Utf8Lead, 256> kUtf8Leads = makeLeadTable();
 
 inline Utf8Lead utf8Lead(std::uint8_t b) { return kUtf8Leads[b]; }
 
-// What a byte from 0x80 up says of the well-formed character it would start,
-// for the run decoder: checks that need no branch of their own, and the
+// What a byte says of the well-formed character beyond ASCII it would start,
+// for the run decoder (every byte below 0x80 fails the checks): checks that need no branch of their own, and the
 // lead's share of the code point.
 struct Utf8Start {
     std::uint32_t low;        // the second byte must lie in low..low + span
@@ -273,13 +273,13 @@ struct Utf8Start {
     std::uint32_t unused[2];  // 32 bytes: an index scales by a shift
 };
 
-constexpr std::array<Utf8Start, 128> makeStartTable() {
-    std::array<Utf8Start, 128> table{};
-    for (unsigned b = 0x80; b < 0x100; ++b) {
+constexpr std::array<Utf8Start, 256> makeStartTable() {
+    std::array<Utf8Start, 256> table{};
+    for (unsigned b = 0; b < 0x100; ++b) {
         Utf8Lead lead = classifyLead(b);
         // C1 controls (C2 80-9F) are left to the byte-at-a-time path too.
         if (b == 0xC2) lead.low = 0xA0;
-        Utf8Start& s = table[b - 0x80];
+        Utf8Start& s = table[b];
         if (lead.continuations == 0) {
             s.low = 0x100;  // no second byte passes
             continue;
@@ -297,7 +297,7 @@ constexpr std::array<Utf8Start, 128> makeStartTable() {
     return table;
 }
 
-inline constexpr std::array<Utf8Start, 128> kUtf8Starts = makeStartTable();
+inline constexpr std::array<Utf8Start, 256> kUtf8Starts = makeStartTable();
 
 }  // namespace decoder_detail
 
@@ -433,7 +433,8 @@ const std::uint8_t* Decoder::ground(const std::uint8_t* p, const std::uint8_t* e
 
 namespace decoder_detail {
 
-inline constexpr std::size_t kRunCells = 256;
+// The bytes decoded before a hand-over, at most.
+inline constexpr std::size_t kRunBytes = 256;
 
 struct DecodedRun {
     const std::uint8_t* stop;
@@ -441,9 +442,9 @@ struct DecodedRun {
 };
 
 // Decodes text from p, as long as p is at most `last`, into the cells it
-// takes (a wide character two), until `cells` holds kRunCells or more (it
-// has room for kRunCells + 16) or a byte comes that is not printable ASCII or
-// part of a well-formed character beyond it. Marks and characters that are
+// takes (a wide character two), until a byte comes that is not printable
+// ASCII or part of a well-formed character beyond it. No character takes more
+// cells than bytes, so `cells` needs room for last - p + 16. Marks and characters that are
 // never shown end the run too: they go one at a time.
 //
 // In mixed text, whether the next character is ASCII and how long it is are
@@ -455,7 +456,7 @@ struct DecodedRun {
 // Nothing here calls out, so the loop keeps its registers.
 inline DecodedRun decodeUtf8(const std::uint8_t* p, const std::uint8_t* last, char32_t* cells) {
     std::size_t n = 0;
-    while (p <= last && n < kRunCells) {
+    while (p <= last) {
         std::uint64_t word;
         std::memcpy(&word, p, 8);
         widenBytes<8>(cells + n, p);
@@ -466,12 +467,12 @@ inline DecodedRun decodeUtf8(const std::uint8_t* p, const std::uint8_t* last, ch
         // From the word already loaded: a load would lengthen the chain from
         // one step's position to the next.
         const auto lead = static_cast<std::uint8_t>(word >> (8 * ascii));
-        if (lead < 0x80) break;  // a control or DEL
         std::uint32_t w;
         std::memcpy(&w, p, 4);
-        const Utf8Start& start = kUtf8Starts[lead & 0x7F];
+        const Utf8Start& start = kUtf8Starts[lead];
         const std::uint32_t second = (w >> 8) & 0xFF;
-        // One branch for both checks: it is nearly always not taken.
+        // One branch for both checks (a control or DEL fails the first): it
+        // is nearly always not taken.
         if ((second - start.low > start.span) | ((w & start.contMask) != start.contWant)) break;
         const std::uint32_t tail = ((w >> 8 & 0x3F) << 12) | ((w >> 16 & 0x3F) << 6) | (w >> 24 & 0x3F);
         const char32_t c = start.leadBits | tail >> start.shift;
@@ -497,15 +498,17 @@ template <class Handler>
 const std::uint8_t* Decoder::utf8Run(const std::uint8_t* p, const std::uint8_t* end, Handler& handler) {
     using namespace decoder_detail;
     // A step reads the next 8 bytes, and up to 4 from the last of them, and
-    // writes at most 8 cells beyond where it starts.
+    // writes at most 9 cells beyond where it starts.
     if (end - p < 11) return p;
-    char32_t cells[kRunCells + 16];
+    const std::uint8_t* const last = end - 11;
+    char32_t cells[kRunBytes + 16];
     for (;;) {
-        const DecodedRun run = decodeUtf8(p, end - 11, cells);
+        const std::uint8_t* const share = last - p > static_cast<std::ptrdiff_t>(kRunBytes) ? p + kRunBytes : last;
+        const DecodedRun run = decodeUtf8(p, share, cells);
         if (run.count > 0) handler.printCells(cells, run.count);
         p = run.stop;
-        // Only a full buffer leaves more to decode.
-        if (run.count < kRunCells) return p;
+        // Only a run that went past its share of the bytes may go on.
+        if (p <= share || share == last) return p;
     }
 }
 

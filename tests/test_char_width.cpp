@@ -79,5 +79,15 @@ TEST(CharWidth, Classes) {
     }
 }
 
+// Most code points are answered by a flat table made from the generated one:
+// both must give every code point, and values beyond Unicode, the same width.
+TEST(CharWidth, FlatTableAgreesWithGeneratedOne) {
+    for (char32_t cp = 0; cp < 0x110100; ++cp)
+        ASSERT_EQ(charWidth(cp), char_width_detail::tableWidth(cp))
+            << "U+" << std::hex << static_cast<std::uint32_t>(cp);
+    for (char32_t cp : {char32_t{0x7FFFFFFF}, char32_t{0x80000000}, char32_t{0xFFFFFFFF}})
+        ASSERT_EQ(charWidth(cp), -1);
+}
+
 }  // namespace
 }  // namespace vtsnap::test

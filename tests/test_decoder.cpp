@@ -157,15 +157,37 @@ TEST(Decoder, TextRunsDecodeAsByteAtATime) {
     }
 }
 
-// Runs of printable ASCII are found many bytes at a time: every byte value,
-// at every place in a run longer than one step, must end the run where
-// byte-at-a-time feeding ends it.
-TEST(Decoder, EveryByteEndsAnAsciiRunWhereItShould) {
-    for (int value = 0; value < 256; ++value) {
-        for (std::size_t at = 0; at < 40; ++at) {
-            std::string bytes(48, 'x');
-            bytes[at] = static_cast<char>(value);
-            ASSERT_EQ(decode(bytes, bytes.size()), decode(bytes, 1)) << "byte " << value << " at " << at;
+// Text is decoded several bytes at a time, ASCII and beyond: every byte
+// value, at every place in text of one-, two-, three- and four-byte
+// characters longer than a step (cutting a character where it lands), must
+// end the run, or go on with it, as byte-at-a-time feeding does.
+TEST(Decoder, EveryByteAtEveryOffsetDecodesAsByteAtATime) {
+    for (const std::string_view filler : {"x", "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80"}) {
+        std::string text;
+        while (text.size() < 48) text += filler;
+        for (int value = 0; value < 256; ++value) {
+            for (std::size_t at = 0; at < 40; ++at) {
+                std::string bytes = text;
+                bytes[at] = static_cast<char>(value);
+                ASSERT_EQ(decode(bytes, bytes.size()), decode(bytes, 1))
+                    << "byte " << value << " at " << at << " in " << filler;
+            }
+        }
+    }
+}
+
+// Long runs are handed on in pieces of a few hundred bytes: a character that
+// straddles a piece's end, or a block's, comes out whole, at any alignment.
+TEST(Decoder, LongRunsComeOutWholeAtAnyAlignment) {
+    for (const std::string_view piece : {"\xC3\xA9", "\xE4\xB8\xAD" "a", "\xF0\x9F\x98\x80\xD0\x96",
+                                         "ab\xE2\x94\x80"}) {
+        for (std::size_t lead = 0; lead < 4; ++lead) {
+            std::string bytes(lead, 'a');
+            while (bytes.size() < 1500) bytes += piece;
+            const std::string expected = decode(bytes, 1);
+            ASSERT_EQ(decode(bytes, bytes.size()), expected) << piece << " after " << lead;
+            for (std::size_t block : {255, 256, 257, 4096})
+                ASSERT_EQ(decode(bytes, block), expected) << piece << " after " << lead << " in blocks of " << block;
         }
     }
 }

@@ -8,7 +8,7 @@ endif()
 
 add_executable(vtsnap-diffgen ${CMAKE_CURRENT_LIST_DIR}/make_streams.cpp)
 add_executable(vtsnap-widths ${CMAKE_CURRENT_LIST_DIR}/print_widths.cpp)
-target_include_directories(vtsnap-widths PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(vtsnap-widths PRIVATE vtsnap_terminal)
 
 # A slice that takes seconds: 300 generated streams and every recording in
 # several block sizes. docs/fidelity.md has the long run.

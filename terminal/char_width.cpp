@@ -1,0 +1,19 @@
+#include "terminal/char_width.hpp"
+
+namespace vtsnap::char_width_detail {
+
+namespace {
+
+constexpr std::array<std::int8_t, kFlatCodePoints> makeFlatWidths() {
+    std::array<std::int8_t, kFlatCodePoints> flat{};
+    for (std::uint32_t i = 0; i < kFlatCodePoints; ++i)
+        flat[i] = static_cast<std::int8_t>(tableWidth(i < kFlatPlaneEnd ? i : i - kFlatPlaneEnd + kFlatHighStart));
+    return flat;
+}
+
+}  // namespace
+
+// Constant, so in the image: nothing runs at startup.
+constexpr std::array<std::int8_t, kFlatCodePoints> kFlatWidths = makeFlatWidths();
+
+}  // namespace vtsnap::char_width_detail
