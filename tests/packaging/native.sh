@@ -67,6 +67,17 @@ installed() {
   expect_lines "bin
 bin/vtsnap
 bin/vtsnap-render
+include
+include/vtsnap
+include/vtsnap/vtsnap.hpp
+lib
+lib/cmake
+lib/cmake/vtsnap
+lib/cmake/vtsnap/vtsnapConfig.cmake
+lib/cmake/vtsnap/vtsnapConfigVersion.cmake
+lib/cmake/vtsnap/vtsnapTargets-relwithdebinfo.cmake
+lib/cmake/vtsnap/vtsnapTargets.cmake
+lib/libvtsnap.a
 share
 share/doc
 share/doc/vtsnap
@@ -78,7 +89,7 @@ share/man/man1/vtsnap.1" "$(cd "$prefix" && find . -mindepth 1 | sed 's|^\./||' 
   [ "$(readlink "$prefix/share/man/man1/vtsnap-render.1")" = vtsnap.1 ] || { echo "vtsnap-render.1 is no link to vtsnap.1"; return 1; }
   cmp -s README.md "$prefix/share/doc/vtsnap/README.md" || { echo "the installed README differs"; return 1; }
 }
-check "cmake --install into a temporary prefix lays out the tools, the manual page and the README" installed
+check "cmake --install into a temporary prefix lays out the tools, the manual page, the README and the library" installed
 check "the installed tools run the demo" run_demo "$prefix/bin" "$work/run-installed"
 # prints_version BINDIR: both tools print the package's version.
 prints_version() {

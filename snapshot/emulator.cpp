@@ -1,0 +1,158 @@
+// The public Emulator: the Screen and the renderers behind the library's
+// header.
+#include "vtsnap/vtsnap.hpp"
+
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <vector>
+
+#include "snapshot/asciicast.hpp"
+#include "snapshot/page.hpp"
+#include "snapshot/render.hpp"
+#include "terminal/screen.hpp"
+
+namespace vtsnap {
+
+static_assert(Emulator::kDefaultColor == kDefaultColor && Emulator::kDirectColor == kDirectColorFlag);
+
+namespace {
+
+std::int32_t checkedSize(std::int32_t size, std::int32_t least, const char* what) {
+    if (size < least || size > Emulator::kMaxSize)
+        throw std::invalid_argument(std::string(what) + " must be " + std::to_string(least) + " to " +
+                                    std::to_string(Emulator::kMaxSize) + ", not " + std::to_string(size));
+    return size;
+}
+
+}  // namespace
+
+struct Emulator::State final : RowSink {
+    State(std::int32_t cols, std::int32_t rows) : screen(cols, rows) {}
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+    ~State() { screen.setRowSink(nullptr); }
+
+    void rowScrolledOff(const char32_t* chars, const CellAttr* attrs, std::span<const CellMarks> marks,
+                        std::int32_t cols) override {
+        if (attrs == nullptr) {
+            plain.resize(static_cast<std::size_t>(cols));
+            attrs = plain.data();
+        }
+        renderRow(kept, RowView(chars, attrs, marks, cols), keptColor);
+    }
+
+    Screen screen;
+    std::string kept;
+    bool keptColor = false;
+    std::vector<CellAttr> plain;
+};
+
+Emulator::Emulator(std::int32_t cols, std::int32_t rows)
+    : state_(std::make_unique<State>(checkedSize(cols, 1, "cols"), checkedSize(rows, 1, "rows"))) {}
+Emulator::~Emulator() = default;
+Emulator::Emulator(Emulator&&) noexcept = default;
+Emulator& Emulator::operator=(Emulator&&) noexcept = default;
+
+void Emulator::feed(const void* bytes, std::size_t length) {
+    state_->screen.feedBytes(static_cast<const std::uint8_t*>(bytes), length);
+}
+
+void Emulator::reset() { state_ = std::make_unique<State>(cols(), rows()); }
+
+std::int32_t Emulator::cols() const { return state_->screen.cols(); }
+std::int32_t Emulator::rows() const { return state_->screen.rows(); }
+
+Emulator::Cursor Emulator::cursor() const {
+    const Screen::Cursor c = state_->screen.cursor();
+    return {c.row, c.col};
+}
+
+namespace {
+
+void checkCell(const Screen& screen, std::int32_t row, std::int32_t col) {
+    if (row < 0 || row >= screen.rows() || col < 0 || col >= screen.cols())
+        throw std::out_of_range("cell (" + std::to_string(row) + ", " + std::to_string(col) + ") is outside the " +
+                                std::to_string(screen.rows()) + " x " + std::to_string(screen.cols()) + " screen");
+}
+
+}  // namespace
+
+Emulator::Cell Emulator::cell(std::int32_t row, std::int32_t col) const {
+    const Screen& screen = state_->screen;
+    checkCell(screen, row, col);
+    const RowView view = screen.row(row);
+    const CellText t = view.cell(col);
+    Cell cell;
+    if (t.width != 0) {
+        cell.text.push_back(t.ch);
+        cell.text.append(t.marks);
+    }
+    cell.width = t.width;
+    cell.fg = view.attrs()[col].fg;
+    cell.bg = view.attrs()[col].bg;
+    return cell;
+}
+
+std::string Emulator::line(std::int32_t row) const {
+    const Screen& screen = state_->screen;
+    checkCell(screen, row, 0);
+    std::string out;
+    renderRow(out, screen.row(row), false);
+    out.resize(out.size() - 2);  // the CR LF
+    return out;
+}
+
+std::string Emulator::file(bool color) const { return renderSnapshot(state_->screen, color); }
+
+std::string Emulator::page() const {
+    std::string out;
+    renderPage(out, state_->screen, false);
+    return out;
+}
+
+void Emulator::keepTranscript(bool color) {
+    state_->keptColor = color;
+    state_->screen.setRowSink(state_.get());
+}
+
+std::string Emulator::transcript() const {
+    std::string out(kByteOrderMark);
+    out += state_->kept;
+    renderRows(out, state_->screen, state_->keptColor);
+    return out;
+}
+
+std::string renderFile(std::string_view input, bool color, std::int32_t cols, std::int32_t rows) {
+    checkedSize(cols, 0, "cols");
+    checkedSize(rows, 0, "rows");
+    // A recording is known by its header, as vtsnap-render knows it.
+    std::optional<AsciicastHeader> header;
+    std::size_t at = 0;
+    if (!input.empty() && input.front() == '{') {
+        const std::size_t end = input.find('\n');
+        header = readAsciicastHeader(input.substr(0, end));
+        if (header) at = end == input.npos ? input.size() : end + 1;
+    }
+    const std::int32_t height = rows != 0 ? rows : header && header->height != 0 ? header->height : 100;
+    const std::int32_t width = cols != 0 ? cols : header && header->width != 0 ? header->width : 120;
+    Emulator emulator(std::min(width, Emulator::kMaxSize), std::min(height, Emulator::kMaxSize));
+    if (!header) {
+        emulator.feed(input);
+        return emulator.file(color);
+    }
+    AsciicastEvent event;
+    for (std::uint64_t number = 2; at < input.size(); ++number) {
+        std::size_t end = input.find('\n', at);
+        if (end == input.npos) end = input.size();
+        const std::string_view line = input.substr(at, end - at);
+        at = end + 1;
+        if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
+        if (!readAsciicastEvent(line, event))
+            throw std::invalid_argument("line " + std::to_string(number) + " of the recording is not an asciicast event");
+        if (event.type == "o") emulator.feed(event.text);
+    }
+    return emulator.file(color);
+}
+
+}  // namespace vtsnap
