@@ -223,9 +223,10 @@ void renderSvg(std::string& out, const Screen& screen) {
     out += ")\">\n";
     const ColumnXs xs(cols);
     std::string y;
+    const std::int32_t top = first;  // a lambda may not capture a structured binding before clang 16
     const auto rowY = [&](std::int32_t r) -> std::string_view {
         y.clear();
-        appendDecimal(y, static_cast<std::uint32_t>((r - first) * kSvgCellHeight));
+        appendDecimal(y, static_cast<std::uint32_t>((r - top) * kSvgCellHeight));
         return y;
     };
     for (std::int32_t r = first; r <= last; ++r) {
