@@ -31,7 +31,7 @@
 #include "snapshot/outputs.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
-#include "terminal/screen_size.hpp"
+#include "capture/screen_size.hpp"
 
 namespace vtsnap {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "snapshot/outputs.hpp"
-#include "terminal/screen_size.hpp"
+#include "capture/screen_size.hpp"
 
 namespace vtsnap {
 

@@ -248,5 +248,5 @@ PYBIND11_MODULE(_vtsnap, m) {
 
     m.def("render_bytes", &renderBytes, py::arg("data"), py::arg("cols") = py::none(), py::arg("rows") = py::none(),
           py::arg("color") = false,
-          "The bytes of the screen file for a raw output stream or an asciicast v2 recording.");
+          "The bytes of the screen file for a raw output stream or an asciicast recording (version 2 or 3).");
 }

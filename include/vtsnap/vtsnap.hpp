@@ -78,9 +78,10 @@ private:
 };
 
 // vtsnap-render in one call: the screen file of a raw output stream or of an
-// asciicast v2 recording. A size of 0 takes the recording's (or 120 x 100).
-// Throws std::invalid_argument for a size outside 0 to kMaxSize, and for a
-// recording with a line that is not an event.
+// asciicast recording of version 2 or 3, told apart as vtsnap-render tells
+// them. A size of 0 takes the recording's (or 120 x 100). Throws
+// std::invalid_argument for a size outside 0 to kMaxSize, for a recording of
+// another version, and for one with a line that is not an event.
 std::string renderFile(std::string_view input, bool color = false, std::int32_t cols = 0, std::int32_t rows = 0);
 
 }  // namespace vtsnap
