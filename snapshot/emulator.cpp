@@ -145,9 +145,11 @@ std::string renderFile(std::string_view input, bool color, std::int32_t cols, st
     if (read.kind == ReplayInput::Kind::OtherVersion)
         throw std::invalid_argument(notReplayedMessage(read.header.version));
     const bool recording = read.kind == ReplayInput::Kind::Recording;
-    const std::int32_t height = rows != 0 ? rows : recording && read.header.height != 0 ? read.header.height : 100;
-    const std::int32_t width = cols != 0 ? cols : recording && read.header.width != 0 ? read.header.width : 120;
-    Emulator emulator(std::min(width, Emulator::kMaxSize), std::min(height, Emulator::kMaxSize));
+    // The size asked for, else the recording's (none for a raw stream), else
+    // the default. A header's sizes are within kMaxSize.
+    const std::int32_t width = cols != 0 ? cols : read.header.width;
+    const std::int32_t height = rows != 0 ? rows : read.header.height;
+    Emulator emulator(width != 0 ? width : Emulator::kDefaultCols, height != 0 ? height : Emulator::kDefaultRows);
     if (!recording) {
         emulator.feed(input);
         return emulator.file(color);
