@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "snapshot/outputs.hpp"
 #include "capture/screen_size.hpp"
+#include "snapshot/outputs.hpp"
 
 namespace vtsnap {
 

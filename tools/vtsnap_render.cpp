@@ -57,13 +57,13 @@
 
 #include "capture/about.hpp"
 #include "capture/command_line.hpp"
+#include "capture/screen_size.hpp"
 #include "snapshot/asciicast.hpp"
 #include "snapshot/captured_screen.hpp"
 #include "snapshot/outputs.hpp"
 #include "snapshot/render.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
-#include "capture/screen_size.hpp"
 #include "tools/binary_stdio.hpp"
 
 namespace vtsnap {
