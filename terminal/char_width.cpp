@@ -7,7 +7,7 @@ namespace {
 constexpr std::array<std::int8_t, kFlatCodePoints> makeFlatWidths() {
     std::array<std::int8_t, kFlatCodePoints> flat{};
     for (std::uint32_t i = 0; i < kFlatCodePoints; ++i)
-        flat[i] = static_cast<std::int8_t>(tableWidth(i < kFlatPlaneEnd ? i : i - kFlatPlaneEnd + kFlatHighStart));
+        flat[i] = static_cast<std::int8_t>(tableWidth(i));
     return flat;
 }
 
