@@ -13,6 +13,7 @@
 //   void noAction();   // a C1 control, a string, or an invalid sequence ended
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -444,6 +445,36 @@ struct DecodedRun {
     std::size_t count;  // cells written
 };
 
+#if defined(__SSE2__)
+// What each of 64 bytes is, a bit a byte: not printable ASCII (where a step's
+// run of ASCII stops), 0xE0 and up, 0xF0 and up (what a lead's length needs).
+struct TextMasks {
+    std::uint64_t stops;
+    std::uint64_t three;
+    std::uint64_t four;
+};
+
+inline TextMasks textMasks(const std::uint8_t* p) {
+    // As in asciiTextEnd. A byte added to itself is shifted left by one, so
+    // the top bits of b & 2b & 4b say whether b is 0xE0 or above, and with 8b
+    // 0xF0.
+    const __m128i shift = _mm_set1_epi8(0x60);
+    const __m128i limit = _mm_set1_epi8(-33);
+    TextMasks m{0, 0, 0};
+    for (int i = 0; i < 4; ++i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        const __m128i v2 = _mm_add_epi8(v, v);
+        const __m128i v4 = _mm_add_epi8(v2, v2);
+        const __m128i three = _mm_and_si128(_mm_and_si128(v, v2), v4);
+        const auto printable = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmplt_epi8(_mm_add_epi8(v, shift), limit)));
+        m.stops |= static_cast<std::uint64_t>(printable ^ 0xFFFF) << (16 * i);
+        m.three |= static_cast<std::uint64_t>(_mm_movemask_epi8(three)) << (16 * i);
+        m.four |= static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_and_si128(three, _mm_add_epi8(v4, v4)))) << (16 * i);
+    }
+    return m;
+}
+#endif
+
 // Whether the processor gathers bits under a mask in one instruction (BMI2's
 // PEXT, on x86-64 from 2013 on): found once. The build targets baseline
 // x86-64, so the instruction is written out rather than left to the compiler.
@@ -466,24 +497,76 @@ inline bool hasBitExtract() { return false; }
 inline std::uint32_t bitExtract(std::uint32_t, std::uint32_t) { return 0; }
 #endif
 
+// The character beyond ASCII at p, well-formed and shown (then written as
+// the cells it takes), or 0. One branch for every check but the width (a
+// control or DEL fails the first): it is nearly always not taken.
+template <bool kBitExtract>
+[[gnu::always_inline]] inline int decodeCharacter(const std::uint8_t* p, char32_t* cells) {
+    std::uint32_t w;
+    std::memcpy(&w, p, 4);
+    const Utf8Start& start = kUtf8Starts[w & 0xFF];
+    const std::uint32_t second = (w >> 8) & 0xFF;
+    if ((second - start.low > start.span) | ((w & start.contMask) != start.contWant)) return 0;
+    char32_t c;
+    if constexpr (kBitExtract) {
+        c = bitExtract(__builtin_bswap32(w), start.fields);
+    } else {
+        const std::uint32_t tail = ((w >> 8 & 0x3F) << 12) | ((w >> 16 & 0x3F) << 6) | (w >> 24 & 0x3F);
+        c = start.leadBits | tail >> start.shift;
+    }
+    const int width = charWidth(c);
+    cells[0] = c;
+    cells[1] = kWideContinuation;
+    return width;
+}
+
 // Decodes text from p, as long as p is at most `last`, into the cells it
 // takes (a wide character two), until a byte comes that is not printable
 // ASCII or part of a well-formed character beyond it. No character takes more
-// cells than bytes, so `cells` needs room for last - p + 16. Marks and characters that are
-// never shown end the run too: they go one at a time.
+// cells than bytes, so `cells` needs room for last - p + 16. Marks and
+// characters that are never shown end the run too: they go one at a time.
 //
 // In mixed text, whether the next character is ASCII and how long it is are
 // both random, so branching on them mispredicts several times per word. Each
 // step here takes instead the run of printable ASCII that starts the next
 // eight bytes and the one character after it, with no branch that depends on
 // either: the run is copied eight at a time and only its length counts,
-// and the character is checked and decoded through a table on its lead byte,
-// its bits gathered by PEXT where the processor has it (kBitExtract).
-// Nothing here calls out, so the loop keeps its registers.
+// and the character is checked and decoded through a table on its lead byte
+// (its bits gathered by PEXT where the processor has it: kBitExtract).
+// Where 64 bytes lie ahead, the step finds the run's length and the lead's
+// in bit masks made for all 64 at once: what the next step's position waits
+// for is then a few operations on registers rather than a load and the
+// arithmetic on the word it loads. Nothing here calls out, so the loop keeps
+// its registers.
 template <bool kBitExtract>
 [[gnu::always_inline]] inline DecodedRun decodeUtf8Steps(const std::uint8_t* p, const std::uint8_t* last,
-                                                        char32_t* cells) {
+                                                        const std::uint8_t* end, char32_t* cells) {
     std::size_t n = 0;
+#if defined(__SSE2__)
+    while (p <= last && end - p >= 64) {
+        const TextMasks m = textMasks(p);
+        // A step reads at most 8 bytes from where it starts and 4 from its
+        // lead: from below 48 on, all of them lie in the window.
+        const std::uint64_t limit = static_cast<std::uint64_t>(std::min<std::ptrdiff_t>(48, last - p + 1));
+        std::uint64_t at = 0;
+        while (at < limit) {
+            widenBytes<8>(cells + n, p + at);
+            const auto ascii = static_cast<unsigned>(std::countr_zero(m.stops >> at));
+            if (ascii >= 8) {
+                n += 8;
+                at += 8;
+                continue;
+            }
+            n += ascii;
+            at += ascii;
+            const int width = decodeCharacter<kBitExtract>(p + at, cells + n);
+            if (width <= 0) return {p + at, n};
+            n += static_cast<unsigned>(width);
+            at += 2u + (m.three >> at & 1) + (m.four >> at & 1);
+        }
+        p += at;
+    }
+#endif
     while (p <= last) {
         std::uint64_t word;
         std::memcpy(&word, p, 8);
@@ -495,39 +578,29 @@ template <bool kBitExtract>
         // From the word already loaded: a load would lengthen the chain from
         // one step's position to the next.
         const auto lead = static_cast<std::uint8_t>(word >> (8 * ascii));
-        std::uint32_t w;
-        std::memcpy(&w, p, 4);
-        const Utf8Start& start = kUtf8Starts[lead];
-        const std::uint32_t second = (w >> 8) & 0xFF;
-        // One branch for both checks (a control or DEL fails the first): it
-        // is nearly always not taken.
-        if ((second - start.low > start.span) | ((w & start.contMask) != start.contWant)) break;
-        char32_t c;
-        if constexpr (kBitExtract) {
-            c = bitExtract(__builtin_bswap32(w), start.fields);
-        } else {
-            const std::uint32_t tail = ((w >> 8 & 0x3F) << 12) | ((w >> 16 & 0x3F) << 6) | (w >> 24 & 0x3F);
-            c = start.leadBits | tail >> start.shift;
-        }
-        const int width = charWidth(c);
+        const int width = decodeCharacter<kBitExtract>(p, cells + n);
         if (width <= 0) break;
-        cells[n] = c;
-        cells[n + 1] = kWideContinuation;
         n += static_cast<unsigned>(width);
         // The length in compares, for the same reason (a lead that is not
-        // one failed the checks above).
+        // one failed the checks).
         p += 2u + (lead >= 0xE0) + (lead >= 0xF0);
     }
     return {p, n};
 }
 
-inline DecodedRun decodeUtf8WithBitExtract(const std::uint8_t* p, const std::uint8_t* last,
-                                             char32_t* cells) {
-    return decodeUtf8Steps<true>(p, last, cells);
+// The same with the bit gathering, and compiled for processors that have it
+// (so that shifts by a register take one instruction).
+#if defined(__x86_64__) && defined(__GNUC__)
+[[gnu::target("bmi2")]]
+#endif
+inline DecodedRun decodeUtf8WithBitExtract(const std::uint8_t* p, const std::uint8_t* last, const std::uint8_t* end,
+                                           char32_t* cells) {
+    return decodeUtf8Steps<true>(p, last, end, cells);
 }
 
-inline DecodedRun decodeUtf8(const std::uint8_t* p, const std::uint8_t* last, char32_t* cells) {
-    return decodeUtf8Steps<false>(p, last, cells);
+inline DecodedRun decodeUtf8(const std::uint8_t* p, const std::uint8_t* last, const std::uint8_t* end,
+                             char32_t* cells) {
+    return decodeUtf8Steps<false>(p, last, end, cells);
 }
 
 }  // namespace decoder_detail
@@ -547,7 +620,7 @@ const std::uint8_t* Decoder::utf8Run(const std::uint8_t* p, const std::uint8_t* 
     for (;;) {
         const std::uint8_t* const share = last - p > static_cast<std::ptrdiff_t>(kRunBytes) ? p + kRunBytes : last;
         const DecodedRun run =
-            hasBitExtract() ? decodeUtf8WithBitExtract(p, share, cells) : decodeUtf8(p, share, cells);
+            hasBitExtract() ? decodeUtf8WithBitExtract(p, share, end, cells) : decodeUtf8(p, share, end, cells);
         if (run.count > 0) handler.printCells(cells, run.count);
         p = run.stop;
         // Only a run that went past its share of the bytes may go on.
