@@ -591,7 +591,7 @@ template <bool kBitExtract>
 // The same with the bit gathering, and compiled for processors that have it
 // (so that shifts by a register take one instruction).
 #if defined(__x86_64__) && defined(__GNUC__)
-[[gnu::target("bmi2")]]
+[[gnu::target("bmi,bmi2")]]
 #endif
 inline DecodedRun decodeUtf8WithBitExtract(const std::uint8_t* p, const std::uint8_t* last, const std::uint8_t* end,
                                            char32_t* cells) {
