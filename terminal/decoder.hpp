@@ -262,37 +262,36 @@ inline constexpr std::array<Utf8Lead, 256> kUtf8Leads = makeLeadTable();
 inline Utf8Lead utf8Lead(std::uint8_t b) { return kUtf8Leads[b]; }
 
 // What a byte says of the well-formed character beyond ASCII it would start,
-// for the run decoder (every byte below 0x80 fails the checks): checks that need no branch of their own, and the
-// lead's share of the code point.
+// for the run decoder: the checks that need no branch of their own, and how
+// to decode it. The ranges the second byte must lie in come to ranges of the
+// code point: below the least one of its length (an overlong form), or one
+// that is never shown (a surrogate, a C1 control, beyond U+10FFFF), which the
+// width answers. A byte that starts no character fails the first check.
 struct Utf8Start {
-    std::uint32_t low;        // the second byte must lie in low..low + span
-    std::uint32_t span;
-    std::uint32_t contMask;   // the third and fourth bytes, where the character
+    std::uint32_t contMask;   // the bytes after the lead, where the character
     std::uint32_t contWant;   // has them, must be continuation bytes
+    std::uint32_t least;      // the least code point of the character's length
     std::uint32_t leadBits;   // the lead's bits, in place
     std::uint32_t shift;      // 6 * (4 - length): drops the bits a short character lacks
     std::uint32_t fields;     // the character's bits in its bytes, read big-endian
-    std::uint32_t unused;     // 32 bytes: an index scales by a shift
+    std::uint32_t unused[2];  // 32 bytes: an index scales by a shift
 };
 
 constexpr std::array<Utf8Start, 256> makeStartTable() {
     std::array<Utf8Start, 256> table{};
     for (unsigned b = 0; b < 0x100; ++b) {
-        Utf8Lead lead = classifyLead(b);
-        // C1 controls (C2 80-9F) are left to the byte-at-a-time path too.
-        if (b == 0xC2) lead.low = 0xA0;
+        const Utf8Lead lead = classifyLead(b);
         Utf8Start& s = table[b];
         if (lead.continuations == 0) {
-            s.low = 0x100;  // no second byte passes
+            s.contWant = 1;  // nothing passes
             continue;
         }
         const unsigned length = lead.continuations + 1u;
-        s.low = lead.low;
-        s.span = static_cast<std::uint32_t>(lead.high - lead.low);
-        for (unsigned i = 2; i < length; ++i) {
+        for (unsigned i = 1; i < length; ++i) {
             s.contMask |= 0xC0u << (8 * i);
             s.contWant |= 0x80u << (8 * i);
         }
+        s.least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
         s.leadBits = (b & (0x7Fu >> length)) << (6 * (length - 1));
         s.shift = 6 * (4 - length);
         s.fields = (0x7Fu >> length) << 24;
@@ -497,16 +496,15 @@ inline bool hasBitExtract() { return false; }
 inline std::uint32_t bitExtract(std::uint32_t, std::uint32_t) { return 0; }
 #endif
 
-// The character beyond ASCII at p, well-formed and shown (then written as
-// the cells it takes), or 0. One branch for every check but the width (a
-// control or DEL fails the first): it is nearly always not taken.
+// The character beyond ASCII at p, written as the cells it takes: its width,
+// or 0 or less when it is broken or never shown. One branch for the checks
+// (a control or DEL fails them), and one for the width: they are nearly
+// always not taken.
 template <bool kBitExtract>
 [[gnu::always_inline]] inline int decodeCharacter(const std::uint8_t* p, char32_t* cells) {
     std::uint32_t w;
     std::memcpy(&w, p, 4);
     const Utf8Start& start = kUtf8Starts[w & 0xFF];
-    const std::uint32_t second = (w >> 8) & 0xFF;
-    if ((second - start.low > start.span) | ((w & start.contMask) != start.contWant)) return 0;
     char32_t c;
     if constexpr (kBitExtract) {
         c = bitExtract(__builtin_bswap32(w), start.fields);
@@ -514,6 +512,7 @@ template <bool kBitExtract>
         const std::uint32_t tail = ((w >> 8 & 0x3F) << 12) | ((w >> 16 & 0x3F) << 6) | (w >> 24 & 0x3F);
         c = start.leadBits | tail >> start.shift;
     }
+    if (((w & start.contMask) != start.contWant) | (c < start.least)) return 0;
     const int width = charWidth(c);
     cells[0] = c;
     cells[1] = kWideContinuation;
