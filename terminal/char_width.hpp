@@ -24,14 +24,19 @@ namespace char_width_detail {
 // for mathematics, emoji).
 inline constexpr std::uint32_t kFlatCodePoints = 0x20000;
 
+// The byte of the generated table that holds the widths of `cp` and of the
+// three code points beside it (from cp & ~3 up), two bits each.
+constexpr std::uint32_t packedWidths(std::uint32_t cp) {
+    using namespace char_width_table;
+    const std::uint32_t block = kWidthBlocks[cp >> kBlockShift];
+    return kWidthCells[block * kBlockBytes + ((cp & ((1u << kBlockShift) - 1)) >> 2)];
+}
+
 // The generated table's two steps, for any code point.
 constexpr int tableWidth(char32_t c) {
-    using namespace char_width_table;
     // Beyond U+10FFFF: read as U+FFFF, a noncharacter (a conditional move).
     const std::uint32_t cp = c < 0x110000 ? static_cast<std::uint32_t>(c) : 0xFFFFu;
-    const std::uint32_t block = kWidthBlocks[cp >> kBlockShift];
-    const std::uint32_t packed = kWidthCells[block * kBlockBytes + ((cp & ((1u << kBlockShift) - 1)) >> 2)];
-    return static_cast<int>((packed >> ((cp & 3) * 2)) & 3) - 1;
+    return static_cast<int>((packedWidths(cp) >> ((cp & 3) * 2)) & 3) - 1;
 }
 
 // A byte a code point (width), for the code points above: 128 KB, of which
