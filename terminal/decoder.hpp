@@ -28,6 +28,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <cpuid.h>
+#endif
 
 namespace vtsnap {
 
@@ -474,14 +477,25 @@ inline TextMasks textMasks(const std::uint8_t* p) {
 }
 #endif
 
-// Whether the processor gathers bits under a mask in one instruction (BMI2's
-// PEXT, on x86-64 from 2013 on): found once. The build targets baseline
-// x86-64, so the instruction is written out rather than left to the compiler.
+// Whether the processor gathers bits under a mask in one fast instruction
+// (BMI2's PEXT): found once. AMD's processors before Zen 3 (family 0x19), and
+// Hygon's built on them, have it but decode it in microcode, where it takes
+// up to hundreds of cycles: they take the portable step. The build targets
+// baseline x86-64, so the instruction is written out rather than left to the
+// compiler.
 #if defined(__x86_64__) && defined(__GNUC__)
 inline bool hasBitExtract() {
     static const bool has = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("bmi2") != 0;
+        if (!__builtin_cpu_supports("bmi2")) return false;
+        unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+        if (!__get_cpuid(0, &eax, &ebx, &ecx, &edx)) return false;
+        const bool amd = ebx == 0x68747541u || ebx == 0x6F677948u;  // "Auth"enticAMD, "Hygo"nGenuine
+        if (!amd) return true;
+        if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+        unsigned family = (eax >> 8) & 0xF;
+        if (family == 0xF) family += (eax >> 20) & 0xFF;
+        return family >= 0x19;
     }();
     return has;
 }
