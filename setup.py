@@ -3,21 +3,32 @@ Debian's setuptools and pybind11 and nothing from a package registry:
 
     pip install --no-build-isolation .
 
-The extension is compiled here from the library's sources (the files that
-CMake's vtsnap_library takes from terminal/ and snapshot/) and the binding.
+The extension is compiled here from the library's sources, the files that
+CMake's vtsnap_library takes from terminal/ and snapshot/ (read from their
+CMakeLists.txt), and the binding.
 """
 
-import glob
+import os
 import re
 
-from pybind11.setup_helpers import Pybind11Extension, build_ext
+from pybind11.setup_helpers import ParallelCompile, Pybind11Extension, build_ext
 from setuptools import setup
+
+# One compiler per CPU.
+ParallelCompile().install()
 
 # The version is the project's, as CMake declares it.
 VERSION = re.search(r"project\(vtsnap VERSION ([0-9.]+)", open("CMakeLists.txt").read()).group(1)
 
-LIBRARY = sorted(glob.glob("terminal/*.cpp")) + [
-    "snapshot/asciicast.cpp", "snapshot/render.cpp", "snapshot/page.cpp", "snapshot/emulator.cpp"]
+
+def library_sources(folder):
+    """The sources `target_sources(vtsnap_library PRIVATE ...)` adds in `folder`."""
+    lists = open(os.path.join(folder, "CMakeLists.txt")).read()
+    blocks = re.findall(r"target_sources\(vtsnap_library PRIVATE([^)]*)\)", lists)
+    return [os.path.join(folder, name) for block in blocks for name in re.sub(r"#.*", "", block).split()]
+
+
+LIBRARY = library_sources("terminal") + library_sources("snapshot")
 
 setup(
     name="vtsnap",
@@ -30,6 +41,7 @@ setup(
     cmdclass={"build_ext": build_ext},
     python_requires=">=3.9",
     zip_safe=False,
-    # setuptools' own work goes inside CMake's build tree, out of its way.
-    options={"build": {"build_base": "build/setuptools"}},
+    # setuptools' own work goes inside CMake's build tree, out of its way, and
+    # is done afresh each time: it would keep objects whose headers changed.
+    options={"build": {"build_base": "build/setuptools", "force": True}},
 )

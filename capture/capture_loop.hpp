@@ -25,13 +25,13 @@
 #include <string_view>
 #include <vector>
 
+#include "capture/screen_size.hpp"
 #include "snapshot/captured_screen.hpp"
 #include "snapshot/recording.hpp"
 #include "snapshot/output_file.hpp"
 #include "snapshot/outputs.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
-#include "terminal/screen_size.hpp"
 
 namespace vtsnap {
 

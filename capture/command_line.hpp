@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "capture/screen_size.hpp"
 #include "snapshot/outputs.hpp"
-#include "terminal/screen_size.hpp"
 
 namespace vtsnap {
 

@@ -44,6 +44,8 @@ constexpr auto kDrainLimit = std::chrono::milliseconds(1000);
 // While nothing holds the terminal's slave end open, the reader looks again
 // this often, since the child may reopen it through /dev/tty.
 constexpr int kHangupRetryMs = 100;
+// The reader's blocks read back to back before it polls again.
+constexpr int kReadBurst = 16;
 
 class Fd {
 public:
@@ -248,10 +250,17 @@ void* readerThread(void* parameter) {
             drainEnd = Clock::now() + kDrainLimit;
         }
         if (fds[1].revents != 0) {
-            const ssize_t n = read(context.master, buffer, sizeof buffer);
-            if (n > 0) {
+            // A terminal hands over at most a few KB a read, and each read has
+            // the kernel fetch the next while the block is decoded: reading
+            // again at once finds it ready, where a poll first would cost a
+            // call a block. The end of the child is looked for between bursts.
+            ssize_t n;
+            int blocks = 0;
+            while ((n = read(context.master, buffer, sizeof buffer)) > 0) {
                 context.loop->feed(buffer, static_cast<std::size_t>(n));
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                if (++blocks == kReadBurst) break;
+            }
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
                 // EIO: nothing holds the terminal open any more, and all that
                 // was written to it has been read.
                 if (draining) break;

@@ -1,5 +1,5 @@
-// asciicast lines from arbitrary bytes: the reader takes any line without
-// harm, and whatever output the encoder is given, cut anywhere, comes back
+// asciicast lines from arbitrary bytes: the readers (and the replay's)
+// take any line without harm, and whatever output the encoder is given, cut anywhere, comes back
 // from its events as valid UTF-8, byte for byte where it was UTF-8 already,
 // in lines that hold no raw control character or separator.
 //
@@ -22,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vtsnap::readAsciicastHeader(output);
     vtsnap::AsciicastEvent event;
     vtsnap::readAsciicastEvent(output, event);
+    vtsnap::replayInput(output, output);
+    vtsnap::AsciicastReplay(3, 1.0).next(output);
 
     const std::size_t cut = data[0] % (output.size() + 1);
     vtsnap::AsciicastEncoder encoder;

@@ -215,7 +215,8 @@ PYBIND11_MODULE(_vtsnap, m) {
                        "Feed it bytes with feed(), then read it with lines(), text(), cell() and cursor. One "
                        "Screen may be fed from one thread while others wait; the GIL is released while it "
                        "decodes.")
-        .def(py::init<long long, long long>(), py::arg("cols") = 120, py::arg("rows") = 100,
+        .def(py::init<long long, long long>(), py::arg("cols") = Emulator::kDefaultCols,
+             py::arg("rows") = Emulator::kDefaultRows,
              "Makes a blank screen. Raises ValueError for a size outside 1 to 32767.")
         .def("feed", &Screen::feed, py::arg("data"),
              "Decodes `data`: bytes, a bytearray, a memoryview, or a str (taken as UTF-8). Feeding a stream in "
@@ -248,5 +249,5 @@ PYBIND11_MODULE(_vtsnap, m) {
 
     m.def("render_bytes", &renderBytes, py::arg("data"), py::arg("cols") = py::none(), py::arg("rows") = py::none(),
           py::arg("color") = false,
-          "The bytes of the screen file for a raw output stream or an asciicast v2 recording.");
+          "The bytes of the screen file for a raw output stream or an asciicast recording (version 2 or 3).");
 }

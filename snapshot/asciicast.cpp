@@ -414,4 +414,65 @@ bool readAsciicastEvent(std::string_view line, AsciicastEvent& event) {
            reader.atEnd();
 }
 
+namespace {
+
+std::string_view withoutByteOrderMark(std::string_view line) {
+    if (line.starts_with(kByteOrderMark)) line.remove_prefix(kByteOrderMark.size());
+    return line;
+}
+
+bool blank(std::string_view line) { return line.find_first_not_of(" \t\r") == std::string_view::npos; }
+
+// The version on the second line of a version 1 recording spread over
+// lines, `"version": N,`; -1 for any other line.
+int spreadVersion(std::string_view line) {
+    const std::size_t key = line.find_first_not_of(" \t");
+    if (key == std::string_view::npos || line.substr(key, 9) != "\"version\"") return -1;
+    std::size_t at = line.find_first_not_of(" \t", key + 9);
+    if (at == std::string_view::npos || line[at] != ':') return -1;
+    at = line.find_first_not_of(" \t", at + 1);
+    int version = 0;
+    if (at == std::string_view::npos) return -1;
+    const auto result = std::from_chars(line.data() + at, line.data() + line.size(), version);
+    return result.ec == std::errc() ? version : -1;
+}
+
+}  // namespace
+
+bool needsSecondLine(std::string_view first) {
+    first = withoutByteOrderMark(first);
+    return first.starts_with('{') && blank(first.substr(1));
+}
+
+ReplayInput replayInput(std::string_view first, std::optional<std::string_view> second) {
+    ReplayInput input;
+    first = withoutByteOrderMark(first);
+    if (!first.starts_with('{')) return input;
+    if (const std::optional<AsciicastHeader> header = readAsciicastHeader(first)) {
+        input.header = *header;
+        const bool read = header->version == 2 || header->version == 3;
+        input.kind = read ? ReplayInput::Kind::Recording : ReplayInput::Kind::OtherVersion;
+    } else if (second && needsSecondLine(first)) {
+        if (const int version = spreadVersion(*second); version >= 0) {
+            input.header.version = version;
+            input.kind = ReplayInput::Kind::OtherVersion;
+        }
+    }
+    return input;
+}
+
+std::string notReplayedMessage(int version) {
+    const std::string which = version > 0 ? "version " + std::to_string(version) : "an unknown version";
+    return "an asciicast recording of " + which + ", which is not read (versions 2 and 3 are)";
+}
+
+AsciicastReplay::Step AsciicastReplay::next(std::string_view line) {
+    if (blank(line) || (version_ == 3 && line.starts_with('#'))) return Step::Skip;
+    if (!readAsciicastEvent(line, event_)) return Step::NotEvent;
+    // Version 3 times each event from the one before.
+    seconds_ = version_ == 3 ? seconds_ + event_.seconds : event_.seconds;
+    if (until_ && seconds_ > *until_) return Step::Done;
+    return event_.type == "o" ? Step::Output : Step::Skip;
+}
+
 }  // namespace vtsnap

@@ -64,4 +64,44 @@ struct AsciicastEvent {
 // One event line, `[number, "type", "text"]`; false when it is anything else.
 bool readAsciicastEvent(std::string_view line, AsciicastEvent& event);
 
+// How a replay (vtsnap-render, the library's renderFile) takes its input,
+// told by the first line, without its line end and after any UTF-8
+// byte-order mark: a header of version 2 or 3 begins a recording; a header of
+// another version, or a lone "{" whose next line is `"version": N,` (version
+// 1, which writers spread over lines), is a recording that is not read;
+// anything else is a raw stream.
+struct ReplayInput {
+    enum class Kind { Raw, Recording, OtherVersion } kind = Kind::Raw;
+    AsciicastHeader header;  // its version, and a recording's size
+};
+// True when `first` is a lone "{", which the second line decides.
+bool needsSecondLine(std::string_view first);
+ReplayInput replayInput(std::string_view first, std::optional<std::string_view> second = std::nullopt);
+// What a replay says of a recording of another version.
+std::string notReplayedMessage(int version);
+
+// A recording's lines after its header, one at a time, as a replay takes
+// them: blank lines and version 3's comments skipped, output events given to
+// be fed, up to the moment `until` (in seconds from the start).
+class AsciicastReplay {
+public:
+    enum class Step {
+        Output,    // feed output()
+        Skip,      // nothing to feed: a blank line, a comment, another kind of event
+        Done,      // past the moment: the replay ends here
+        NotEvent,  // the line is not an asciicast event
+    };
+
+    explicit AsciicastReplay(int version, std::optional<double> until = std::nullopt)
+        : version_(version), until_(until) {}
+    Step next(std::string_view line);
+    std::string_view output() const { return event_.text; }
+
+private:
+    int version_;
+    std::optional<double> until_;
+    double seconds_ = 0;
+    AsciicastEvent event_;
+};
+
 }  // namespace vtsnap

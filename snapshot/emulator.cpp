@@ -126,31 +126,44 @@ std::string Emulator::transcript() const {
 std::string renderFile(std::string_view input, bool color, std::int32_t cols, std::int32_t rows) {
     checkedSize(cols, 0, "cols");
     checkedSize(rows, 0, "rows");
-    // A recording is known by its header, as vtsnap-render knows it.
-    std::optional<AsciicastHeader> header;
+    // A recording is known by its first lines, as vtsnap-render knows it.
     std::size_t at = 0;
-    if (!input.empty() && input.front() == '{') {
-        const std::size_t end = input.find('\n');
-        header = readAsciicastHeader(input.substr(0, end));
-        if (header) at = end == input.npos ? input.size() : end + 1;
+    auto nextLine = [&] {
+        const std::size_t end = std::min(input.find('\n', at), input.size());
+        const std::string_view line = input.substr(at, end - at);
+        at = end + 1;
+        return line;
+    };
+    ReplayInput read;
+    std::size_t events = 0;  // where a recording's events begin
+    if (!input.empty()) {
+        const std::string_view first = nextLine();
+        events = at;
+        const bool twoLines = at < input.size() && needsSecondLine(first);
+        read = replayInput(first, twoLines ? std::optional<std::string_view>(nextLine()) : std::nullopt);
     }
-    const std::int32_t height = rows != 0 ? rows : header && header->height != 0 ? header->height : 100;
-    const std::int32_t width = cols != 0 ? cols : header && header->width != 0 ? header->width : 120;
-    Emulator emulator(std::min(width, Emulator::kMaxSize), std::min(height, Emulator::kMaxSize));
-    if (!header) {
+    if (read.kind == ReplayInput::Kind::OtherVersion)
+        throw std::invalid_argument(notReplayedMessage(read.header.version));
+    const bool recording = read.kind == ReplayInput::Kind::Recording;
+    // The size asked for, else the recording's (none for a raw stream), else
+    // the default. A header's sizes are within kMaxSize.
+    const std::int32_t width = cols != 0 ? cols : read.header.width;
+    const std::int32_t height = rows != 0 ? rows : read.header.height;
+    Emulator emulator(width != 0 ? width : Emulator::kDefaultCols, height != 0 ? height : Emulator::kDefaultRows);
+    if (!recording) {
         emulator.feed(input);
         return emulator.file(color);
     }
-    AsciicastEvent event;
+    at = events;
+    AsciicastReplay replay(read.header.version);
     for (std::uint64_t number = 2; at < input.size(); ++number) {
-        std::size_t end = input.find('\n', at);
-        if (end == input.npos) end = input.size();
-        const std::string_view line = input.substr(at, end - at);
-        at = end + 1;
-        if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
-        if (!readAsciicastEvent(line, event))
-            throw std::invalid_argument("line " + std::to_string(number) + " of the recording is not an asciicast event");
-        if (event.type == "o") emulator.feed(event.text);
+        switch (replay.next(nextLine())) {
+        case AsciicastReplay::Step::Output: emulator.feed(replay.output()); break;
+        case AsciicastReplay::Step::NotEvent:
+            throw std::invalid_argument("line " + std::to_string(number) + " is not an asciicast event");
+        case AsciicastReplay::Step::Skip:
+        case AsciicastReplay::Step::Done: break;
+        }
     }
     return emulator.file(color);
 }

@@ -125,6 +125,11 @@ void appendUtf8(std::string& out, char32_t c) {
 
 namespace {
 
+// Or-ed over a run of cells, below 0x80 when every cell is ASCII written as
+// its own byte: a continuation cell (0) wraps round to fail, like a character
+// beyond ASCII or one with marks.
+constexpr char32_t asciiTest(char32_t cell) { return cell | (cell - 1); }
+
 // The room the marks of a row's cells take, at most.
 std::size_t marksRoom(std::span<const CellMarks> marks) {
     std::size_t room = 0;
@@ -147,14 +152,13 @@ char* putUtf8(char* out, const char32_t* cells, std::int32_t col, std::int32_t c
 // A run of one colour, most often plain ASCII: narrowed in one pass that also
 // tells, and written again as UTF-8 otherwise.
 char* putRun(char* out, const char32_t* cells, CellRun run, MarksCursor& marks) {
-    // A continuation cell (0) wraps round to fail the test, like non-ASCII.
     const char32_t* first = cells + run.col;
     char32_t any = 0;
     for (std::int32_t i = 0; i < run.width; ++i) {
-        any |= first[i] - 1;
+        any |= asciiTest(first[i]);
         out[i] = static_cast<char>(first[i]);
     }
-    return any < 0x7F ? out + run.width : putUtf8(out, cells, run.col, run.width, marks);
+    return any < 0x80 ? out + run.width : putUtf8(out, cells, run.col, run.width, marks);
 }
 
 }  // namespace
@@ -191,10 +195,10 @@ std::size_t renderAsciiRow(char* out, const char32_t* text, std::int32_t cols) {
     const auto count = static_cast<std::size_t>(cols);
     char32_t any = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        any |= text[i] - 1;  // a continuation cell (0) fails the test too
+        any |= asciiTest(text[i]);
         out[i] = static_cast<char>(text[i]);
     }
-    if (any >= 0x7F) return 0;
+    if (any >= 0x80) return 0;
     const std::size_t length = trimmedLength(out, count);
     out[length] = '\r';
     out[length + 1] = '\n';

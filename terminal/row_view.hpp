@@ -93,10 +93,14 @@ public:
     }
     // The runs of one colour from `from` (the first cell of a character) up
     // to `to`, left to right.
-    class Runs;
+    class RunWalk;
+    template <class Walk>
+    class Range;
+    using Runs = Range<RunWalk>;
     Runs runs(std::int32_t from, std::int32_t to) const;
     // The characters from `from` up to `to`, left to right, each once.
-    class Characters;
+    class CharacterWalk;
+    using Characters = Range<CharacterWalk>;
     Characters characters(std::int32_t from, std::int32_t to) const;
 
 private:
@@ -113,63 +117,69 @@ private:
     std::int32_t cols_;
 };
 
-// The ranges end in a sentinel: the iterator knows where it stops.
-class RowView::Runs {
+// The runs of one colour, one at a time.
+class RowView::RunWalk {
 public:
-    class iterator {
-    public:
-        using value_type = CellRun;
-        using difference_type = std::ptrdiff_t;
-        iterator() = default;
-        iterator(const RowView* row, std::int32_t from, std::int32_t to) : row_(row), to_(to) { advance(from); }
-        const CellRun& operator*() const { return run_; }
-        const CellRun* operator->() const { return &run_; }
-        iterator& operator++() {
-            advance(run_.col + run_.width);
-            return *this;
-        }
-        iterator operator++(int) {
-            iterator before = *this;
-            ++*this;
-            return before;
-        }
-        friend bool operator==(const iterator& i, std::default_sentinel_t) { return i.run_.width == 0; }
-
-    private:
-        void advance(std::int32_t col) { run_ = col < to_ ? row_->runAt(col, to_) : CellRun{to_, 0, {}}; }
-
-        const RowView* row_ = nullptr;
-        std::int32_t to_ = 0;
-        CellRun run_;
-    };
-
-    // The range keeps a copy of the view, so that it may be read from a
-    // temporary one: `for (CellRun run : screen.row(r).runs(...))`.
-    Runs(const RowView& row, std::int32_t from, std::int32_t to) : row_(row), from_(from), to_(to) {}
-    iterator begin() const { return {&row_, from_, to_}; }
-    std::default_sentinel_t end() const { return {}; }
+    using value_type = CellRun;
+    RunWalk() = default;
+    RunWalk(const RowView* row, std::int32_t from, std::int32_t to) : row_(row), to_(to) { advance(from); }
+    const CellRun& value() const { return run_; }
+    void next() { advance(run_.col + run_.width); }
+    bool done() const { return run_.width == 0; }
 
 private:
-    RowView row_;
-    std::int32_t from_;
-    std::int32_t to_;
+    void advance(std::int32_t col) { run_ = col < to_ ? row_->runAt(col, to_) : CellRun{to_, 0, {}}; }
+
+    const RowView* row_ = nullptr;
+    std::int32_t to_ = 0;
+    CellRun run_;
 };
 
-class RowView::Characters {
+// The characters with their marks, one at a time.
+class RowView::CharacterWalk {
+public:
+    using value_type = CellText;
+    CharacterWalk() = default;
+    CharacterWalk(const RowView* row, std::int32_t from, std::int32_t to) : row_(row), to_(to), marks_(row->marks_) {
+        advance(from);
+    }
+    const CellText& value() const { return text_; }
+    void next() { advance(text_.col + (text_.width == 0 ? 1 : text_.width)); }
+    // Ends at `to`, or just past it where a wide character crosses it.
+    bool done() const { return text_.col >= to_; }
+
+private:
+    void advance(std::int32_t col) {
+        if (col >= to_) {
+            text_.col = col;
+            return;
+        }
+        const char32_t cell = row_->chars_[col];
+        text_ = row_->cellAt(col, (cell & kHasMarks) != 0 ? marks_.take(col) : std::u32string_view{});
+    }
+
+    const RowView* row_ = nullptr;
+    std::int32_t to_ = 0;
+    MarksCursor marks_{{}};
+    CellText text_;
+};
+
+// A walk as a range that ends in a sentinel: the iterator knows where it
+// stops. The range keeps a copy of the view, so that it may be read from a
+// temporary one: `for (CellRun run : screen.row(r).runs(...))`.
+template <class Walk>
+class RowView::Range {
 public:
     class iterator {
     public:
-        using value_type = CellText;
+        using value_type = typename Walk::value_type;
         using difference_type = std::ptrdiff_t;
         iterator() = default;
-        iterator(const RowView* row, std::int32_t from, std::int32_t to)
-            : row_(row), to_(to), marks_(row->marks_) {
-            advance(from);
-        }
-        const CellText& operator*() const { return text_; }
-        const CellText* operator->() const { return &text_; }
+        explicit iterator(const Walk& walk) : walk_(walk) {}
+        const value_type& operator*() const { return walk_.value(); }
+        const value_type* operator->() const { return &walk_.value(); }
         iterator& operator++() {
-            advance(text_.col + (text_.width == 0 ? 1 : text_.width));
+            walk_.next();
             return *this;
         }
         iterator operator++(int) {
@@ -177,28 +187,14 @@ public:
             ++*this;
             return before;
         }
-        // Ends at `to`, or just past it where a wide character crosses it.
-        friend bool operator==(const iterator& i, std::default_sentinel_t) { return i.text_.col >= i.to_; }
+        friend bool operator==(const iterator& i, std::default_sentinel_t) { return i.walk_.done(); }
 
     private:
-        void advance(std::int32_t col) {
-            if (col >= to_) {
-                text_.col = col;
-                return;
-            }
-            const char32_t cell = row_->chars_[col];
-            text_ = row_->cellAt(col, (cell & kHasMarks) != 0 ? marks_.take(col) : std::u32string_view{});
-        }
-
-        const RowView* row_ = nullptr;
-        std::int32_t to_ = 0;
-        MarksCursor marks_{{}};
-        CellText text_;
+        Walk walk_;
     };
 
-    // As Runs, a copy of the view.
-    Characters(const RowView& row, std::int32_t from, std::int32_t to) : row_(row), from_(from), to_(to) {}
-    iterator begin() const { return {&row_, from_, to_}; }
+    Range(const RowView& row, std::int32_t from, std::int32_t to) : row_(row), from_(from), to_(to) {}
+    iterator begin() const { return iterator(Walk(&row_, from_, to_)); }
     std::default_sentinel_t end() const { return {}; }
 
 private:

@@ -16,9 +16,10 @@ packages=(
   asciinema
   # The character width table's generator and its data.
   python3 unicode-data
-  # The Python module: built with pybind11 for /usr/bin/python3, installed with pip and setuptools, tested with
-  # pytest and timed against pyte.
-  python3-dev pybind11-dev python3-pybind11 python3-setuptools python3-pip python3-pytest python3-pyte
+  # The Python module: built with pybind11 for /usr/bin/python3, installed with pip, setuptools and wheel into a
+  # virtual environment, tested with pytest and timed against pyte.
+  python3-dev pybind11-dev python3-pybind11 python3-setuptools python3-pip python3-wheel python3-venv python3-pytest
+  python3-pyte
   # The page's browser test: headless Chromium, a monospace font, and fonts for wide characters whose glyphs are
   # not two columns wide, as on users' machines.
   chromium fonts-dejavu-core fonts-wqy-microhei fonts-noto-color-emoji

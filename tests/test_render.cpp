@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "snapshot/render.hpp"
 #include "tests/render_stream.hpp"
@@ -149,6 +150,42 @@ TEST(RenderColor, ColourValuesToSequences) {
                   fileOf({std::string(c.fg) + "f" CSI "0m", std::string(c.bg) + "b" CSI "0m"}))
             << "colour " << c.value;
     }
+}
+
+// The fast path takes every row of ASCII text, whichever characters it mixes,
+// and leaves every other row to renderRow, which writes the same line.
+TEST(RenderRows, AsciiRowsTakeTheFastPath) {
+    const struct {
+        std::u32string_view cells;
+        bool ascii;
+    } cases[] = {
+        {U"plain text: a space and all 26 letters", true},
+        {U" !\"#$%&'()*+,-./0123456789:;<=>?@AZ[\\]^_`az{|}~", true},
+        {U"\tafter a TAB", true},
+        {U"caf\u00E9", false},
+        {U"\u0080 C1 would be two bytes", false},
+        {std::u32string_view(U"a\0b", 3), false},  // a continuation cell
+        {U"\u4E2D\u6587 wide", false},
+        {U"\U0001F600 emoji", false},
+    };
+    const std::vector<CellAttr> plain(120);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        std::u32string row(cases[i].cells);
+        row.resize(120, U' ');
+        std::string fast(122, '\0');
+        const std::size_t length = renderAsciiRow(fast.data(), row.data(), 120);
+        EXPECT_EQ(length != 0, cases[i].ascii) << "case " << i;
+        std::string general;
+        renderRow(general, RowView(row.data(), plain.data(), {}, 120), false);
+        if (length != 0) {
+            EXPECT_EQ(fast.substr(0, length), general) << "case " << i;
+        }
+    }
+    // A character with marks has more to write than its cell.
+    std::u32string marked(120, U'e');
+    marked[3] |= kHasMarks;
+    std::string fast(122, '\0');
+    EXPECT_EQ(renderAsciiRow(fast.data(), marked.data(), 120), 0u);
 }
 
 // Characters of every plane beyond ASCII and C1 (every one of the first),

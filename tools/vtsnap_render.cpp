@@ -57,12 +57,13 @@
 
 #include "capture/about.hpp"
 #include "capture/command_line.hpp"
+#include "capture/screen_size.hpp"
 #include "snapshot/asciicast.hpp"
 #include "snapshot/captured_screen.hpp"
 #include "snapshot/outputs.hpp"
+#include "snapshot/render.hpp"
 #include "snapshot/transcript.hpp"
 #include "terminal/screen.hpp"
-#include "terminal/screen_size.hpp"
 #include "tools/binary_stdio.hpp"
 
 namespace vtsnap {
@@ -113,17 +114,6 @@ struct Options {
     OutputPaths<std::string> paths;
 };
 
-// Option names in any case, as vtsnap takes them: `arg` starts with the
-// lower-case `name`.
-bool startsWithName(std::string_view arg, std::string_view name) {
-    if (arg.size() < name.size()) return false;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const char c = arg[i] >= 'A' && arg[i] <= 'Z' ? static_cast<char>(arg[i] - 'A' + 'a') : arg[i];
-        if (c != name[i]) return false;
-    }
-    return true;
-}
-
 // Digits only: a block size of "4k" or "-1" is a mistake worth reporting.
 bool readChunk(std::string_view text, std::size_t& chunk) {
     if (text.empty() || text.size() > 7) return false;
@@ -152,18 +142,19 @@ bool parseArguments(int argc, char** argv, Options& options) {
     for (; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg.size() < 2 || arg[0] != '-') break;
-        // -rows= and -cols= read their number as vtsnap reads -rows=.
-        if (startsWithName(arg, "-rows=")) {
+        // Option names in any case, as vtsnap takes them; -rows= and -cols=
+        // read their number as vtsnap reads -rows=.
+        if (startsWithNoCase(arg, "-rows=")) {
             const std::int32_t asked = askedSize(readInt(arg.substr(6)), 0);
             if (asked != 0) options.rows = asked;
-        } else if (startsWithName(arg, "-cols=")) {
+        } else if (startsWithNoCase(arg, "-cols=")) {
             const std::int32_t asked = askedSize(readInt(arg.substr(6)), 0);
             if (asked != 0) options.cols = asked;
-        } else if (startsWithName(arg, "-at=")) {
+        } else if (startsWithNoCase(arg, "-at=")) {
             if (!readSeconds(arg.substr(4), options.at)) return false;
-        } else if (arg.size() == 6 && startsWithName(arg, "-color")) {
+        } else if (equalsNoCase(arg, "-color")) {
             options.color = true;
-        } else if (startsWithName(arg, "-chunk=")) {
+        } else if (startsWithNoCase(arg, "-chunk=")) {
             if (!readChunk(arg.substr(7), options.chunk)) return false;
         } else if (std::string_view path; const auto output = outputOption(arg, true, path)) {
             options.paths[indexOf(*output)] = std::string(path);
@@ -314,60 +305,31 @@ enum class InputKind {
     Refused,    // a recording of another version: reported
 };
 
-// A value as a message shows it: the version a recording gives, say.
-void reportVersion(const std::string& shownInput, int version) {
-    const std::string which = version > 0 ? "version " + std::to_string(version) : "an unknown version";
-    std::fprintf(stderr, "vtsnap-render: %s: an asciicast recording of %s, which is not read (versions 2 and 3 are)\n",
-                 shownInput.c_str(), which.c_str());
-}
-
-// The second line of a version 1 recording spread over lines, `"version": N,`.
-int spreadVersion(std::string_view line) {
-    const std::size_t key = line.find_first_not_of(" \t");
-    if (key == std::string_view::npos || line.substr(key, 9) != "\"version\"") return -1;
-    std::size_t at = line.find_first_not_of(" \t", key + 9);
-    if (at == std::string_view::npos || line[at] != ':') return -1;
-    at = line.find_first_not_of(" \t", at + 1);
-    int version = 0;
-    if (at == std::string_view::npos) return -1;
-    const auto result = std::from_chars(line.data() + at, line.data() + line.size(), version);
-    return result.ec == std::errc() ? version : -1;
-}
-
 // Reads the header when the input is an asciicast recording, a UTF-8
 // byte-order mark before it allowed; otherwise leaves the input as it was.
 InputKind readHeader(Input& input, const std::string& shownInput, AsciicastHeader& header) {
-    constexpr std::string_view kBom = "\xEF\xBB\xBF";
     const int first = input.peek();
-    if (first != '{' && first != static_cast<unsigned char>(kBom[0])) return InputKind::Raw;
-    std::string line;
+    if (first != '{' && first != static_cast<unsigned char>(kByteOrderMark[0])) return InputKind::Raw;
+    std::string line, next;
     const Input::Line got = input.line(line, kMaxLine);
-    std::string_view text = line;
-    if (text.starts_with(kBom)) text.remove_prefix(kBom.size());
-    std::optional<AsciicastHeader> read;
-    if ((got == Input::Line::Ended || got == Input::Line::Last) && text.starts_with('{'))
-        read = readAsciicastHeader(text);
-    if (read) {
-        if (read->version != 2 && read->version != 3) {
-            reportVersion(shownInput, read->version);
-            return InputKind::Refused;
-        }
-        header = *read;
-        return InputKind::Recording;
+    Input::Line second = Input::Line::None;
+    if (got == Input::Line::Ended && needsSecondLine(line)) second = input.line(next, kMaxLine);
+    ReplayInput read;
+    if (got == Input::Line::Ended || got == Input::Line::Last) {
+        const bool twoLines = second != Input::Line::None;
+        read = replayInput(line, twoLines ? std::optional<std::string_view>(next) : std::nullopt);
     }
-    std::string back = got == Input::Line::Ended ? line + '\n' : line;
-    // Version 1 is one JSON document, which writers spread over lines.
-    if (got == Input::Line::Ended && text.starts_with('{') &&
-        text.find_first_not_of(" \t\r", 1) == std::string_view::npos) {
-        std::string next;
-        const Input::Line second = input.line(next, kMaxLine);
-        if (const int version = second != Input::Line::None ? spreadVersion(next) : -1; version >= 0) {
-            reportVersion(shownInput, version);
-            return InputKind::Refused;
-        }
-        back += second == Input::Line::Ended ? next + '\n' : next;
+    switch (read.kind) {
+    case ReplayInput::Kind::Recording: header = read.header; return InputKind::Recording;
+    case ReplayInput::Kind::OtherVersion:
+        std::fprintf(stderr, "vtsnap-render: %s: %s\n", shownInput.c_str(),
+                     notReplayedMessage(read.header.version).c_str());
+        return InputKind::Refused;
+    case ReplayInput::Kind::Raw: break;
     }
-    input.unread(back);
+    if (got == Input::Line::Ended) line += '\n';
+    if (second == Input::Line::Ended) next += '\n';
+    input.unread(line + next);
     return InputKind::Raw;
 }
 
@@ -399,12 +361,10 @@ bool decodeStream(Input& input, std::size_t chunk, Target& target) {
 }
 
 // Feeds a recording's output events, each as one block, up to `at` seconds.
-// Version 3 times each event from the one before, and has comment lines.
 bool decodeRecording(Input& input, const std::string& shownInput, int version, std::optional<double> at,
                      Target& target) {
     std::string line;
-    AsciicastEvent event;
-    double seconds = 0;
+    AsciicastReplay replay(version, at);
     for (std::uint64_t number = 2;; ++number) {
         const Input::Line got = input.line(line, kMaxLine);
         if (got == Input::Line::None) return true;
@@ -413,21 +373,21 @@ bool decodeRecording(Input& input, const std::string& shownInput, int version, s
                          static_cast<unsigned long long>(number), static_cast<unsigned long long>(kMaxLine >> 20));
             return false;
         }
-        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-        if (version == 3 && line.starts_with('#')) continue;
-        if (!readAsciicastEvent(line, event)) {
+        switch (replay.next(line)) {
+        case AsciicastReplay::Step::Skip: break;
+        case AsciicastReplay::Step::Done: return true;
+        case AsciicastReplay::Step::NotEvent:
             if (input.failed()) return true;  // reported by the caller
             std::fprintf(stderr, "vtsnap-render: %s: line %llu is not an asciicast event\n", shownInput.c_str(),
                          static_cast<unsigned long long>(number));
             return false;
+        case AsciicastReplay::Step::Output: {
+            const std::string_view text = replay.output();
+            if (!target.feed(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())) return false;
+            break;
         }
-        seconds = version == 3 ? seconds + event.seconds : event.seconds;
-        if (at && seconds > *at) return true;
-        if (event.type == "o" &&
-            !target.feed(reinterpret_cast<const std::uint8_t*>(event.text.data()), event.text.size()))
-            return false;
+        }
     }
-    return true;
 }
 
 int run(int argc, char** argv) {

@@ -15,8 +15,11 @@ namespace vtsnap {
 
 class Emulator {
 public:
-    // Sizes run from 1 to kMaxSize, columns and rows alike.
+    // Sizes run from 1 to kMaxSize, columns and rows alike; the default is
+    // the vtsnap tool's screen.
     static constexpr std::int32_t kMaxSize = 32767;
+    static constexpr std::int32_t kDefaultCols = 120;
+    static constexpr std::int32_t kDefaultRows = 100;
 
     // A cell's colour: kDefaultColor, a palette index (0-255, 0-15 the basic
     // and bright colours), or kDirectColor | 0xRRGGBB.
@@ -39,7 +42,7 @@ public:
     };
 
     // Throws std::invalid_argument for a size outside 1 to kMaxSize.
-    explicit Emulator(std::int32_t cols = 120, std::int32_t rows = 100);
+    explicit Emulator(std::int32_t cols = kDefaultCols, std::int32_t rows = kDefaultRows);
     ~Emulator();
     Emulator(Emulator&&) noexcept;
     Emulator& operator=(Emulator&&) noexcept;
@@ -78,9 +81,10 @@ private:
 };
 
 // vtsnap-render in one call: the screen file of a raw output stream or of an
-// asciicast v2 recording. A size of 0 takes the recording's (or 120 x 100).
-// Throws std::invalid_argument for a size outside 0 to kMaxSize, and for a
-// recording with a line that is not an event.
+// asciicast recording of version 2 or 3, told apart as vtsnap-render tells
+// them. A size of 0 takes the recording's (or the default). Throws
+// std::invalid_argument for a size outside 0 to kMaxSize, for a recording of
+// another version, and for one with a line that is not an event.
 std::string renderFile(std::string_view input, bool color = false, std::int32_t cols = 0, std::int32_t rows = 0);
 
 }  // namespace vtsnap

@@ -28,11 +28,12 @@ __all__ = ["Cell", "Screen", "RunResult", "render", "run"]
 def render(data, cols=None, rows=None, color=False):
     """The text of vtsnap's screen file for `data`, without the byte-order mark.
 
-    `data` is a raw output stream or an asciicast v2 recording (bytes,
-    bytearray, memoryview or str), replayed as vtsnap-render replays it. The
-    screen is `cols` x `rows`; None takes a recording's size, or 120 x 100.
-    Raises ValueError for a size outside 1 to 32767 or a recording with a line
-    that is not an event, TypeError for data of another type.
+    `data` is a raw output stream or an asciicast recording of version 2 or 3
+    (bytes, bytearray, memoryview or str), replayed as vtsnap-render replays
+    it. The screen is `cols` x `rows`; None takes a recording's size, or
+    120 x 100. Raises ValueError for a size outside 1 to 32767, a recording of
+    another version or one with a line that is not an event, TypeError for
+    data of another type.
     """
     return render_bytes(data, cols, rows, color)[3:].decode("utf-8")
 

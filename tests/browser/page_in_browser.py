@@ -147,6 +147,32 @@ def chromium(*args):
     return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120, check=True).stdout
 
 
+class Shot:
+    """A file as headless Chromium shows it in one colour scheme, with the cell grid that the corner marks bound
+    (`found` is False without them)."""
+
+    def __init__(self, path, scheme, png):
+        chromium("--window-size=1100,230", "--screenshot=" + png,
+                 *(["--force-dark-mode"] if scheme == DARK else []), "file://" + path)
+        _, _, self.pixels = read_png(png)
+        box = extent(self.pixels, MARK)
+        self.found = box is not None
+        if self.found:
+            self.left, self.top, right, bottom = box
+            self.cell_w, self.cell_h = (right - self.left) / COLS, (bottom - self.top) / ROWS
+
+    def centre(self, row, col):
+        return self.pixels[int(self.top + (row + 0.5) * self.cell_h)][int(self.left + (col + 0.5) * self.cell_w)]
+
+
+def check_cells(check, what, shot, cells):
+    """Each (row, col, background, foreground) cell shows its background, or its foreground where it has none."""
+    for row, col, background, foreground in cells:
+        want = background or foreground
+        got = shot.centre(row, col)
+        check(got == want, "%s: row %d column %d is %02x%02x%02x (got %02x%02x%02x)" % ((what, row, col) + want + got))
+
+
 def main():
     vtsnap, render, work = sys.argv[1:4]
     shutil.rmtree(work, ignore_errors=True)
@@ -181,35 +207,20 @@ def main():
     check(not {"script", "pre", "b"} & set(parser.tags), "no element of the program's making")
 
     for scheme in (LIGHT, DARK):
-        shot = os.path.join(work, "page-%s.png" % scheme)
-        chromium("--window-size=1100,230", "--screenshot=" + shot,
-                 *(["--force-dark-mode"] if scheme == DARK else []), "file://" + page)
-        _, _, pixels = read_png(shot)
-        box = extent(pixels, MARK)
-        check(box is not None, scheme + ": the corner marks are there")
-        if box is None:
+        shot = Shot(page, scheme, os.path.join(work, "page-%s.png" % scheme))
+        check(shot.found, scheme + ": the corner marks are there")
+        if not shot.found:
             continue
-        left, top, right, bottom = box
-        cell_w, cell_h = (right - left) / COLS, (bottom - top) / ROWS
-
-        def centre(row, col):
-            return pixels[int(top + (row + 0.5) * cell_h)][int(left + (col + 0.5) * cell_w)]
-
         fg, bg_default = DEFAULTS[scheme]
-        for row, col, background, foreground in CELLS + [(1, 15, None, fg), (1, 16, bg_default, None),
-                                                         (3, 5, bg_default, None)]:
-            want = background or foreground
-            got = centre(row, col)
-            check(got == want, "%s: row %d column %d is %02x%02x%02x (got %02x%02x%02x)"
-                  % ((scheme, row, col) + want + got))
+        check_cells(check, scheme, shot, CELLS + [(1, 15, None, fg), (1, 16, bg_default, None), (3, 5, bg_default, None)])
 
         # Column 4 begins at the same place after two wide characters as after four narrow ones.
         starts = []
         for row in (4, 5, 6):
-            band = (int(top + row * cell_h) + 2, int(top + (row + 1) * cell_h) - 2)
-            mark = extent(pixels, ALIGN, band)
+            band = (int(shot.top + row * shot.cell_h) + 2, int(shot.top + (row + 1) * shot.cell_h) - 2)
+            mark = extent(shot.pixels, ALIGN, band)
             starts.append(mark[0] if mark else None)
-        expected = left + 4 * cell_w
+        expected = shot.left + 4 * shot.cell_w
         check(None not in starts and max(starts) - min(starts) <= 1 and abs(starts[0] - expected) <= 1.5,
               "%s: column 4 starts at x=%.1f after wide and narrow characters alike (%s)" % (scheme, expected, starts))
 

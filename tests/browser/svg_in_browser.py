@@ -18,7 +18,7 @@ import unicodedata
 import xml.etree.ElementTree as ElementTree
 
 import page_in_browser as page_test
-from page_in_browser import COLS, DARK, DEFAULTS, ESC, FULL, LIGHT, MARK, ROWS, chromium, extent, read_png
+from page_in_browser import COLS, DARK, DEFAULTS, ESC, FULL, LIGHT, ROWS, Shot, check_cells, read_png
 
 SVG = "{http://www.w3.org/2000/svg}"
 CELL_W, CELL_H, MARGIN = 9, 18, 8
@@ -137,27 +137,14 @@ def main():
 
     # Every cell that shows only a background or a full block has the page's colour at its centre.
     for scheme in (LIGHT, DARK):
-        shots = {}
-        for kind, path in (("page", page), ("svg", picture)):
-            shot = os.path.join(work, "%s-%s.png" % (kind, scheme))
-            chromium("--window-size=1100,230", "--screenshot=" + shot,
-                     *(["--force-dark-mode"] if scheme == DARK else []), "file://" + path)
-            _, _, pixels = read_png(shot)
-            box = extent(pixels, MARK)
-            check(box is not None, "%s, %s: the corner marks are there" % (kind, scheme))
-            if box is None:
-                continue
-            left, top, right, bottom = box
-            shots[kind] = (pixels, left, top, (right - left) / COLS, (bottom - top) / ROWS)
-        if len(shots) != 2:
+        shots = {kind: Shot(path, scheme, os.path.join(work, "%s-%s.png" % (kind, scheme)))
+                 for kind, path in (("page", page), ("svg", picture))}
+        for kind, shot in shots.items():
+            check(shot.found, "%s, %s: the corner marks are there" % (kind, scheme))
+        if not all(shot.found for shot in shots.values()):
             continue
-
-        def centre(kind, row, col):
-            pixels, left, top, cell_w, cell_h = shots[kind]
-            return pixels[int(top + (row + 0.5) * cell_h)][int(left + (col + 0.5) * cell_w)]
-
-        _, left, top, cell_w, cell_h = shots["svg"]
-        check((cell_w, cell_h) == (CELL_W, CELL_H) and (left, top) == (MARGIN, MARGIN),
+        svg, shown_page = shots["svg"], shots["page"]
+        check((svg.cell_w, svg.cell_h) == (CELL_W, CELL_H) and (svg.left, svg.top) == (MARGIN, MARGIN),
               "%s: the picture's cells are %dx%d from (%d, %d)" % (scheme, CELL_W, CELL_H, MARGIN, MARGIN))
         compared, differing = 0, []
         for row in range(ROWS):
@@ -166,16 +153,12 @@ def main():
                 if shown.get(col, " ") not in (" ", FULL):
                     continue
                 compared += 1
-                if centre("svg", row, col) != centre("page", row, col):
-                    differing.append((row, col, centre("svg", row, col), centre("page", row, col)))
+                if svg.centre(row, col) != shown_page.centre(row, col):
+                    differing.append((row, col, svg.centre(row, col), shown_page.centre(row, col)))
         check(not differing, "%s: %d cells of blanks and blocks in the page's colours %s"
               % (scheme, compared, differing[:5]))
         fg, bg_default = DEFAULTS[scheme]
-        for row, col, background, foreground in page_test.CELLS + [(1, 15, None, fg), (1, 16, bg_default, None)]:
-            want = background or foreground
-            got = centre("svg", row, col)
-            check(got == want, "%s: row %d column %d is %02x%02x%02x (got %02x%02x%02x)"
-                  % ((scheme, row, col) + want + got))
+        check_cells(check, scheme, svg, page_test.CELLS + [(1, 15, None, fg), (1, 16, bg_default, None)])
 
     # Hostile output: well-formed, nothing of the program's making, the text file's text.
     hostile = os.path.join(work, "hostile.bin")

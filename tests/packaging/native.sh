@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The native build as users get it: installed by `cmake --install` into a
-# temporary prefix, and packed by CPack into a .deb whose control fields,
-# contents and lintian verdict are checked. The installed and the unpacked
-# tools are run on a demo program, and the manual page must render without a
-# warning. Run after the native build (tests/stages/native.sh does).
+# temporary prefix, and packed by CPack into two .debs, the tools and the
+# Python module, whose control fields, contents and lintian verdict are
+# checked. The installed and the unpacked tools are run on a demo program, the
+# manual page must render without a warning, and the unpacked module runs the
+# README's example, as does the module pip installs from the checkout. Run
+# after the native build (tests/stages/native.sh does).
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 source tests/packaging/common.sh
@@ -111,36 +113,49 @@ man_by_name() {
 }
 check "man finds vtsnap and vtsnap-render in the prefix" man_by_name "$prefix/share/man"
 
-# --- the .deb
+# --- the .debs: the tools, and the Python module for the interpreter the
+# build chose
+python=$(sed -n 's/^VTSNAP_PYTHON:[A-Z]*=//p' "$build/CMakeCache.txt")
+python_version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+next_python=$("$python" -c 'import sys; print("%d.%d" % (sys.version_info[0], sys.version_info[1] + 1))')
+ext_suffix=$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
 deb=$work/deb/vtsnap_${version}_${arch}.deb
-made_deb() {
+pydeb=$work/deb/python3-vtsnap_${version}_${arch}.deb
+made_debs() {
   cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb" || return 1
-  [ -f "$deb" ] || { echo "no $deb"; ls "$work/deb"; return 1; }
+  expect_lines "$(basename "$pydeb")
+$(basename "$deb")" "$(cd "$work/deb" && LC_ALL=C ls -- *.deb)"
 }
-check "cpack makes $(basename "$deb")" made_deb
+check "cpack makes $(basename "$deb") and $(basename "$pydeb")" made_debs
 
+# control_fields DEB FIELDS: DEB has a control file and md5sums, each line
+# `field|regex` of FIELDS matches its field, and the long description is
+# indented lines of at most 80 columns.
 control_fields() {
-  local info field expected got
+  local deb=$1 info field expected got
   info=$(dpkg-deb --info "$deb") || return 1
   grep -qE '^ +[0-9]+ bytes, +[0-9]+ lines +control' <<<"$info" || { echo "no control file: $info"; return 1; }
   grep -qE '^ +[0-9]+ bytes, +[0-9]+ lines +md5sums' <<<"$info" || { echo "no md5sums: $info"; return 1; }
   while IFS='|' read -r field expected; do
     got=$(dpkg-deb -f "$deb" "$field" | head -n 1)
     [[ $got =~ ^$expected$ ]] || { echo "$field: '$got' does not match '$expected'"; return 1; }
-  done <<EOF
-Package|vtsnap
-Version|${version//./\\.}
-Architecture|$arch
-Section|utils
-Priority|optional
-Depends|libc6 \(>= [0-9.]+\)
-Maintainer|[^<>]+ <[^<>@ ]+@[^<>@ ]+>
-Installed-Size|[0-9]+
-Description|keeps a text file of a console program's screen
-EOF
-  # The long description: indented lines of at most 80 columns.
+  done <<<"$2"
   awk '/^Description:/ {d = 1; next} d && /^ / {n++; if (length($0) > 80) bad = 1} d && !/^ / {d = 0}
        END {exit !(n > 0 && !bad)}' <(dpkg-deb -f "$deb") || { echo "no or overlong long description"; return 1; }
+}
+common_fields="Source|vtsnap
+Version|${version//./\\.}
+Architecture|$arch
+Priority|optional
+Maintainer|[^<>]+ <[^<>@ ]+@[^<>@ ]+>
+Installed-Size|[0-9]+"
+
+tools_fields() {
+  control_fields "$deb" "Package|vtsnap
+Section|utils
+Depends|libc6 \(>= [0-9.]+\)
+Description|keeps a text file of a console program's screen
+$common_fields" || return 1
   # It names every file the tool writes.
   local described
   described=$(dpkg-deb -f "$deb" Description | tr -s ' \n' ' ')
@@ -148,12 +163,36 @@ EOF
     grep -q "$name" <<<"$described" || { echo "the description does not name the $name"; return 1; }
   done
 }
-check "dpkg-deb --info: the control fields, libc the only dependency" control_fields
+check "dpkg-deb --info vtsnap: the control fields, libc the only dependency" tools_fields
 
-contents() {
-  local listing
-  listing=$(dpkg-deb --contents "$deb") || return 1
-  # Mode, owner, path and link target; times and sizes aside.
+# The module's package needs the Python it was built for, and the libraries
+# dpkg-shlibdeps finds; it byte-compiles the module when installed and
+# cleans up before removal.
+python_fields() {
+  control_fields "$pydeb" "Package|python3-vtsnap
+Section|python
+Depends|python3 \(>= ${python_version//./\\.}~\), python3 \(<< ${next_python//./\\.}\)(, [a-z0-9.+-]+ \(>= [^)]+\))+
+Description|vtsnap's terminal emulator as a Python module
+$common_fields" || return 1
+  local depends script
+  depends=$(dpkg-deb -f "$pydeb" Depends)
+  grep -qE '(^|, )libc6 \(' <<<"$depends" || { echo "no libc6 in: $depends"; return 1; }
+  for script in postinst prerm; do
+    dpkg-deb --info "$pydeb" | grep -qE "^ +[0-9]+ bytes, +[0-9]+ lines +\\* +$script +#!/bin/sh\$" ||
+      { echo "no executable $script"; return 1; }
+  done
+  dpkg-deb --info "$pydeb" postinst | grep -q 'py3compile -p python3-vtsnap' || { echo "no py3compile"; return 1; }
+  dpkg-deb --info "$pydeb" prerm | grep -q 'py3clean -p python3-vtsnap' || { echo "no py3clean"; return 1; }
+}
+check "dpkg-deb --info python3-vtsnap: the control fields, python3 $python_version, py3compile, py3clean" python_fields
+
+# listing DEB: mode, owner, path and link target of each file; times and
+# sizes aside.
+listing() {
+  dpkg-deb --contents "$1" |
+    awk '{line = $1 " " $2 " " $6; for (i = 7; i <= NF; i++) line = line " " $i; print line}' | LC_ALL=C sort -k3
+}
+tools_contents() {
   expect_lines "drwxr-xr-x root/root ./usr/
 drwxr-xr-x root/root ./usr/bin/
 -rwxr-xr-x root/root ./usr/bin/vtsnap
@@ -167,32 +206,75 @@ drwxr-xr-x root/root ./usr/share/doc/vtsnap/
 drwxr-xr-x root/root ./usr/share/man/
 drwxr-xr-x root/root ./usr/share/man/man1/
 lrwxrwxrwx root/root ./usr/share/man/man1/vtsnap-render.1.gz -> vtsnap.1.gz
--rw-r--r-- root/root ./usr/share/man/man1/vtsnap.1.gz" \
-    "$(awk '{line = $1 " " $2 " " $6; for (i = 7; i <= NF; i++) line = line " " $i; print line}' <<<"$listing" |
-       LC_ALL=C sort -k3)"
+-rw-r--r-- root/root ./usr/share/man/man1/vtsnap.1.gz" "$(listing "$deb")"
 }
-check "dpkg-deb --contents: the tools, the manual page, the README, copyright and changelog" contents
+check "dpkg-deb --contents vtsnap: the tools, the manual page, the README, copyright and changelog" tools_contents
+python_contents() {
+  expect_lines "drwxr-xr-x root/root ./usr/
+drwxr-xr-x root/root ./usr/lib/
+drwxr-xr-x root/root ./usr/lib/python3/
+drwxr-xr-x root/root ./usr/lib/python3/dist-packages/
+drwxr-xr-x root/root ./usr/lib/python3/dist-packages/vtsnap/
+-rw-r--r-- root/root ./usr/lib/python3/dist-packages/vtsnap/__init__.py
+-rw-r--r-- root/root ./usr/lib/python3/dist-packages/vtsnap/_vtsnap$ext_suffix
+drwxr-xr-x root/root ./usr/share/
+drwxr-xr-x root/root ./usr/share/doc/
+drwxr-xr-x root/root ./usr/share/doc/python3-vtsnap/
+-rw-r--r-- root/root ./usr/share/doc/python3-vtsnap/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/python3-vtsnap/copyright" "$(listing "$pydeb")"
+}
+check "dpkg-deb --contents python3-vtsnap: the module in dist-packages, copyright and changelog" python_contents
 
+# Both packages unpacked into one root, as they install.
 root=$work/unpacked
+dist_packages=$root/usr/lib/python3/dist-packages
 unpacked() {
-  dpkg-deb -x "$deb" "$root" || return 1
-  file "$root/usr/bin/vtsnap" "$root/usr/bin/vtsnap-render" | grep -v ', stripped$' && return 1
-  zcat "$root/usr/share/doc/vtsnap/changelog.gz" | head -n 1 | grep -qF "vtsnap ($version)" ||
-    { echo "the changelog is not of $version"; return 1; }
+  dpkg-deb -x "$deb" "$root" && dpkg-deb -x "$pydeb" "$root" || return 1
+  file "$root/usr/bin/vtsnap" "$root/usr/bin/vtsnap-render" "$dist_packages/vtsnap/_vtsnap$ext_suffix" |
+    grep -v ', stripped$' && return 1
+  local package
+  for package in vtsnap python3-vtsnap; do
+    zcat "$root/usr/share/doc/$package/changelog.gz" | head -n 1 | grep -qF "vtsnap ($version)" ||
+      { echo "$package: the changelog is not of $version"; return 1; }
+  done
 }
-check "dpkg-deb -x unpacks it: stripped tools, a changelog of $version" unpacked
+check "dpkg-deb -x unpacks them: stripped tools and module, changelogs of $version" unpacked
 check "the unpacked tools run the demo" run_demo "$root/usr/bin" "$work/run-unpacked"
 check "the packed manual page renders without a warning" man_page "$root/usr/share/man/man1/vtsnap.1.gz"
 check "man finds vtsnap and vtsnap-render in the package" man_by_name "$root/usr/share/man"
 
+# one_liner DIR PYTHON...: the README's first lines of Python run, with the
+# module found in DIR (no byte code written there).
+one_liner() {
+  local dir=$1 found
+  shift
+  (cd "$work" && "$@" -B -c 'import vtsnap; s = vtsnap.Screen(20, 3); s.feed(b"hi\x1b[31m!"); print(s.text())') \
+    >"$work/one-liner.txt" || return 1
+  same_bytes <(printf 'hi!\r\n\n') "$work/one-liner.txt" || return 1
+  found=$(cd "$work" && "$@" -B -c 'import vtsnap; print(vtsnap.__file__)') || return 1
+  [[ $found == "$dir"/* ]] || { echo "vtsnap came from $found, not $dir"; return 1; }
+}
+check "Debian's python3 imports the unpacked module and runs the README's example" \
+  one_liner "$dist_packages" env PYTHONPATH="$dist_packages" "$python"
+
 lintian_clean() {
   local status
-  lintian --fail-on error,warning "$deb" >"$work/lintian.txt" 2>&1
+  lintian --fail-on error,warning "$deb" "$pydeb" >"$work/lintian.txt" 2>&1
   status=$?
   grep -v 'running with root privileges' "$work/lintian.txt"
   return "$status"
 }
-check "lintian: no error and no warning" lintian_clean
+check "lintian: no error and no warning on either package" lintian_clean
+
+# --- pip, as the README installs the module: into a virtual environment that
+# sees Debian's packages, from the checkout, with nothing from a registry.
+venv=$work/venv
+pip_installed() {
+  "$python" -m venv --system-site-packages "$venv" || return 1
+  "$venv/bin/pip" install --quiet --no-index --no-build-isolation . || return 1
+}
+check "pip install --no-index --no-build-isolation . into a virtual environment" pip_installed
+check "the pip-installed module runs the README's example" one_liner "$venv/lib" "$venv/bin/python"
 
 echo "packaging (native): $passed passed, $failed failed"
 exit $((failed > 0))

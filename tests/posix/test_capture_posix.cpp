@@ -392,7 +392,7 @@ INSTANTIATE_TEST_SUITE_P(Frames, FramesTest, ::testing::Values("1", "0"),
 // snapshot is written whatever the mode.
 TEST_F(CaptureTest, AnUpdateLeftOpenHoldsSnapshotsBackForASecondAtMost) {
     const std::string marker = (dir_ / "opened").string();
-    Tool tool({"sh", "-c", "printf before; sleep 0.6; printf '\\033[?2026h after'; : >" + marker + "; sleep 2.5",
+    Tool tool({"sh", "-c", "printf before; sleep 0.6; printf '\\033[?2026h after'; : >" + marker + "; sleep 4",
                out()},
               setup_);
     while (tool.running() && !fs::exists(marker)) std::this_thread::sleep_for(2ms);
@@ -403,8 +403,11 @@ TEST_F(CaptureTest, AnUpdateLeftOpenHoldsSnapshotsBackForASecondAtMost) {
             heldFor = std::chrono::duration<double>(Clock::now() - opened).count();
         std::this_thread::sleep_for(5ms);
     }
-    EXPECT_GE(heldFor, 0.9) << "the update held the file back";
-    EXPECT_LT(heldFor, 1.8) << "and not for longer than the limit and a tick";
+    // Unheld, the next tick (0.5 s at most) would show it; the marker may come a little after the bytes.
+    EXPECT_GE(heldFor, 0.75) << "the update held the file back";
+    // The limit and a tick make 1.5 s; an update held to the end would show at 4 s: the margin is for a loaded
+    // machine.
+    EXPECT_LT(heldFor, 3.0) << "and not for longer than the limit and a tick";
     EXPECT_EQ(tool.wait().exitCode, 0);
     EXPECT_EQ(output(), fileOf({"before after"}));
 }

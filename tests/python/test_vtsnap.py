@@ -62,14 +62,33 @@ def test_generated_streams_equal_vtsnap_render(tmp_path):
         assert screen.file_bytes(color) == want, path.name
 
 
-def test_recording_is_replayed(tmp_path):
-    cast = ('{"version": 2, "width": 10, "height": 2}\n'
-            '[0.1, "o", "one\\r\\ntwo"]\n[0.2, "i", "ignored"]\n\n[0.3, "o", "\\r\\n\\u4e2d"]\n')
-    path = tmp_path / "run.cast"
-    path.write_text(cast)
-    assert vtsnap.render(cast) == render_tool(path, tmp_path)[3:].decode() == "two\r\n\u4e2d\r\n"
-    with pytest.raises(ValueError, match="line 3"):
-        vtsnap.render('{"version": 2, "width": 10, "height": 2}\n[0.1, "o", "x"]\nnot an event\n')
+HEADER = '{"version": 2, "width": 10, "height": 2}'
+REPLAYS = {
+    "v2": HEADER + '\n[0.1, "o", "one\\r\\ntwo"]\n[0.2, "i", "ignored"]\n\n[0.3, "o", "\\r\\n\\u4e2d"]\n',
+    "v3": '{"version": 3, "term": {"cols": 10, "rows": 2}}\n# note\n[0.1, "o", "one\\r\\n"]\n[0.2, "o", "two"]',
+    "byte-order mark": "\ufeff" + HEADER + '\n[0.1, "o", "x"]\n',
+    "header alone": HEADER,
+    "raw, like a header": '{"not": "a header"}\nplain\n',
+    "raw, a lone brace": "{\nplain\n",
+    "version 1": '{"version": 1, "width": 10, "height": 2, "stdout": [[0.1, "x"]]}\n',
+    "version 1 spread": '{\n  "version": 1,\n  "width": 10\n}\n',
+    "not an event": HEADER + '\n[0.1, "o", "x"]\nnot an event\n',
+}
+
+
+@pytest.mark.parametrize("name", REPLAYS)
+def test_render_replays_as_vtsnap_render(name, tmp_path):
+    data = REPLAYS[name]
+    path, out = tmp_path / "input", tmp_path / "out.txt"
+    path.write_bytes(data.encode())
+    tool = subprocess.run([os.path.join(BUILD, "vtsnap-render"), str(path), str(out)], capture_output=True)
+    if tool.returncode == 0:
+        assert vtsnap.render(data) == vtsnap.render(data.encode()) == out.read_bytes()[3:].decode()
+    else:
+        assert tool.returncode == 1
+        with pytest.raises(ValueError) as refused:
+            vtsnap.render(data)
+        assert tool.stderr.decode() == f"vtsnap-render: {path}: {refused.value}\n"
 
 
 PROGRAMS = [

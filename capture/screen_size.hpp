@@ -1,5 +1,6 @@
-// The screen's size: always 120 columns wide, the height chosen by -rows=,
-// whose number vtsnap and vtsnap-render read alike.
+// The tools' screen size: always 120 columns wide, the height chosen by
+// -rows=, whose number vtsnap and vtsnap-render read alike (vtsnap-render's
+// -cols= too). The library's sizes are its callers'.
 #pragma once
 
 #include <algorithm>
