@@ -466,6 +466,11 @@ std::string notReplayedMessage(int version) {
     return "an asciicast recording of " + which + ", which is not read (versions 2 and 3 are)";
 }
 
+std::string tooLargeMessage(std::int32_t width, std::int32_t height) {
+    return "the recording's screen, " + std::to_string(width) + " x " + std::to_string(height) + ", has more than " +
+           std::to_string(kMaxRecordingCells) + " cells";
+}
+
 AsciicastReplay::Step AsciicastReplay::next(std::string_view line) {
     if (blank(line) || (version_ == 3 && line.starts_with('#'))) return Step::Skip;
     if (!readAsciicastEvent(line, event_)) return Step::NotEvent;

@@ -74,11 +74,19 @@ struct ReplayInput {
     enum class Kind { Raw, Recording, OtherVersion } kind = Kind::Raw;
     AsciicastHeader header;  // its version, and a recording's size
 };
+// The most cells a recording's header may ask for (about 100 MB of screen in
+// colour): 120 x 32767, vtsnap's largest, fits. A size the caller chooses may
+// be larger.
+constexpr std::int64_t kMaxRecordingCells = std::int64_t{1} << 23;
+
 // True when `first` is a lone "{", which the second line decides.
 bool needsSecondLine(std::string_view first);
 ReplayInput replayInput(std::string_view first, std::optional<std::string_view> second = std::nullopt);
 // What a replay says of a recording of another version.
 std::string notReplayedMessage(int version);
+// What it says of a header that asks for more than kMaxRecordingCells; each
+// replay adds how its caller chooses a size.
+std::string tooLargeMessage(std::int32_t width, std::int32_t height);
 
 // A recording's lines after its header, one at a time, as a replay takes
 // them: blank lines and version 3's comments skipped, output events given to

@@ -149,6 +149,9 @@ std::string renderFile(std::string_view input, bool color, std::int32_t cols, st
     // the default. A header's sizes are within kMaxSize.
     const std::int32_t width = cols != 0 ? cols : read.header.width;
     const std::int32_t height = rows != 0 ? rows : read.header.height;
+    const bool sizedByHeader = (cols == 0 && read.header.width != 0) || (rows == 0 && read.header.height != 0);
+    if (recording && sizedByHeader && std::int64_t{width} * height > kMaxRecordingCells)
+        throw std::invalid_argument(tooLargeMessage(width, height) + "; choose its size with cols and rows");
     Emulator emulator(width != 0 ? width : Emulator::kDefaultCols, height != 0 ? height : Emulator::kDefaultRows);
     if (!recording) {
         emulator.feed(input);

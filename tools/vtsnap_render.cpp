@@ -73,9 +73,6 @@ constexpr std::size_t kDefaultChunk = 4096;
 constexpr std::size_t kMaxChunk = 1048576;
 // A recording's line, and the look at a raw stream that starts like one.
 constexpr std::size_t kMaxLine = 64u << 20;
-// The most cells a recording's header may ask for (about 100 MB of screen in
-// colour): 120 x 32767, vtsnap's largest, fits.
-constexpr std::int64_t kMaxRecordingCells = std::int64_t{1} << 23;
 constexpr const char* kUsage =
     "usage: vtsnap-render [-rows=N] [-cols=N] [-color] [-chunk=N] [-log=FILE] [-html=FILE] [-svg=FILE] "
     "[-at=SECONDS] INPUT OUTPUT\n";
@@ -456,11 +453,8 @@ int run(int argc, char** argv) {
         const bool sizedByHeader =
             recording && ((!options.rows && header.height != 0) || (!options.cols && header.width != 0));
         if (sizedByHeader && static_cast<std::int64_t>(rows) * cols > kMaxRecordingCells) {
-            std::fprintf(stderr,
-                         "vtsnap-render: %s: the recording's screen, %d x %d, has more than %lld cells; "
-                         "choose its size with -cols= and -rows=\n",
-                         shownInput.c_str(), static_cast<int>(cols), static_cast<int>(rows),
-                         static_cast<long long>(kMaxRecordingCells));
+            std::fprintf(stderr, "vtsnap-render: %s: %s; choose its size with -cols= and -rows=\n", shownInput.c_str(),
+                         tooLargeMessage(cols, rows).c_str());
             return 1;
         }
 

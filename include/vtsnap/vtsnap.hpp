@@ -84,7 +84,9 @@ private:
 // asciicast recording of version 2 or 3, told apart as vtsnap-render tells
 // them. A size of 0 takes the recording's (or the default). Throws
 // std::invalid_argument for a size outside 0 to kMaxSize, for a recording of
-// another version, and for one with a line that is not an event.
+// another version, for one whose header asks for more than 8388608 cells
+// (120 x 32767 fits; choose a larger size with cols and rows), and for one
+// with a line that is not an event.
 std::string renderFile(std::string_view input, bool color = false, std::int32_t cols = 0, std::int32_t rows = 0);
 
 }  // namespace vtsnap

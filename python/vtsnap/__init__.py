@@ -32,8 +32,9 @@ def render(data, cols=None, rows=None, color=False):
     (bytes, bytearray, memoryview or str), replayed as vtsnap-render replays
     it. The screen is `cols` x `rows`; None takes a recording's size, or
     120 x 100. Raises ValueError for a size outside 1 to 32767, a recording of
-    another version or one with a line that is not an event, TypeError for
-    data of another type.
+    another version, one whose header asks for more than 8388608 cells (pass
+    `cols` and `rows` to replay it at a size of your choosing) or one with a
+    line that is not an event; TypeError for data of another type.
     """
     return render_bytes(data, cols, rows, color)[3:].decode("utf-8")
 
