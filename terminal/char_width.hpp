@@ -20,39 +20,38 @@ namespace vtsnap {
 namespace char_width_detail {
 
 // Code points that one load answers: the Basic Multilingual Plane (Latin,
-// Greek, Cyrillic, box drawing, CJK, Hangul) and U+1D000 to U+1FFFF (letters
-// for mathematics, emoji), which follow it in the flat table below.
-inline constexpr std::uint32_t kFlatPlaneEnd = 0x10000;
-inline constexpr std::uint32_t kFlatHighStart = 0x1D000;
-inline constexpr std::uint32_t kFlatHighEnd = 0x20000;
-inline constexpr std::uint32_t kFlatCodePoints = kFlatPlaneEnd + (kFlatHighEnd - kFlatHighStart);
+// Greek, Cyrillic, box drawing, CJK, Hangul) and the plane after it (letters
+// for mathematics, emoji).
+inline constexpr std::uint32_t kFlatCodePoints = 0x20000;
+
+// The byte of the generated table that holds the widths of `cp` and of the
+// three code points beside it (from cp & ~3 up), two bits each.
+constexpr std::uint32_t packedWidths(std::uint32_t cp) {
+    using namespace char_width_table;
+    const std::uint32_t block = kWidthBlocks[cp >> kBlockShift];
+    return kWidthCells[block * kBlockBytes + ((cp & ((1u << kBlockShift) - 1)) >> 2)];
+}
 
 // The generated table's two steps, for any code point.
 constexpr int tableWidth(char32_t c) {
-    using namespace char_width_table;
     // Beyond U+10FFFF: read as U+FFFF, a noncharacter (a conditional move).
     const std::uint32_t cp = c < 0x110000 ? static_cast<std::uint32_t>(c) : 0xFFFFu;
-    const std::uint32_t block = kWidthBlocks[cp >> kBlockShift];
-    const std::uint32_t packed = kWidthCells[block * kBlockBytes + ((cp & ((1u << kBlockShift) - 1)) >> 2)];
-    return static_cast<int>((packed >> ((cp & 3) * 2)) & 3) - 1;
+    return static_cast<int>((packedWidths(cp) >> ((cp & 3) * 2)) & 3) - 1;
 }
 
-// A byte a code point (width), for the code points above in order: 76 KB, of
-// which running text touches a few lines. Made at compile time in
-// char_width.cpp, so that only that file pays for making it.
+// A byte a code point (width), for the code points above: 128 KB, of which
+// running text touches a few lines. Made at compile time in char_width.cpp,
+// so that only that file pays for making it.
 extern const std::array<std::int8_t, kFlatCodePoints> kFlatWidths;
 
 }  // namespace char_width_detail
 
-// Whether the BMP or the range above comes next is random in mixed text, so
-// the index is found by arithmetic (a conditional would become a branch); the
-// branch to the two-step table is taken only by the rarer planes.
+// One compare and one load; only the rarer planes take the two steps.
 inline int charWidth(char32_t c) {
     using namespace char_width_detail;
-    if ((c - kFlatPlaneEnd < kFlatHighStart - kFlatPlaneEnd) | (c >= kFlatHighEnd)) [[unlikely]]
+    if (c >= kFlatCodePoints) [[unlikely]]
         return tableWidth(c);
-    const std::uint32_t i = static_cast<std::uint32_t>(c) - (c >> 16) * (kFlatHighStart - kFlatPlaneEnd);
-    return kFlatWidths[i];
+    return kFlatWidths[c];
 }
 
 }  // namespace vtsnap

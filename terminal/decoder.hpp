@@ -13,6 +13,7 @@
 //   void noAction();   // a C1 control, a string, or an invalid sequence ended
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -26,6 +27,9 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <cpuid.h>
 #endif
 
 namespace vtsnap {
@@ -261,38 +265,40 @@ inline constexpr std::array<Utf8Lead, 256> kUtf8Leads = makeLeadTable();
 inline Utf8Lead utf8Lead(std::uint8_t b) { return kUtf8Leads[b]; }
 
 // What a byte says of the well-formed character beyond ASCII it would start,
-// for the run decoder (every byte below 0x80 fails the checks): checks that need no branch of their own, and the
-// lead's share of the code point.
+// for the run decoder: the checks that need no branch of their own, and how
+// to decode it. The ranges the second byte must lie in come to ranges of the
+// code point: below the least one of its length (an overlong form), or one
+// that is never shown (a surrogate, a C1 control, beyond U+10FFFF), which the
+// width answers. A byte that starts no character fails the first check.
 struct Utf8Start {
-    std::uint32_t low;        // the second byte must lie in low..low + span
-    std::uint32_t span;
-    std::uint32_t contMask;   // the third and fourth bytes, where the character
+    std::uint32_t contMask;   // the bytes after the lead, where the character
     std::uint32_t contWant;   // has them, must be continuation bytes
+    std::uint32_t least;      // the least code point of the character's length
     std::uint32_t leadBits;   // the lead's bits, in place
     std::uint32_t shift;      // 6 * (4 - length): drops the bits a short character lacks
+    std::uint32_t fields;     // the character's bits in its bytes, read big-endian
     std::uint32_t unused[2];  // 32 bytes: an index scales by a shift
 };
 
 constexpr std::array<Utf8Start, 256> makeStartTable() {
     std::array<Utf8Start, 256> table{};
     for (unsigned b = 0; b < 0x100; ++b) {
-        Utf8Lead lead = classifyLead(b);
-        // C1 controls (C2 80-9F) are left to the byte-at-a-time path too.
-        if (b == 0xC2) lead.low = 0xA0;
+        const Utf8Lead lead = classifyLead(b);
         Utf8Start& s = table[b];
         if (lead.continuations == 0) {
-            s.low = 0x100;  // no second byte passes
+            s.contWant = 1;  // nothing passes
             continue;
         }
         const unsigned length = lead.continuations + 1u;
-        s.low = lead.low;
-        s.span = static_cast<std::uint32_t>(lead.high - lead.low);
-        for (unsigned i = 2; i < length; ++i) {
+        for (unsigned i = 1; i < length; ++i) {
             s.contMask |= 0xC0u << (8 * i);
             s.contWant |= 0x80u << (8 * i);
         }
+        s.least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
         s.leadBits = (b & (0x7Fu >> length)) << (6 * (length - 1));
         s.shift = 6 * (4 - length);
+        s.fields = (0x7Fu >> length) << 24;
+        for (unsigned i = 1; i < length; ++i) s.fields |= 0x3Fu << (24 - 8 * i);
     }
     return table;
 }
@@ -441,21 +447,139 @@ struct DecodedRun {
     std::size_t count;  // cells written
 };
 
+#if defined(__SSE2__)
+// What each of 64 bytes is, a bit a byte: not printable ASCII (where a step's
+// run of ASCII stops), 0xE0 and up, 0xF0 and up (what a lead's length needs).
+struct TextMasks {
+    std::uint64_t stops;
+    std::uint64_t three;
+    std::uint64_t four;
+};
+
+inline TextMasks textMasks(const std::uint8_t* p) {
+    // As in asciiTextEnd. A byte added to itself is shifted left by one, so
+    // the top bits of b & 2b & 4b say whether b is 0xE0 or above, and with 8b
+    // 0xF0.
+    const __m128i shift = _mm_set1_epi8(0x60);
+    const __m128i limit = _mm_set1_epi8(-33);
+    TextMasks m{0, 0, 0};
+    for (int i = 0; i < 4; ++i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        const __m128i v2 = _mm_add_epi8(v, v);
+        const __m128i v4 = _mm_add_epi8(v2, v2);
+        const __m128i three = _mm_and_si128(_mm_and_si128(v, v2), v4);
+        const auto printable = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmplt_epi8(_mm_add_epi8(v, shift), limit)));
+        m.stops |= static_cast<std::uint64_t>(printable ^ 0xFFFF) << (16 * i);
+        m.three |= static_cast<std::uint64_t>(_mm_movemask_epi8(three)) << (16 * i);
+        m.four |= static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_and_si128(three, _mm_add_epi8(v4, v4)))) << (16 * i);
+    }
+    return m;
+}
+#endif
+
+// Whether the processor gathers bits under a mask in one fast instruction
+// (BMI2's PEXT): found once. AMD's processors before Zen 3 (family 0x19), and
+// Hygon's built on them, have it but decode it in microcode, where it takes
+// up to hundreds of cycles: they take the portable step. The build targets
+// baseline x86-64, so the instruction is written out rather than left to the
+// compiler.
+#if defined(__x86_64__) && defined(__GNUC__)
+inline bool hasBitExtract() {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        if (!__builtin_cpu_supports("bmi2")) return false;
+        unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+        if (!__get_cpuid(0, &eax, &ebx, &ecx, &edx)) return false;
+        const bool amd = ebx == 0x68747541u || ebx == 0x6F677948u;  // "Auth"enticAMD, "Hygo"nGenuine
+        if (!amd) return true;
+        if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+        unsigned family = (eax >> 8) & 0xF;
+        if (family == 0xF) family += (eax >> 20) & 0xFF;
+        return family >= 0x19;
+    }();
+    return has;
+}
+
+inline std::uint32_t bitExtract(std::uint32_t value, std::uint32_t mask) {
+    std::uint32_t out;
+    asm("pext %2, %1, %0" : "=r"(out) : "r"(value), "rm"(mask));
+    return out;
+}
+#else
+inline bool hasBitExtract() { return false; }
+inline std::uint32_t bitExtract(std::uint32_t, std::uint32_t) { return 0; }
+#endif
+
+// The character beyond ASCII at p, written as the cells it takes: its width,
+// or 0 or less when it is broken or never shown. One branch for the checks
+// (a control or DEL fails them), and one for the width: they are nearly
+// always not taken.
+template <bool kBitExtract>
+[[gnu::always_inline]] inline int decodeCharacter(const std::uint8_t* p, char32_t* cells) {
+    std::uint32_t w;
+    std::memcpy(&w, p, 4);
+    const Utf8Start& start = kUtf8Starts[w & 0xFF];
+    char32_t c;
+    if constexpr (kBitExtract) {
+        c = bitExtract(__builtin_bswap32(w), start.fields);
+    } else {
+        const std::uint32_t tail = ((w >> 8 & 0x3F) << 12) | ((w >> 16 & 0x3F) << 6) | (w >> 24 & 0x3F);
+        c = start.leadBits | tail >> start.shift;
+    }
+    if (((w & start.contMask) != start.contWant) | (c < start.least)) return 0;
+    const int width = charWidth(c);
+    cells[0] = c;
+    cells[1] = kWideContinuation;
+    return width;
+}
+
 // Decodes text from p, as long as p is at most `last`, into the cells it
 // takes (a wide character two), until a byte comes that is not printable
 // ASCII or part of a well-formed character beyond it. No character takes more
-// cells than bytes, so `cells` needs room for last - p + 16. Marks and characters that are
-// never shown end the run too: they go one at a time.
+// cells than bytes, so `cells` needs room for last - p + 16. Marks and
+// characters that are never shown end the run too: they go one at a time.
 //
 // In mixed text, whether the next character is ASCII and how long it is are
 // both random, so branching on them mispredicts several times per word. Each
 // step here takes instead the run of printable ASCII that starts the next
 // eight bytes and the one character after it, with no branch that depends on
 // either: the run is copied eight at a time and only its length counts,
-// and the character is checked and decoded through a table on its lead byte.
-// Nothing here calls out, so the loop keeps its registers.
-inline DecodedRun decodeUtf8(const std::uint8_t* p, const std::uint8_t* last, char32_t* cells) {
+// and the character is checked and decoded through a table on its lead byte
+// (its bits gathered by PEXT where the processor has it: kBitExtract).
+// Where 64 bytes lie ahead, the step finds the run's length and the lead's
+// in bit masks made for all 64 at once: what the next step's position waits
+// for is then a few operations on registers rather than a load and the
+// arithmetic on the word it loads. Nothing here calls out, so the loop keeps
+// its registers.
+template <bool kBitExtract>
+[[gnu::always_inline]] inline DecodedRun decodeUtf8Steps(const std::uint8_t* p, const std::uint8_t* last,
+                                                        const std::uint8_t* end, char32_t* cells) {
     std::size_t n = 0;
+#if defined(__SSE2__)
+    while (p <= last && end - p >= 64) {
+        const TextMasks m = textMasks(p);
+        // A step reads at most 8 bytes from where it starts and 4 from its
+        // lead: from below 48 on, all of them lie in the window.
+        const std::uint64_t limit = static_cast<std::uint64_t>(std::min<std::ptrdiff_t>(48, last - p + 1));
+        std::uint64_t at = 0;
+        while (at < limit) {
+            widenBytes<8>(cells + n, p + at);
+            const auto ascii = static_cast<unsigned>(std::countr_zero(m.stops >> at));
+            if (ascii >= 8) {
+                n += 8;
+                at += 8;
+                continue;
+            }
+            n += ascii;
+            at += ascii;
+            const int width = decodeCharacter<kBitExtract>(p + at, cells + n);
+            if (width <= 0) return {p + at, n};
+            n += static_cast<unsigned>(width);
+            at += 2u + (m.three >> at & 1) + (m.four >> at & 1);
+        }
+        p += at;
+    }
+#endif
     while (p <= last) {
         std::uint64_t word;
         std::memcpy(&word, p, 8);
@@ -467,25 +591,29 @@ inline DecodedRun decodeUtf8(const std::uint8_t* p, const std::uint8_t* last, ch
         // From the word already loaded: a load would lengthen the chain from
         // one step's position to the next.
         const auto lead = static_cast<std::uint8_t>(word >> (8 * ascii));
-        std::uint32_t w;
-        std::memcpy(&w, p, 4);
-        const Utf8Start& start = kUtf8Starts[lead];
-        const std::uint32_t second = (w >> 8) & 0xFF;
-        // One branch for both checks (a control or DEL fails the first): it
-        // is nearly always not taken.
-        if ((second - start.low > start.span) | ((w & start.contMask) != start.contWant)) break;
-        const std::uint32_t tail = ((w >> 8 & 0x3F) << 12) | ((w >> 16 & 0x3F) << 6) | (w >> 24 & 0x3F);
-        const char32_t c = start.leadBits | tail >> start.shift;
-        const int width = charWidth(c);
+        const int width = decodeCharacter<kBitExtract>(p, cells + n);
         if (width <= 0) break;
-        cells[n] = c;
-        cells[n + 1] = kWideContinuation;
         n += static_cast<unsigned>(width);
         // The length in compares, for the same reason (a lead that is not
-        // one failed the checks above).
+        // one failed the checks).
         p += 2u + (lead >= 0xE0) + (lead >= 0xF0);
     }
     return {p, n};
+}
+
+// The same with the bit gathering, and compiled for processors that have it
+// (so that shifts by a register take one instruction).
+#if defined(__x86_64__) && defined(__GNUC__)
+[[gnu::target("bmi,bmi2")]]
+#endif
+inline DecodedRun decodeUtf8WithBitExtract(const std::uint8_t* p, const std::uint8_t* last, const std::uint8_t* end,
+                                           char32_t* cells) {
+    return decodeUtf8Steps<true>(p, last, end, cells);
+}
+
+inline DecodedRun decodeUtf8(const std::uint8_t* p, const std::uint8_t* last, const std::uint8_t* end,
+                             char32_t* cells) {
+    return decodeUtf8Steps<false>(p, last, end, cells);
 }
 
 }  // namespace decoder_detail
@@ -504,7 +632,8 @@ const std::uint8_t* Decoder::utf8Run(const std::uint8_t* p, const std::uint8_t* 
     char32_t cells[kRunBytes + 16];
     for (;;) {
         const std::uint8_t* const share = last - p > static_cast<std::ptrdiff_t>(kRunBytes) ? p + kRunBytes : last;
-        const DecodedRun run = decodeUtf8(p, share, cells);
+        const DecodedRun run =
+            hasBitExtract() ? decodeUtf8WithBitExtract(p, share, end, cells) : decodeUtf8(p, share, end, cells);
         if (run.count > 0) handler.printCells(cells, run.count);
         p = run.stop;
         // Only a run that went past its share of the bytes may go on.

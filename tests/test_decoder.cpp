@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "terminal/decoder.hpp"
 
@@ -157,20 +158,42 @@ TEST(Decoder, TextRunsDecodeAsByteAtATime) {
     }
 }
 
-// Text is decoded several bytes at a time, ASCII and beyond: every byte
-// value, at every place in text of one-, two-, three- and four-byte
-// characters longer than a step (cutting a character where it lands), must
-// end the run, or go on with it, as byte-at-a-time feeding does.
+// What the run decoder makes of the bytes on its own, in the form that
+// gathers bits with PEXT or the portable one: where it stopped, and the cells.
+std::string runOf(std::string_view bytes, bool bitExtract) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const auto* end = p + bytes.size();
+    std::vector<char32_t> cells(bytes.size() + 32);
+    const decoder_detail::DecodedRun run = bitExtract
+                                               ? decoder_detail::decodeUtf8WithBitExtract(p, end - 11, end, cells.data())
+                                               : decoder_detail::decodeUtf8(p, end - 11, end, cells.data());
+    std::string out = std::to_string(run.stop - p) + ":";
+    for (std::size_t i = 0; i < run.count; ++i) out += std::to_string(cells[i]) + ",";
+    return out;
+}
+
+// Text is decoded several bytes at a time, ASCII and beyond, with masks made
+// for 64 bytes at once where that many lie ahead: every byte value, at every
+// place in text of one-, two-, three- and four-byte characters and of all of
+// them mixed, longer than two windows (so that characters straddle a
+// window's edges at every alignment), must end the run, or go on with it, as
+// byte-at-a-time feeding does. The run decoder's two forms must agree.
 TEST(Decoder, EveryByteAtEveryOffsetDecodesAsByteAtATime) {
-    for (const std::string_view filler : {"x", "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80"}) {
+    const bool bitExtract = decoder_detail::hasBitExtract();
+    for (const std::string_view filler :
+         {"x", "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80", "ab\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80"}) {
         std::string text;
-        while (text.size() < 48) text += filler;
+        while (text.size() < 150) text += filler;
         for (int value = 0; value < 256; ++value) {
-            for (std::size_t at = 0; at < 40; ++at) {
+            for (std::size_t at = 0; at < 130; ++at) {
                 std::string bytes = text;
                 bytes[at] = static_cast<char>(value);
                 ASSERT_EQ(decode(bytes, bytes.size()), decode(bytes, 1))
                     << "byte " << value << " at " << at << " in " << filler;
+                if (bitExtract) {
+                    ASSERT_EQ(runOf(bytes, false), runOf(bytes, true))
+                        << "byte " << value << " at " << at << " in " << filler;
+                }
             }
         }
     }
