@@ -29,8 +29,8 @@ namespace vtsnap {
 
 class Transcript final : public RowSink, AppendWriter::Observer {
 public:
-    // Rows copied before the batch goes to the renderer: 128 KB of text and,
-    // for coloured rows, 512 KB of colours. Of the batches, one fills while
+    // Rows copied before the batch goes to the renderer: 256 KB of
+    // characters and, for coloured rows, 512 KB of colours. Of the batches, one fills while
     // the others wait for the renderer, so that a renderer kept off the
     // processor for a moment does not hold decoding up.
     static constexpr std::size_t kBatches = 4;
