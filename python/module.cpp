@@ -63,33 +63,11 @@ struct Input {
 
 // One cell of the screen.
 struct Cell {
-    std::string text;
+    std::u32string text;  // a str to Python
     int width;
     py::object fg;
     py::object bg;
 };
-
-std::string utf8(const std::u32string& text) {
-    std::string out;
-    for (char32_t c : text) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 // The screen and the lock that keeps two threads from decoding into it at
 // once while neither holds the GIL.
@@ -139,7 +117,7 @@ public:
                                   ") is outside the screen of " + std::to_string(emulator_.rows()) + " rows and " +
                                   std::to_string(emulator_.cols()) + " columns");
         const Emulator::Cell c = emulator_.cell(static_cast<std::int32_t>(row), static_cast<std::int32_t>(col));
-        return {utf8(c.text), c.width, colour(c.fg), colour(c.bg)};
+        return {c.text, c.width, colour(c.fg), colour(c.bg)};
     }
 
     void keepTranscript(bool color) {
@@ -205,8 +183,8 @@ PYBIND11_MODULE(_vtsnap, m) {
             return a.text == b.text && a.width == b.width && a.fg.equal(b.fg) && a.bg.equal(b.bg);
         })
         .def("__repr__", [](const Cell& c) {
-            return "Cell(char=" + py::repr(py::str(c.text)).cast<std::string>() + ", width=" + std::to_string(c.width) +
-                   ", fg=" + py::repr(c.fg).cast<std::string>() + ", bg=" + py::repr(c.bg).cast<std::string>() + ")";
+            return "Cell(char=" + py::repr(py::cast(c.text)).cast<std::string>() +
+                   ", width=" + std::to_string(c.width) + ", fg=" + py::repr(c.fg).cast<std::string>() + ", bg=" + py::repr(c.bg).cast<std::string>() + ")";
         });
 
     py::class_<Screen>(m, "Screen",

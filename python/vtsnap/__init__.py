@@ -77,15 +77,12 @@ def run(args, rows=100, color=False, cwd=None, env=None, timeout=None, transcrip
     import struct
     import termios
 
-    rows = int(rows)
-    if rows < 1 or rows > 32767:
-        raise ValueError("rows must be 1 to 32767, not %d" % rows)
-    screen = Screen(120, rows)
+    screen = Screen(rows=int(rows))  # 120 columns; ValueError for a height outside 1 to 32767
     environment = dict(os.environ if env is None else env)
     environment["TERM"] = "screen-256color"
     master, slave = pty.openpty()
     try:
-        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", rows, 120, 0, 0))
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", screen.rows, screen.cols, 0, 0))
         process = subprocess.Popen(args, stdin=slave, stdout=slave, stderr=slave, cwd=cwd, env=environment,
                                    start_new_session=True, close_fds=True)
     except BaseException:
