@@ -157,35 +157,34 @@ void BM_Render(benchmark::State& state) {
 BENCHMARK(BM_Render)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(3)->ReportAggregatesOnly(true);
 
 // The same full screen as a web page, as -html writes it at every tick.
-void BM_RenderPage(benchmark::State& state) {
+// Times `render` (screen, out) on the full screen of the benchmark's kind;
+// returns the size of what it writes.
+template <class Render>
+std::size_t timeMarkup(benchmark::State& state, Render render) {
     const auto kind = static_cast<Filled>(state.range(0));
     auto screen = fullScreen(kind);
     std::size_t bytes = 0;
     for (auto _ : state) {
         std::string out;
-        vtsnap::renderPage(out, *screen, true);
+        render(*screen, out);
         bytes = out.size();
         benchmark::DoNotOptimize(out.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
     state.SetLabel(kind == Filled::Ascii ? "plain" : kind == Filled::Colored ? "color" : "utf8");
+    return bytes;
+}
+
+void BM_RenderPage(benchmark::State& state) {
+    timeMarkup(state, [](const vtsnap::Screen& screen, std::string& out) { vtsnap::renderPage(out, screen, true); });
 }
 BENCHMARK(BM_RenderPage)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(3)->ReportAggregatesOnly(true);
 
 // The same full screen as the picture, as -svg writes it at every tick.
 void BM_RenderSvg(benchmark::State& state) {
-    const auto kind = static_cast<Filled>(state.range(0));
-    auto screen = fullScreen(kind);
-    std::size_t bytes = 0;
-    for (auto _ : state) {
-        std::string out;
-        vtsnap::renderSvg(out, *screen);
-        bytes = out.size();
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+    const std::size_t bytes =
+        timeMarkup(state, [](const vtsnap::Screen& screen, std::string& out) { vtsnap::renderSvg(out, screen); });
     state.counters["MB"] = static_cast<double>(bytes) / 1e6;
-    state.SetLabel(kind == Filled::Ascii ? "plain" : kind == Filled::Colored ? "color" : "utf8");
 }
 BENCHMARK(BM_RenderSvg)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(3)->ReportAggregatesOnly(true);
 
