@@ -165,6 +165,29 @@ class Shot:
         return self.pixels[int(self.top + (row + 0.5) * self.cell_h)][int(self.left + (col + 0.5) * self.cell_w)]
 
 
+class Checks:
+    """Checks that print as they go and are counted: check(ok, what)."""
+
+    def __init__(self, work):
+        shutil.rmtree(work, ignore_errors=True)
+        os.makedirs(work)
+        self.failures = []
+
+    def __call__(self, ok, what):
+        print(("ok   " if ok else "FAIL ") + what)
+        if not ok:
+            self.failures.append(what)
+
+    def end(self, what):
+        print("%s: %d checks failed" % (what, len(self.failures)))
+        return 1 if self.failures else 0
+
+
+def file_lines(path):
+    """The lines of a text file vtsnap wrote."""
+    return open(path, "rb").read().decode("utf-8").lstrip("\ufeff").split("\r\n")[:-1]
+
+
 def check_cells(check, what, shot, cells):
     """Each (row, col, background, foreground) cell shows its background, or its foreground where it has none."""
     for row, col, background, foreground in cells:
@@ -175,14 +198,7 @@ def check_cells(check, what, shot, cells):
 
 def main():
     vtsnap, render, work = sys.argv[1:4]
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(work)
-    failures = []
-
-    def check(ok, what):
-        print(("ok   " if ok else "FAIL ") + what)
-        if not ok:
-            failures.append(what)
+    check = Checks(work)
 
     recorded = os.path.join(work, "stream.bin")
     with open(recorded, "wb") as f:
@@ -199,7 +215,7 @@ def main():
     # The DOM: each row's text is the text file's line; no element came from the program.
     parser = RowText()
     parser.feed(chromium("--dump-dom", "file://" + page).decode("utf-8"))
-    lines = open(text, "rb").read().decode("utf-8").lstrip("\ufeff").split("\r\n")[:-1]
+    lines = file_lines(text)
     check(parser.rows == lines, "the DOM's rows are the text file's lines")
     if parser.rows != lines:
         for got, want in zip(parser.rows, lines):
@@ -224,8 +240,7 @@ def main():
         check(None not in starts and max(starts) - min(starts) <= 1 and abs(starts[0] - expected) <= 1.5,
               "%s: column 4 starts at x=%.1f after wide and narrow characters alike (%s)" % (scheme, expected, starts))
 
-    print("page in the browser: %d checks failed" % len(failures))
-    return 1 if failures else 0
+    return check.end("page in the browser")
 
 
 if __name__ == "__main__":

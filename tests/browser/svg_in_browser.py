@@ -11,14 +11,14 @@ bytes; and the picture in docs/ is this test's.
 usage: svg_in_browser.py VTSNAP VTSNAP_RENDER WORKDIR DOCS_PICTURE
 """
 import os
-import shutil
 import subprocess
 import sys
 import unicodedata
 import xml.etree.ElementTree as ElementTree
 
 import page_in_browser as page_test
-from page_in_browser import COLS, DARK, DEFAULTS, ESC, FULL, LIGHT, ROWS, Shot, check_cells, read_png
+from page_in_browser import (COLS, DARK, DEFAULTS, ESC, FULL, LIGHT, ROWS, Checks, Shot, check_cells, file_lines,
+                             read_png)
 
 SVG = "{http://www.w3.org/2000/svg}"
 CELL_W, CELL_H, MARGIN = 9, 18, 8
@@ -58,20 +58,9 @@ def row_texts(root):
     return [rows.get(r, "") for r in range(max(rows) + 1)] if rows else []
 
 
-def file_lines(path):
-    return open(path, "rb").read().decode("utf-8").lstrip("\ufeff").split("\r\n")[:-1]
-
-
 def main():
     vtsnap, render, work, docs_picture = sys.argv[1:5]
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(work)
-    failures = []
-
-    def check(ok, what):
-        print(("ok   " if ok else "FAIL ") + what)
-        if not ok:
-            failures.append(what)
+    check = Checks(work)
 
     def well_formed(path, what):
         """The parsed picture, when it is well-formed and holds only the picture's own markup."""
@@ -177,8 +166,7 @@ def main():
                 print("   svg  %r\n   file %r" % (a, b))
     renders_in_rsvg(hostile_svg, len(hostile_lines), "hostile")
 
-    print("the picture in two renderers: %d checks failed" % len(failures))
-    return 1 if failures else 0
+    return check.end("the picture in two renderers")
 
 
 if __name__ == "__main__":
