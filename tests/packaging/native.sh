@@ -7,6 +7,8 @@
 # README's example, as does the module pip installs from the checkout. Run
 # after the native build (tests/stages/native.sh does).
 set -uo pipefail
+# Outputs are read whole before grep -q looks at them: under pipefail, a grep
+# that stops at its match kills the writer with SIGPIPE and fails the check.
 cd "$(dirname "$0")/../.."
 source tests/packaging/common.sh
 
@@ -95,10 +97,11 @@ check "cmake --install into a temporary prefix lays out the tools, the manual pa
 check "the installed tools run the demo" run_demo "$prefix/bin" "$work/run-installed"
 # prints_version BINDIR: both tools print the package's version.
 prints_version() {
-  local tool
+  local tool line
   for tool in vtsnap vtsnap-render; do
-    "$1/$tool" --version | grep -qE "^$tool ${version//./\\.}( \(commit [0-9a-f]+\))?\$" ||
-      { echo "$tool --version: $("$1/$tool" --version)"; return 1; }
+    line=$("$1/$tool" --version)
+    grep -qE "^$tool ${version//./\\.}( \(commit [0-9a-f]+\))?\$" <<<"$line" ||
+      { echo "$tool --version: $line"; return 1; }
   done
 }
 check "the installed tools print the version $version" prints_version "$prefix/bin"
@@ -106,9 +109,10 @@ check "the installed manual page renders without a warning and covers every opti
   man_page "$prefix/share/man/man1/vtsnap.1"
 # man_by_name MANDIR: `man vtsnap` and `man vtsnap-render` find the page there.
 man_by_name() {
-  local page
+  local page text
   for page in vtsnap vtsnap-render; do
-    MANWIDTH=80 man -M "$1" "$page" 2>&1 | grep -q '^VTSNAP(1)' || { echo "man $page: no page"; return 1; }
+    text=$(MANWIDTH=80 man -M "$1" "$page" 2>&1)
+    grep -q '^VTSNAP(1)' <<<"$text" || { echo "man $page: no page"; return 1; }
   done
 }
 check "man finds vtsnap and vtsnap-render in the prefix" man_by_name "$prefix/share/man"
@@ -174,15 +178,16 @@ Section|python
 Depends|python3 \(>= ${python_version//./\\.}~\), python3 \(<< ${next_python//./\\.}\)(, [a-z0-9.+-]+ \(>= [^)]+\))+
 Description|vtsnap's terminal emulator as a Python module
 $common_fields" || return 1
-  local depends script
+  local depends script info
   depends=$(dpkg-deb -f "$pydeb" Depends)
   grep -qE '(^|, )libc6 \(' <<<"$depends" || { echo "no libc6 in: $depends"; return 1; }
+  info=$(dpkg-deb --info "$pydeb")
   for script in postinst prerm; do
-    dpkg-deb --info "$pydeb" | grep -qE "^ +[0-9]+ bytes, +[0-9]+ lines +\\* +$script +#!/bin/sh\$" ||
+    grep -qE "^ +[0-9]+ bytes, +[0-9]+ lines +\\* +$script +#!/bin/sh\$" <<<"$info" ||
       { echo "no executable $script"; return 1; }
   done
-  dpkg-deb --info "$pydeb" postinst | grep -q 'py3compile -p python3-vtsnap' || { echo "no py3compile"; return 1; }
-  dpkg-deb --info "$pydeb" prerm | grep -q 'py3clean -p python3-vtsnap' || { echo "no py3clean"; return 1; }
+  grep -q 'py3compile -p python3-vtsnap' <<<"$(dpkg-deb --info "$pydeb" postinst)" || { echo "no py3compile"; return 1; }
+  grep -q 'py3clean -p python3-vtsnap' <<<"$(dpkg-deb --info "$pydeb" prerm)" || { echo "no py3clean"; return 1; }
 }
 check "dpkg-deb --info python3-vtsnap: the control fields, python3 $python_version, py3compile, py3clean" python_fields
 
@@ -234,7 +239,7 @@ unpacked() {
     grep -v ', stripped$' && return 1
   local package
   for package in vtsnap python3-vtsnap; do
-    zcat "$root/usr/share/doc/$package/changelog.gz" | head -n 1 | grep -qF "vtsnap ($version)" ||
+    grep -qF "vtsnap ($version)" <<<"$(zcat "$root/usr/share/doc/$package/changelog.gz" | sed -n 1p)" ||
       { echo "$package: the changelog is not of $version"; return 1; }
   done
 }
