@@ -30,6 +30,7 @@
 #endif
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <cpuid.h>
+#include <immintrin.h>
 #endif
 
 namespace vtsnap {
@@ -477,6 +478,35 @@ inline TextMasks textMasks(const std::uint8_t* p) {
 }
 #endif
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same masks and the same widening with AVX2, for the form compiled for
+// it: 32 bytes an instruction where SSE2 takes 16.
+[[gnu::target("avx2")]] inline TextMasks textMasksAvx2(const std::uint8_t* p) {
+    const __m256i shift = _mm256_set1_epi8(0x60);
+    const __m256i limit = _mm256_set1_epi8(-33);
+    TextMasks m{0, 0, 0};
+    for (int i = 0; i < 2; ++i) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
+        const __m256i v2 = _mm256_add_epi8(v, v);
+        const __m256i v4 = _mm256_add_epi8(v2, v2);
+        const __m256i three = _mm256_and_si256(_mm256_and_si256(v, v2), v4);
+        const auto printable =
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(limit, _mm256_add_epi8(v, shift))));
+        m.stops |= static_cast<std::uint64_t>(~printable) << (32 * i);
+        m.three |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(three))) << (32 * i);
+        m.four |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(
+                      _mm256_movemask_epi8(_mm256_and_si256(three, _mm256_add_epi8(v4, v4)))))
+                  << (32 * i);
+    }
+    return m;
+}
+
+[[gnu::target("avx2")]] inline void widenBytesAvx2(char32_t* out, const std::uint8_t* in) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in))));
+}
+#endif
+
 // Whether the processor gathers bits under a mask in one fast instruction
 // (BMI2's PEXT): found once. AMD's processors before Zen 3 (family 0x19), and
 // Hygon's built on them, have it but decode it in microcode, where it takes
@@ -500,6 +530,16 @@ inline bool hasBitExtract() {
     return has;
 }
 
+// Whether the processor has AVX2 (with the OS keeping its registers): found
+// once.
+inline bool hasAvx2() {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return has;
+}
+
 inline std::uint32_t bitExtract(std::uint32_t value, std::uint32_t mask) {
     std::uint32_t out;
     asm("pext %2, %1, %0" : "=r"(out) : "r"(value), "rm"(mask));
@@ -507,6 +547,7 @@ inline std::uint32_t bitExtract(std::uint32_t value, std::uint32_t mask) {
 }
 #else
 inline bool hasBitExtract() { return false; }
+inline bool hasAvx2() { return false; }
 inline std::uint32_t bitExtract(std::uint32_t, std::uint32_t) { return 0; }
 #endif
 
@@ -528,8 +569,9 @@ template <bool kBitExtract>
     }
     if (((w & start.contMask) != start.contWant) | (c < start.least)) return 0;
     const int width = charWidth(c);
-    cells[0] = c;
-    cells[1] = kWideContinuation;
+    // The character and a wide one's second cell, in one store.
+    const std::uint64_t pair = c | static_cast<std::uint64_t>(kWideContinuation) << 32;
+    std::memcpy(cells, &pair, sizeof pair);
     return width;
 }
 
@@ -550,22 +592,33 @@ template <bool kBitExtract>
 // in bit masks made for all 64 at once: what the next step's position waits
 // for is then a few operations on registers rather than a load and the
 // arithmetic on the word it loads. Nothing here calls out, so the loop keeps
-// its registers.
-template <bool kBitExtract>
+// its registers. With kAvx2 the masks and the widening take AVX2's wider
+// registers.
+template <bool kBitExtract, bool kAvx2 = false>
 [[gnu::always_inline]] inline DecodedRun decodeUtf8Steps(const std::uint8_t* p, const std::uint8_t* last,
                                                         const std::uint8_t* end, char32_t* cells) {
     std::size_t n = 0;
 #if defined(__SSE2__)
     while (p <= last && end - p >= 64) {
+#if defined(__x86_64__) && defined(__GNUC__)
+        const TextMasks m = kAvx2 ? textMasksAvx2(p) : textMasks(p);
+#else
         const TextMasks m = textMasks(p);
+#endif
         // A step reads at most 8 bytes from where it starts and 4 from its
         // lead: from below 48 on, all of them lie in the window.
         const std::uint64_t limit = static_cast<std::uint64_t>(std::min<std::ptrdiff_t>(48, last - p + 1));
         std::uint64_t at = 0;
         while (at < limit) {
-            widenBytes<8>(cells + n, p + at);
-            const auto ascii = static_cast<unsigned>(std::countr_zero(m.stops >> at));
-            if (ascii >= 8) {
+#if defined(__x86_64__) && defined(__GNUC__)
+            if constexpr (kAvx2)
+                widenBytesAvx2(cells + n, p + at);
+            else
+#endif
+                widenBytes<8>(cells + n, p + at);
+            // At most 8: a stop past the step's bytes counts as one there.
+            const auto ascii = static_cast<unsigned>(std::countr_zero((m.stops >> at) | 0x100));
+            if (ascii == 8) {
                 n += 8;
                 at += 8;
                 continue;
@@ -611,6 +664,15 @@ inline DecodedRun decodeUtf8WithBitExtract(const std::uint8_t* p, const std::uin
     return decodeUtf8Steps<true>(p, last, end, cells);
 }
 
+// And with AVX2 as well, where the processor has it.
+#if defined(__x86_64__) && defined(__GNUC__)
+[[gnu::target("avx2,bmi,bmi2"), gnu::flatten]]
+#endif
+inline DecodedRun decodeUtf8WithAvx2(const std::uint8_t* p, const std::uint8_t* last, const std::uint8_t* end,
+                                     char32_t* cells) {
+    return decodeUtf8Steps<true, true>(p, last, end, cells);
+}
+
 inline DecodedRun decodeUtf8(const std::uint8_t* p, const std::uint8_t* last, const std::uint8_t* end,
                              char32_t* cells) {
     return decodeUtf8Steps<false>(p, last, end, cells);
@@ -632,8 +694,9 @@ const std::uint8_t* Decoder::utf8Run(const std::uint8_t* p, const std::uint8_t* 
     char32_t cells[kRunBytes + 16];
     for (;;) {
         const std::uint8_t* const share = last - p > static_cast<std::ptrdiff_t>(kRunBytes) ? p + kRunBytes : last;
-        const DecodedRun run =
-            hasBitExtract() ? decodeUtf8WithBitExtract(p, share, end, cells) : decodeUtf8(p, share, end, cells);
+        const DecodedRun run = !hasBitExtract() ? decodeUtf8(p, share, end, cells)
+                               : hasAvx2()      ? decodeUtf8WithAvx2(p, share, end, cells)
+                                                : decodeUtf8WithBitExtract(p, share, end, cells);
         if (run.count > 0) handler.printCells(cells, run.count);
         p = run.stop;
         // Only a run that went past its share of the bytes may go on.

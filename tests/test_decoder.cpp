@@ -158,15 +158,18 @@ TEST(Decoder, TextRunsDecodeAsByteAtATime) {
     }
 }
 
-// What the run decoder makes of the bytes on its own, in the form that
-// gathers bits with PEXT or the portable one: where it stopped, and the cells.
-std::string runOf(std::string_view bytes, bool bitExtract) {
+// What the run decoder makes of the bytes on its own, in one of its forms:
+// where it stopped, and the cells.
+enum class RunForm { Portable, BitExtract, Avx2 };
+
+std::string runOf(std::string_view bytes, RunForm form) {
     const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
     const auto* end = p + bytes.size();
     std::vector<char32_t> cells(bytes.size() + 32);
-    const decoder_detail::DecodedRun run = bitExtract
-                                               ? decoder_detail::decodeUtf8WithBitExtract(p, end - 11, end, cells.data())
-                                               : decoder_detail::decodeUtf8(p, end - 11, end, cells.data());
+    const decoder_detail::DecodedRun run =
+        form == RunForm::Avx2         ? decoder_detail::decodeUtf8WithAvx2(p, end - 11, end, cells.data())
+        : form == RunForm::BitExtract ? decoder_detail::decodeUtf8WithBitExtract(p, end - 11, end, cells.data())
+                                      : decoder_detail::decodeUtf8(p, end - 11, end, cells.data());
     std::string out = std::to_string(run.stop - p) + ":";
     for (std::size_t i = 0; i < run.count; ++i) out += std::to_string(cells[i]) + ",";
     return out;
@@ -177,9 +180,12 @@ std::string runOf(std::string_view bytes, bool bitExtract) {
 // place in text of one-, two-, three- and four-byte characters and of all of
 // them mixed, longer than two windows (so that characters straddle a
 // window's edges at every alignment), must end the run, or go on with it, as
-// byte-at-a-time feeding does. The run decoder's two forms must agree.
+// byte-at-a-time feeding does. The run decoder's forms that the processor
+// can run must agree with the portable one.
 TEST(Decoder, EveryByteAtEveryOffsetDecodesAsByteAtATime) {
-    const bool bitExtract = decoder_detail::hasBitExtract();
+    std::vector<RunForm> forms;
+    if (decoder_detail::hasBitExtract()) forms.push_back(RunForm::BitExtract);
+    if (decoder_detail::hasBitExtract() && decoder_detail::hasAvx2()) forms.push_back(RunForm::Avx2);
     for (const std::string_view filler :
          {"x", "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80", "ab\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80"}) {
         std::string text;
@@ -190,10 +196,10 @@ TEST(Decoder, EveryByteAtEveryOffsetDecodesAsByteAtATime) {
                 bytes[at] = static_cast<char>(value);
                 ASSERT_EQ(decode(bytes, bytes.size()), decode(bytes, 1))
                     << "byte " << value << " at " << at << " in " << filler;
-                if (bitExtract) {
-                    ASSERT_EQ(runOf(bytes, false), runOf(bytes, true))
-                        << "byte " << value << " at " << at << " in " << filler;
-                }
+                const std::string portable = runOf(bytes, RunForm::Portable);
+                for (const RunForm form : forms)
+                    ASSERT_EQ(runOf(bytes, form), portable) << "byte " << value << " at " << at << " in " << filler
+                                                            << " (form " << static_cast<int>(form) << ")";
             }
         }
     }
