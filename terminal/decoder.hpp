@@ -608,6 +608,10 @@ template <bool kBitExtract, bool kAvx2 = false>
         // A step reads at most 8 bytes from where it starts and 4 from its
         // lead: from below 48 on, all of them lie in the window.
         const std::uint64_t limit = static_cast<std::uint64_t>(std::min<std::ptrdiff_t>(48, last - p + 1));
+        // Each lead's bytes beyond two, in two bits from its place: a
+        // three-byte lead sets the first, a four-byte one the second (the
+        // byte after a lead is no lead, so nothing overlaps).
+        const std::uint64_t longer = (m.three & ~m.four) | (m.four << 1);
         std::uint64_t at = 0;
         while (at < limit) {
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -628,7 +632,7 @@ template <bool kBitExtract, bool kAvx2 = false>
             const int width = decodeCharacter<kBitExtract>(p + at, cells + n);
             if (width <= 0) return {p + at, n};
             n += static_cast<unsigned>(width);
-            at += 2u + (m.three >> at & 1) + (m.four >> at & 1);
+            at += 2u + (longer >> at & 3);
         }
         p += at;
     }
