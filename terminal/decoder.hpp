@@ -600,11 +600,13 @@ template <bool kBitExtract, bool kAvx2 = false>
     std::size_t n = 0;
 #if defined(__SSE2__)
     while (p <= last && end - p >= 64) {
+        TextMasks m;
 #if defined(__x86_64__) && defined(__GNUC__)
-        const TextMasks m = kAvx2 ? textMasksAvx2(p) : textMasks(p);
-#else
-        const TextMasks m = textMasks(p);
+        if constexpr (kAvx2)
+            m = textMasksAvx2(p);
+        else
 #endif
+            m = textMasks(p);
         // A step reads at most 8 bytes from where it starts and 4 from its
         // lead: from below 48 on, all of them lie in the window.
         const std::uint64_t limit = static_cast<std::uint64_t>(std::min<std::ptrdiff_t>(48, last - p + 1));
