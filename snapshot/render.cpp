@@ -345,18 +345,21 @@ char* putBytes(char* p, const char* from, std::int32_t count) {
     return p + count;
 }
 
-// A coloured row whose cells are all ASCII, as most are: the cells narrowed
-// once, where runs of one colour start found in one pass without a branch a
-// cell (bit c of `starts`), and each run's text copied in fixed-size moves.
-// False, having written nothing, for any other row.
-bool appendColouredAsciiRow(std::string& out, const RowView& row) {
+// A coloured row: where runs of one colour start found in one pass without a
+// branch a cell (bit c of `starts`). A row whose cells are all ASCII, as most
+// are, is narrowed once and each run's text copied in fixed-size moves; any
+// other writes each run as putRun does. False, having written nothing, for a
+// row too wide for the masks.
+bool appendColouredRow(std::string& out, const RowView& row) {
     const std::int32_t cols = row.cols();
     if (cols > kFastColumns) return false;
+    const char32_t* cells = row.chars();
     char text[kFastColumns + kOverwrite];
-    if (!narrowAscii(text, row.chars(), static_cast<std::size_t>(cols))) return false;
+    const bool ascii = narrowAscii(text, cells, static_cast<std::size_t>(cols));
     std::memset(text + cols, 0, kOverwrite);  // what the last move reads past the row
     // Trailing spaces and TABs go, whatever their colours.
-    const auto end = static_cast<std::int32_t>(trimmedLength(text, static_cast<std::size_t>(cols)));
+    const std::int32_t end =
+        ascii ? static_cast<std::int32_t>(trimmedLength(text, static_cast<std::size_t>(cols))) : row.textEnd();
 
     const CellAttr* attr = row.attrs();
     std::uint64_t starts[kFastColumns / 64] = {};
@@ -364,17 +367,24 @@ bool appendColouredAsciiRow(std::string& out, const RowView& row) {
     std::size_t runs = 0;
     for (const std::uint64_t word : starts) runs += bitCount(word);
 
-    // Room for two colour sequences a run, the text, the closing reset, the
-    // line end and what the moves write past them.
+    // Room for two colour sequences a run, the text (four bytes a cell and
+    // the marks beyond ASCII), the closing reset, the line end and what the
+    // moves write past them.
+    const std::span<const CellMarks> marks = row.marks();
+    const auto length = static_cast<std::size_t>(end);
     const std::size_t start = out.size();
-    out.resize(start + runs * 2 * kLongestColor + static_cast<std::size_t>(end) + 6 + kOverwrite);
+    out.resize(start + runs * 2 * kLongestColor + (ascii ? length : 4 * length + marksRoom(marks)) + 6 + kOverwrite);
     char* p = out.data() + start;
+    MarksCursor nextMarks(marks);
+    auto putText = [&](std::int32_t from, std::int32_t to) {
+        p = ascii ? putBytes(p, text + from, to - from) : putRun(p, cells, {from, to - from, {}}, nextMarks);
+    };
     CellAttr previous;
     std::int32_t from = 0;  // the first cell not yet written
     for (std::int32_t word = 0; word < kFastColumns / 64; ++word) {
         for (std::uint64_t bits = starts[word]; bits != 0; bits &= bits - 1) {
             const std::int32_t c = word * 64 + std::countr_zero(bits);
-            p = putBytes(p, text + from, c - from);
+            putText(from, c);
             from = c;
             const CellAttr now = attr[c];
             if (now.fg != previous.fg) p = putColor(p, true, now.fg);
@@ -382,7 +392,7 @@ bool appendColouredAsciiRow(std::string& out, const RowView& row) {
             previous = now;
         }
     }
-    p = putBytes(p, text + from, end - from);
+    putText(from, end);
     if (previous != CellAttr{}) p = put(p, "\x1b[0m");
     p = put(p, "\r\n");
     out.resize(static_cast<std::size_t>(p - out.data()));
@@ -394,7 +404,7 @@ bool appendColouredAsciiRow(std::string& out, const RowView& row) {
 void renderRow(std::string& out, const RowView& row, bool useColor) {
     const char32_t* text = row.chars();
     if (!useColor && appendAsciiRow(out, text, row.cols())) return;
-    if (useColor && appendColouredAsciiRow(out, row)) return;
+    if (useColor && appendColouredRow(out, row)) return;
 
     // Trailing spaces and TABs go, whatever their colours.
     const std::int32_t end = row.textEnd();
@@ -411,9 +421,10 @@ void renderRow(std::string& out, const RowView& row, bool useColor) {
         return;
     }
 
-    // Room for the whole line, measured first: two colour sequences a run,
-    // four bytes a cell, the marks, the closing reset and the line end. The
-    // line is then written without a check per piece.
+    // A row too wide for the masks. Room for the whole line, measured first:
+    // two colour sequences a run, four bytes a cell, the marks, the closing
+    // reset and the line end. The line is then written without a check per
+    // piece.
     const CellAttr* attr = row.attrs();
     std::size_t runs = 0;
     for (std::int32_t c = 0; c < end; ++c) runs += c == 0 || attr[c] != attr[c - 1];
