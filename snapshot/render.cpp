@@ -156,27 +156,8 @@ namespace {
 // beyond ASCII or one with marks.
 constexpr char32_t asciiTest(char32_t cell) { return cell | (cell - 1); }
 
-// The room the marks of a row's cells take, at most.
-std::size_t marksRoom(std::span<const CellMarks> marks) {
-    std::size_t room = 0;
-    for (const CellMarks& m : marks) room += 4 * m.marks.size();
-    return room;
-}
+}  // namespace
 
-// Writes cells col to col + count - 1 of the row as UTF-8 at out, which has
-// room for four bytes a cell and the marks, and returns the end.
-char* putUtf8(char* out, const char32_t* cells, std::int32_t col, std::int32_t count, MarksCursor& marks) {
-    auto* p = reinterpret_cast<unsigned char*>(out);
-    for (std::int32_t i = col; i < col + count; ++i) {
-        p = putChar(p, cells[i]);
-        if (cells[i] & kHasMarks) [[unlikely]]
-            for (char32_t mark : marks.take(i)) p = putChar(p, mark);
-    }
-    return reinterpret_cast<char*>(p);
-}
-
-// Writes `count` cells as bytes at out, in one pass that also tells whether
-// every cell was ASCII, its own byte.
 bool narrowAscii(char* out, const char32_t* cells, std::size_t count) {
     std::size_t i = 0;
     char32_t any = 0;
@@ -208,6 +189,27 @@ bool narrowAscii(char* out, const char32_t* cells, std::size_t count) {
         out[i] = static_cast<char>(cells[i]);
     }
     return any < 0x80;
+}
+
+namespace {
+
+// The room the marks of a row's cells take, at most.
+std::size_t marksRoom(std::span<const CellMarks> marks) {
+    std::size_t room = 0;
+    for (const CellMarks& m : marks) room += 4 * m.marks.size();
+    return room;
+}
+
+// Writes cells col to col + count - 1 of the row as UTF-8 at out, which has
+// room for four bytes a cell and the marks, and returns the end.
+char* putUtf8(char* out, const char32_t* cells, std::int32_t col, std::int32_t count, MarksCursor& marks) {
+    auto* p = reinterpret_cast<unsigned char*>(out);
+    for (std::int32_t i = col; i < col + count; ++i) {
+        p = putChar(p, cells[i]);
+        if (cells[i] & kHasMarks) [[unlikely]]
+            for (char32_t mark : marks.take(i)) p = putChar(p, mark);
+    }
+    return reinterpret_cast<char*>(p);
 }
 
 // A run of one colour, most often plain ASCII: narrowed in one pass that also
