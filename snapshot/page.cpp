@@ -1,5 +1,6 @@
 #include "snapshot/page.hpp"
 
+#include <array>
 #include <cstddef>
 #include <span>
 #include <string_view>
@@ -75,6 +76,29 @@ void openSpan(std::string& out, CellAttr a, std::int32_t columns) {
     out += '>';
 }
 
+// Printable ASCII that markup carries as it is (appendMarkupText's own).
+constexpr auto kAsIs = [] {
+    std::array<bool, 128> table{};
+    for (char c = 0x20; c < 0x7F; ++c) table[static_cast<std::size_t>(c)] = std::string_view("<>&\"'").find(c) == std::string_view::npos;
+    return table;
+}();
+
+// Appends `count` cells as their bytes when every one is such a character,
+// as most runs are; otherwise appends nothing and returns false.
+bool appendAsIs(std::string& out, const char32_t* cells, std::int32_t count) {
+    const std::size_t at = out.size();
+    out.resize(at + static_cast<std::size_t>(count));
+    char* text = out.data() + at;
+    bool asIs = narrowAscii(text, cells, static_cast<std::size_t>(count));
+    if (asIs) {
+        bool other = false;
+        for (std::int32_t i = 0; i < count; ++i) other |= !kAsIs[static_cast<unsigned char>(text[i])];
+        asIs = !other;
+    }
+    if (!asIs) out.resize(at);
+    return asIs;
+}
+
 }  // namespace
 
 void renderPageRow(std::string& out, const char32_t* chars, const CellAttr* attrs, std::span<const CellMarks> marks,
@@ -93,17 +117,19 @@ void renderPageRow(std::string& out, const RowView& row) {
     for (const CellRun& run : row.runs(0, textEnd)) {
         const bool coloured = run.attr != CellAttr{};
         if (coloured) openSpan(out, run.attr, 0);
-        for (const CellText& t : row.characters(run.col, run.col + run.width)) {
-            const char32_t v = markupSafe(t.ch);
-            if (v < 0x80 && t.marks.empty()) {
+        if (!appendAsIs(out, row.chars() + run.col, run.width)) {
+            for (const CellText& t : row.characters(run.col, run.col + run.width)) {
+                const char32_t v = markupSafe(t.ch);
+                if (v < 0x80 && t.marks.empty()) {
+                    appendMarkupText(out, v);
+                    continue;
+                }
+                // Outside ASCII, a character sits in a box of its own width.
+                out += t.width == 2 ? "<span class=\"w\">" : "<span class=\"n\">";
                 appendMarkupText(out, v);
-                continue;
+                for (char32_t mark : t.marks) appendMarkupText(out, mark);
+                out += "</span>";
             }
-            // Outside ASCII, a character sits in a box of its own width.
-            out += t.width == 2 ? "<span class=\"w\">" : "<span class=\"n\">";
-            appendMarkupText(out, v);
-            for (char32_t mark : t.marks) appendMarkupText(out, mark);
-            out += "</span>";
         }
         if (coloured) out += "</span>";
     }

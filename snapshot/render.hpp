@@ -42,6 +42,11 @@ void renderRow(std::string& out, const char32_t* chars, const CellAttr* attrs, s
 // length; returns 0 for any other row, which renderRow must then write.
 std::size_t renderAsciiRow(char* out, const char32_t* chars, std::int32_t cols);
 
+// Writes `count` cells as bytes at out, in one pass that also tells whether
+// every cell was ASCII written as its own byte (no continuation cell, no
+// marks); what it wrote is of no use otherwise.
+bool narrowAscii(char* out, const char32_t* cells, std::size_t count);
+
 void appendAscii(std::string& out, std::string_view text);
 // One character, U+0001 to U+10FFFF, as UTF-8.
 void appendUtf8(std::string& out, char32_t codePoint);

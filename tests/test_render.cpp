@@ -3,6 +3,7 @@
 // that every combination of characters and colours can be built.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -149,6 +150,60 @@ TEST(RenderColor, ColourValuesToSequences) {
         EXPECT_EQ(renderColor(screen),
                   fileOf({std::string(c.fg) + "f" CSI "0m", std::string(c.bg) + "b" CSI "0m"}))
             << "colour " << c.value;
+    }
+}
+
+// Rows of every width around the steps of the fast paths (16 cells, 4 cells,
+// 64-cell words, rows past 256 cells), colours changing at random cells,
+// against a model that writes each cell's changed colours before it. Most
+// rows are ASCII; some hold a character beyond it and take the general way.
+TEST(RenderColor, RowsMatchAModel) {
+    auto sequence = [](bool fg, ColorValue v) -> std::string {
+        const std::string lead = fg ? CSI "3" : CSI "4";
+        if (v == kDefaultColor) return lead + "9m";
+        if (v < 8) return lead + std::to_string(v) + "m";
+        if (v < 16) return (fg ? CSI "9" : CSI "10") + std::to_string(v - 8) + "m";
+        if (v & kDirectColorFlag)
+            return lead + "8;2;" + std::to_string((v >> 16) & 0xFF) + ";" + std::to_string((v >> 8) & 0xFF) + ";" +
+                   std::to_string(v & 0xFF) + "m";
+        return lead + "8;5;" + std::to_string(v) + "m";
+    };
+    auto model = [&](const std::u32string& chars, const std::vector<CellAttr>& attrs) {
+        std::size_t end = chars.size();
+        while (end > 0 && (chars[end - 1] == U' ' || chars[end - 1] == U'\t')) --end;
+        std::string line;
+        CellAttr previous;
+        for (std::size_t c = 0; c < end; ++c) {
+            if (attrs[c].fg != previous.fg) line += sequence(true, attrs[c].fg);
+            if (attrs[c].bg != previous.bg) line += sequence(false, attrs[c].bg);
+            previous = attrs[c];
+            appendUtf8(line, chars[c]);
+        }
+        if (previous != CellAttr{}) line += CSI "0m";
+        return line + "\r\n";
+    };
+    const ColorValue colours[] = {kDefaultColor, 0, 7, 8, 15, 16, 99, 255, 0x01000000, 0x01FF0A64};
+    std::mt19937 random(7);
+    auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+    for (const int cols : {1, 2, 3, 4, 5, 7, 8, 15, 16, 17, 31, 63, 64, 65, 67, 68, 120, 128, 255, 256, 257, 300}) {
+        for (int trial = 0; trial < 40; ++trial) {
+            const auto width = static_cast<std::size_t>(cols);
+            std::u32string chars(width, U' ');
+            std::vector<CellAttr> attrs(width);
+            const std::size_t runLength = 1 + pick(trial % 2 == 0 ? 4 : 40);
+            CellAttr attr;
+            for (std::size_t c = 0; c < width; ++c) {
+                if (pick(runLength) == 0) attr = {colours[pick(std::size(colours))], colours[pick(std::size(colours))]};
+                attrs[c] = attr;
+                const std::size_t kind = pick(10);
+                chars[c] = kind < 6 ? static_cast<char32_t>(U'!' + pick(94)) : kind < 9 ? U' ' : U'\t';
+            }
+            if (trial % 5 == 4) chars[pick(width)] = U'\u00E9';
+            for (std::size_t blank = pick(width + 1); blank < width; ++blank) chars[blank] = U' ';  // trailing
+            std::string line;
+            renderRow(line, RowView(chars.data(), attrs.data(), {}, cols), true);
+            ASSERT_EQ(line, model(chars, attrs)) << cols << " cells, trial " << trial;
+        }
     }
 }
 
