@@ -6,6 +6,8 @@
 // A handler provides:
 //   void printAscii(const std::uint8_t* text, std::size_t count);  // 0x20-0x7E
 //   void printCells(const char32_t* cells, std::size_t count);  // text as cells
+//   char32_t* cellRoom(std::size_t& room);  // where cells may go in place, or null
+//   void printedCells(const char32_t* cells, std::size_t count);  // the same, written there
 //   void print(char32_t c);                  // a valid character from U+00A0 up
 //   void execute(std::uint8_t control);      // a C0 control other than ESC
 //   void escDispatch(std::uint32_t intermediates, std::uint8_t final);
@@ -697,13 +699,29 @@ const std::uint8_t* Decoder::utf8Run(const std::uint8_t* p, const std::uint8_t* 
     // writes at most 9 cells beyond where it starts.
     if (end - p < 11) return p;
     const std::uint8_t* const last = end - 11;
-    char32_t cells[kRunBytes + 16];
+    char32_t buffer[kRunBytes + 16];
     for (;;) {
-        const std::uint8_t* const share = last - p > static_cast<std::ptrdiff_t>(kRunBytes) ? p + kRunBytes : last;
+        const std::uint8_t* share = last - p > static_cast<std::ptrdiff_t>(kRunBytes) ? p + kRunBytes : last;
+        // Straight into the handler's storage where it has room, with the
+        // bytes cut to fit: no copy from the buffer. A step that starts at
+        // `share` at the latest writes at most 9 cells beyond it (no
+        // character takes more cells than bytes), and no more are counted.
+        std::size_t room = 0;
+        char32_t* cells = handler.cellRoom(room);
+        if (cells != nullptr && room > 9) {
+            share = std::min(share, p + (room - 9));
+        } else {
+            cells = buffer;
+        }
         const DecodedRun run = !hasBitExtract() ? decodeUtf8(p, share, end, cells)
                                : hasAvx2()      ? decodeUtf8WithAvx2(p, share, end, cells)
                                                 : decodeUtf8WithBitExtract(p, share, end, cells);
-        if (run.count > 0) handler.printCells(cells, run.count);
+        if (run.count > 0) {
+            if (cells == buffer)
+                handler.printCells(cells, run.count);
+            else
+                handler.printedCells(cells, run.count);
+        }
         p = run.stop;
         // Only a run that went past its share of the bytes may go on.
         if (p <= share || share == last) return p;

@@ -67,6 +67,12 @@ public:
     // `count` cells of text from `col`, all in `attr`; bytes are ASCII:
     template <class Unit>
     void writeText(std::int32_t row, std::int32_t col, const Unit* text, std::int32_t count, CellAttr attr);
+    // Text decoded straight into a blank row: its cells from `col`, where
+    // `room` of them may be written (any of them: what is not text is laid
+    // down afterwards), or null when the row is not blank. Then
+    // `wroteText` as writeText for the first `count`, which are in place.
+    char32_t* blankRowCells(std::int32_t row, std::int32_t col, std::int32_t& room);
+    void wroteText(std::int32_t row, std::int32_t col, std::int32_t count, CellAttr attr);
     // A mark joins the character at `col` (its first cell); beyond
     // kMaxMarks a character takes no more.
     static constexpr std::size_t kMaxMarks = 32;
@@ -278,6 +284,22 @@ inline void Grid::writeText(std::int32_t row, std::int32_t col, const Unit* text
         prepareWrite(r, row, col, col + count, attr);
     grid_detail::copyUnits(r.chars + col, text, count);
     if constexpr (sizeof(Unit) > 1) r.mayCut = true;
+    setAttrs(r, col, count, attr);
+}
+
+inline char32_t* Grid::blankRowCells(std::int32_t row, std::int32_t col, std::int32_t& room) {
+    Row& r = at(row);
+    if (!blank(r)) return nullptr;
+    room = cols_ - col;
+    return r.chars + col;
+}
+
+// Laying the row down leaves the text's cells as they are and overwrites
+// whatever the decoding left beyond them.
+inline void Grid::wroteText(std::int32_t row, std::int32_t col, std::int32_t count, CellAttr attr) {
+    Row& r = at(row);
+    prepareWrite(r, row, col, col + count, attr);
+    r.mayCut = true;
     setAttrs(r, col, count, attr);
 }
 

@@ -225,6 +225,32 @@ void Screen::joinMark(char32_t mark) {
 
 [[gnu::always_inline]] inline void Screen::printCells(const char32_t* cells, std::size_t count) { printText(cells, count); }
 
+// Room for cells in the cursor's row, when it is blank and text takes
+// printText's inline way there: the decoder then writes its cells in place
+// rather than into a buffer that printText copies. Less than the row's room
+// may be used; the decoder keeps the run within it, so it never wraps.
+[[gnu::always_inline]] inline char32_t* Screen::cellRoom(std::size_t& room) {
+    if (invokedCharset() == Charset::DecGraphics || !autoWrap_ || insertMode_ || wrapPending_) [[unlikely]]
+        return nullptr;
+    std::int32_t cells = 0;
+    char32_t* out = grid_.blankRowCells(cursorRow_, cursorCol_, cells);
+    room = static_cast<std::size_t>(cells);
+    return out;
+}
+
+// The cells written where cellRoom said, as printText's inline way takes them.
+[[gnu::always_inline]] inline void Screen::printedCells(const char32_t* cells, std::size_t count) {
+    const auto n = static_cast<std::int32_t>(count);
+    grid_.wroteText(cursorRow_, cursorCol_, n, currentAttr_);
+    lastChar_ = cells[n - 1 - (cells[n - 1] == kWideContinuation)];
+    cursorCol_ += n;
+    if (cursorCol_ == cols()) {
+        cursorCol_ = cols() - 1;
+        wrapPending_ = true;
+    }
+    joinCol_ = kLeftOfCursor;
+}
+
 // One character, by the cells it takes. A character that is never shown
 // leaves no trace: what comes after it joins what came before.
 void Screen::print(char32_t c) {

@@ -135,6 +135,8 @@ private:
     // The decoder's handler: text here, the rest in dispatch.cpp.
     void printAscii(const std::uint8_t* text, std::size_t count);
     void printCells(const char32_t* cells, std::size_t count);
+    char32_t* cellRoom(std::size_t& room);
+    void printedCells(const char32_t* cells, std::size_t count);
     void print(char32_t c);
     void execute(std::uint8_t control);
     void escDispatch(std::uint32_t intermediates, std::uint8_t final);

@@ -20,12 +20,28 @@ namespace {
 class Recorder {
 public:
     std::string log;
+    // Room offered for cells in place (none when 0), as a screen offers the
+    // rest of a blank row; cells written beyond it show as a failure.
+    std::size_t room = 0;
 
     void printAscii(const std::uint8_t* text, std::size_t count) { addText(std::string(text, text + count)); }
     // A wide character's second cell shows as "+".
     void printCells(const char32_t* cells, std::size_t count) {
         for (std::size_t i = 0; i < count; ++i)
             addText(cells[i] == 0 ? "+" : cells[i] < 0x80 ? std::string(1, char(cells[i])) : hex(cells[i]));
+    }
+    char32_t* cellRoom(std::size_t& size) {
+        if (room == 0) return nullptr;
+        place.assign(room + kGuard, kUnwritten);
+        size = room;
+        return place.data();
+    }
+    void printedCells(const char32_t* cells, std::size_t count) {
+        if (cells != place.data()) add("cells not where the room was");
+        for (std::size_t i = room; i < place.size(); ++i)
+            if (place[i] != kUnwritten) add("written past the room");
+        if (count > room) add("more cells than room");
+        printCells(place.data(), count);
     }
     // One at a time, as the cells it takes.
     void print(char32_t c) { addText(hex(c) + (charWidth(c) == 2 ? "+" : "")); }
@@ -72,11 +88,15 @@ private:
         log += t + '"';
     }
     bool inText = false;
+    static constexpr std::size_t kGuard = 64;
+    static constexpr char32_t kUnwritten = 0xFFFFFFFF;
+    std::vector<char32_t> place;
 };
 
-std::string decode(std::string_view bytes, std::size_t chunk) {
+std::string decode(std::string_view bytes, std::size_t chunk, std::size_t room = 0) {
     Decoder decoder;
     Recorder recorder;
+    recorder.room = room;
     const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
     for (std::size_t at = 0; at < bytes.size(); at += chunk)
         decoder.feed(p + at, p + std::min(bytes.size(), at + chunk), recorder);
@@ -155,6 +175,8 @@ TEST(Decoder, TextRunsDecodeAsByteAtATime) {
         const std::string expected = decode(bytes, 1);
         ASSERT_EQ(decode(bytes, bytes.size()), expected) << "round " << round;
         ASSERT_EQ(decode(bytes, 1 + round % 23), expected) << "round " << round;
+        // Into room in place, cut to fit at every size from the least taken.
+        ASSERT_EQ(decode(bytes, bytes.size(), 10 + round % 120), expected) << "round " << round;
     }
 }
 
@@ -217,6 +239,8 @@ TEST(Decoder, LongRunsComeOutWholeAtAnyAlignment) {
             ASSERT_EQ(decode(bytes, bytes.size()), expected) << piece << " after " << lead;
             for (std::size_t block : {255, 256, 257, 4096})
                 ASSERT_EQ(decode(bytes, block), expected) << piece << " after " << lead << " in blocks of " << block;
+            for (std::size_t room : {10, 11, 120, 400})
+                ASSERT_EQ(decode(bytes, 4096, room), expected) << piece << " after " << lead << " in room " << room;
         }
     }
 }
