@@ -445,6 +445,9 @@ namespace decoder_detail {
 // The bytes decoded before a hand-over, at most.
 inline constexpr std::size_t kRunBytes = 256;
 
+// Room for cells that a run never fills: the bytes bound it.
+inline constexpr std::size_t kAnyRoom = std::size_t{1} << 40;
+
 struct DecodedRun {
     const std::uint8_t* stop;
     std::size_t count;  // cells written
@@ -598,7 +601,8 @@ template <bool kBitExtract>
 // registers.
 template <bool kBitExtract, bool kAvx2 = false>
 [[gnu::always_inline]] inline DecodedRun decodeUtf8Steps(const std::uint8_t* p, const std::uint8_t* last,
-                                                        const std::uint8_t* end, char32_t* cells) {
+                                                        const std::uint8_t* end, char32_t* cells,
+                                                        std::size_t room) {
     std::size_t n = 0;
 #if defined(__SSE2__)
     while (p <= last && end - p >= 64) {
@@ -611,7 +615,12 @@ template <bool kBitExtract, bool kAvx2 = false>
             m = textMasks(p);
         // A step reads at most 8 bytes from where it starts and 4 from its
         // lead: from below 48 on, all of them lie in the window.
-        const std::uint64_t limit = static_cast<std::uint64_t>(std::min<std::ptrdiff_t>(48, last - p + 1));
+        // And the cells stay within `room`: a step writes at most 9 beyond
+        // the cells before it, which are no more than its bytes.
+        const auto cellsLeft = static_cast<std::ptrdiff_t>(room - n) - 9;
+        if (cellsLeft <= 0) return {p, n};
+        const std::uint64_t limit =
+            static_cast<std::uint64_t>(std::min<std::ptrdiff_t>(std::min<std::ptrdiff_t>(48, last - p + 1), cellsLeft));
         // Each lead's bytes beyond two, in two bits from its place: a
         // three-byte lead sets the first, a four-byte one the second (the
         // byte after a lead is no lead, so nothing overlaps).
@@ -641,7 +650,7 @@ template <bool kBitExtract, bool kAvx2 = false>
         p += at;
     }
 #endif
-    while (p <= last) {
+    while (p <= last && n + 9 <= room) {
         std::uint64_t word;
         std::memcpy(&word, p, 8);
         widenBytes<8>(cells + n, p);
@@ -668,8 +677,8 @@ template <bool kBitExtract, bool kAvx2 = false>
 [[gnu::target("bmi,bmi2")]]
 #endif
 inline DecodedRun decodeUtf8WithBitExtract(const std::uint8_t* p, const std::uint8_t* last, const std::uint8_t* end,
-                                           char32_t* cells) {
-    return decodeUtf8Steps<true>(p, last, end, cells);
+                                           char32_t* cells, std::size_t room = kAnyRoom) {
+    return decodeUtf8Steps<true>(p, last, end, cells, room);
 }
 
 // And with AVX2 as well, where the processor has it.
@@ -677,13 +686,13 @@ inline DecodedRun decodeUtf8WithBitExtract(const std::uint8_t* p, const std::uin
 [[gnu::target("avx2,bmi,bmi2"), gnu::flatten]]
 #endif
 inline DecodedRun decodeUtf8WithAvx2(const std::uint8_t* p, const std::uint8_t* last, const std::uint8_t* end,
-                                     char32_t* cells) {
-    return decodeUtf8Steps<true, true>(p, last, end, cells);
+                                     char32_t* cells, std::size_t room = kAnyRoom) {
+    return decodeUtf8Steps<true, true>(p, last, end, cells, room);
 }
 
 inline DecodedRun decodeUtf8(const std::uint8_t* p, const std::uint8_t* last, const std::uint8_t* end,
-                             char32_t* cells) {
-    return decodeUtf8Steps<false>(p, last, end, cells);
+                             char32_t* cells, std::size_t room = kAnyRoom) {
+    return decodeUtf8Steps<false>(p, last, end, cells, room);
 }
 
 }  // namespace decoder_detail
@@ -699,29 +708,25 @@ const std::uint8_t* Decoder::utf8Run(const std::uint8_t* p, const std::uint8_t* 
     // writes at most 9 cells beyond where it starts.
     if (end - p < 11) return p;
     const std::uint8_t* const last = end - 11;
-    char32_t buffer[kRunBytes + 16];
+    // Straight into the handler's storage where it has room: no copy from
+    // the buffer. The cells, not the bytes, are bounded by the room.
+    std::size_t room = 0;
+    if (char32_t* place = handler.cellRoom(room); place != nullptr) {
+        const DecodedRun run = !hasBitExtract() ? decodeUtf8(p, last, end, place, room)
+                               : hasAvx2()      ? decodeUtf8WithAvx2(p, last, end, place, room)
+                                                : decodeUtf8WithBitExtract(p, last, end, place, room);
+        if (run.count > 0) handler.printedCells(place, run.count);
+        p = run.stop;
+        // The rest, where the room ran out, goes on below.
+        if (p > last || run.count + 9 < room) return p;
+    }
+    char32_t cells[kRunBytes + 16];
     for (;;) {
-        const std::uint8_t* share = last - p > static_cast<std::ptrdiff_t>(kRunBytes) ? p + kRunBytes : last;
-        // Straight into the handler's storage where it has room, with the
-        // bytes cut to fit: no copy from the buffer. A step that starts at
-        // `share` at the latest writes at most 9 cells beyond it (no
-        // character takes more cells than bytes), and no more are counted.
-        std::size_t room = 0;
-        char32_t* cells = handler.cellRoom(room);
-        if (cells != nullptr && room > 9) {
-            share = std::min(share, p + (room - 9));
-        } else {
-            cells = buffer;
-        }
+        const std::uint8_t* const share = last - p > static_cast<std::ptrdiff_t>(kRunBytes) ? p + kRunBytes : last;
         const DecodedRun run = !hasBitExtract() ? decodeUtf8(p, share, end, cells)
                                : hasAvx2()      ? decodeUtf8WithAvx2(p, share, end, cells)
                                                 : decodeUtf8WithBitExtract(p, share, end, cells);
-        if (run.count > 0) {
-            if (cells == buffer)
-                handler.printCells(cells, run.count);
-            else
-                handler.printedCells(cells, run.count);
-        }
+        if (run.count > 0) handler.printCells(cells, run.count);
         p = run.stop;
         // Only a run that went past its share of the bytes may go on.
         if (p <= share || share == last) return p;
