@@ -227,8 +227,8 @@ void Screen::joinMark(char32_t mark) {
 
 // Room for cells in the cursor's row, when it is blank and text takes
 // printText's inline way there: the decoder then writes its cells in place
-// rather than into a buffer that printText copies. Less than the row's room
-// may be used; the decoder keeps the run within it, so it never wraps.
+// rather than into a buffer that printText copies, and keeps them within the
+// row (what goes beyond comes through printCells).
 [[gnu::always_inline]] inline char32_t* Screen::cellRoom(std::size_t& room) {
     if (invokedCharset() == Charset::DecGraphics || !autoWrap_ || insertMode_ || wrapPending_) [[unlikely]]
         return nullptr;
